@@ -9,7 +9,7 @@ class QMenu;
 namespace palisor {
 
 // Writes the text line by line, every line (the last included) ended by CR LF,
-// one byte per character (Latin-1). Throws std::runtime_error with the
+// one byte per character (Latin-1). Throws palisor::Error with the
 // system's message when the file cannot be written.
 void SaveTextFile(const QString& fileName, const QString& text);
 // "Save As" dialog through the dialog seam; on confirmation SaveTextFile.
@@ -18,7 +18,7 @@ void SaveTextAs(const QString& suggestedName, const QString& text);
 QString ChooseOpenFile(const QString& extension);
 
 // The digits of the text read as a signed 64-bit number ("12a3" -> 123,
-// "" -> 0). Throws std::runtime_error on a number beyond the 64-bit range.
+// "" -> 0). Throws palisor::Error on a number beyond the 64-bit range.
 std::int64_t DigitsOnly(const QString& text);
 // True exactly when the text in upper case (a-z only) is "TRUE".
 bool IsTrueText(const QString& text);
@@ -26,7 +26,7 @@ bool IsTrueText(const QString& text);
 QString PadZeros(const QString& text, int width);
 // Runs a command line and waits for it; the executable's folder is searched
 // before PATH. Returns the exit code (-1 when it cannot be read). Throws
-// std::runtime_error "CREATE PROCESS FAILED:" + command line when nothing
+// palisor::Error "CREATE PROCESS FAILED:" + command line when nothing
 // could be started, "WAIT FAILED:" + command line when the wait fails.
 int RunAndWait(const QString& commandLine, bool showWindow);
 

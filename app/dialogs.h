@@ -12,8 +12,9 @@ struct FileDialogRequest {
     QString filter;
     QString defaultSuffix;   // without the dot, added to a typed name that has none
     QString initialName;     // proposed file name
-    bool confirmOverwrite = true;
-    bool fileMustExist = false;
+    bool confirmOverwrite = true;  // ask before replacing an existing file
+    bool pathMustExist = true;     // accept only a folder that exists
+    bool fileMustExist = false;    // accept only a file that exists
 };
 
 // Every modal question and notice of Palisor goes through this seam, so that

@@ -1,0 +1,7 @@
+#include "store/datapalisor.h"
+
+namespace palisor {
+
+TDataPalisor* DataPalisor = nullptr;
+
+}  // namespace palisor

@@ -1,0 +1,88 @@
+#pragma once
+
+#include "store/livetable.h"
+
+#include <QObject>
+#include <QSqlDatabase>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+namespace palisor {
+
+class RuleIndexes;
+
+// The data module: the connection to data/PALISOR.GDB, one live table object
+// per table, the stored-procedure calls, the maintenance cycle, the rule
+// look-ups and the announcement variable list. One instance for the run.
+class TDataPalisor : public QObject {
+    Q_OBJECT
+public:
+    // baseFolder holds data/; empty means the working folder.
+    explicit TDataPalisor(const QString& baseFolder = QString(), QObject* parent = nullptr);
+    ~TDataPalisor() override;
+
+    // The live file is compacted once it grows beyond this many bytes.
+    static constexpr qint64 SweepThreshold = 10'000'000;
+    static constexpr const char* DbUser = "SYSDBA";
+    static constexpr const char* DbPassword = "quillstar";
+
+    void DataModuleCreate();
+    void DataModuleDestroy();
+    void ConnectDatabase();
+    void DisconnectDatabase();
+    void SweepDatabase();
+    void WriteLog(const QString& line);
+
+    LiveTable* tblPlayers;
+    LiveTable* tblBanned;
+    LiveTable* tblMessages;
+    LiveTable* tblRecent;
+    LiveTable* tblSettings;
+    LiveTable* tblImmune;
+    LiveTable* tblIllegal;
+    LiveTable* tblMapAlias;
+
+    QStringList Variables;   // "$name$=value", eight lines
+    QString VariableMark;    // "$"
+    QString variable(const QString& key) const;   // key like "$servername$", case-blind
+    void setVariable(const QString& key, const QString& value);
+
+    static QString FixQuotes(const QString& text);
+    void RecordPlayer(const QString& clientId, const QString& name, const QString& address,
+                      const QString& port, const QString& ping);
+    void BanPlayer(const QString& name, const QString& address);
+    bool IsImmune(const QString& name);
+    bool IsBanned(const QString& name, const QString& address);
+    bool IsIllegalName(const QString& name);
+    int CountRows(LiveTable* table);
+    void SortTable(const QString& column, LiveTable* table);
+    void DeletePlayers();
+    void FindPlayer(bool ask, QString& searchText, LiveTable* table);
+    QString SelectMatches(const QString& resultColumn, const QString& keyColumn, LiveTable* table);
+    QString LookupMapAlias(const QString& mapName);
+    void tblMessagesAfterPost(LiveTable& table);
+
+    bool isConnected() const;
+    QSqlDatabase database() const;
+    QString dataFolder() const;     // absolute path of data/
+    QString databasePath() const;   // data/PALISOR.GDB
+    QString backupPath() const;     // data/PALISOR.BKP, the previous live file
+    QString gbkPath() const;        // data/PALISOR.GBK, gbak's backup
+    QString logPath() const;        // data/PALISOR.LOG
+
+private:
+    QList<LiveTable*> openOrder() const;
+    void execute(const QString& statement, const QVariantList& values = {});
+    void commit();
+    void restoreMissingLiveFile();
+
+    QString base_;
+    QString connection_;
+    std::unique_ptr<RuleIndexes> rules_;
+};
+
+// The one data module of the running program, set by whoever creates it.
+extern TDataPalisor* DataPalisor;
+
+}  // namespace palisor

@@ -1,0 +1,142 @@
+#include "monitor/monitor.h"
+
+#include "app/shellutils.h"
+#include "app/timing.h"
+#include "monitor/serverinfo.h"
+#include "monitor/statusreply.h"
+#include "monitor/textrules.h"
+#include "rcon/rcon.h"
+#include "store/datapalisor.h"
+
+#include <exception>
+
+namespace palisor {
+namespace {
+
+// The server's ban-request variable holds this while no ban is requested.
+const QString kIdleClientBan = QStringLiteral("99");
+
+}  // namespace
+
+TMonitor::TMonitor(TDataPalisor& data, TRcon& rcon, MonitorView& view)
+    : data_(data), rcon_(rcon), view_(view)
+{
+}
+
+void TMonitor::Start(int scanTimeSeconds)
+{
+    strikeLimit_ = palisor::StrikeLimit(scanTimeSeconds);
+    highPingStrikes_.Clear();
+}
+
+QString TMonitor::SendCommand(const QString& command)
+{
+    rcon_.Host = view_.HostText();
+    rcon_.Port = ToInteger(view_.PortText());
+    rcon_.Password = view_.PasswordText();
+    return rcon_.Command(command);
+}
+
+void TMonitor::RefreshServer()
+{
+    view_.EnableSettings(false);
+    view_.ShowStatus(QString());
+    try {
+        ReadPlayers();
+        ReadServerInfo();
+    } catch (const std::exception& e) {
+        view_.RefreshActionMenu();
+        if (NeedsReconnect(QString::fromStdString(e.what()))) {
+            data_.DisconnectDatabase();
+            data_.ConnectDatabase();
+        }
+        throw;
+    }
+    view_.RefreshActionMenu();
+}
+
+void TMonitor::ReadPlayers()
+{
+    view_.BeginPlayerRebuild();
+    try {
+        const QStringList lines = SplitLines(SendCommand(QStringLiteral("status")));
+        // Before any player is examined, so a ban requested now applies in this poll.
+        PollClientBan();
+        const StatusPlan plan = PlanStatusReply(lines);
+        if (plan.clearPlayers)
+            data_.DeletePlayers();
+        for (const QString& line : plan.playerLines) {
+            const PlayerRow row = CutPlayerLine(line);
+            CheckPlayer(row.clientId, row.name, row.ping, row.port, row.address);
+        }
+    } catch (...) {
+        view_.EndPlayerRebuild();
+        throw;
+    }
+    view_.EndPlayerRebuild();
+}
+
+void TMonitor::PollClientBan()
+{
+    pendingBanClient_.clear();
+    const QString value = rcon_.QueryVariable(QStringLiteral("clientban"));
+    if (value.isEmpty() || value == kIdleClientBan)
+        return;
+    SendCommand(QStringLiteral("set clientban ") + kIdleClientBan);
+    pendingBanClient_ = PadZeros(value, 2);
+}
+
+void TMonitor::CheckPlayer(const QString& clientId, const QString& name, const QString& ping,
+                           const QString& port, const QString& address)
+{
+    if (pendingBanClient_ == clientId)
+        data_.BanPlayer(name, address);
+
+    QString result;
+    if (data_.IsIllegalName(name))
+        result = KickPlayer(clientId, name, QStringLiteral("ILLEGAL NAME"));
+    else if (data_.IsBanned(name, address))
+        result = KickPlayer(clientId, name, QStringLiteral("BANNED IP"));
+    else if (CheckHighPing(clientId + address, ping))
+        result = KickPlayer(clientId, name, QStringLiteral("HIGH PING"));
+    else {
+        data_.RecordPlayer(clientId, name, address, port, ping);
+        return;
+    }
+    view_.ShowStatus(result);
+}
+
+QString TMonitor::KickPlayer(const QString& clientId, const QString& name, const QString& reason)
+{
+    if (data_.IsImmune(name))
+        return QStringLiteral("Player ") + name + QStringLiteral(" is Immune and can not be kicked.");
+    SendCommand(QStringLiteral("say Kicking player ") + name + QStringLiteral(" for ") + reason);
+    pause(KickPause);
+    return SendCommand(QStringLiteral("clientkick ") + clientId);
+}
+
+bool TMonitor::CheckHighPing(const QString& key, const QString& ping)
+{
+    const int maxPing = ToInteger(view_.MaxPingText());
+    return highPingStrikes_.Check(key, ToInteger(ping), maxPing, strikeLimit_);
+}
+
+void TMonitor::ReadServerInfo()
+{
+    view_.ClearServerInfo();
+    serverInfo_ = NormaliseServerInfo(SplitLines(SendCommand(QStringLiteral("serverinfo"))));
+    const auto value = [this](const char* name) { return ServerInfoValue(serverInfo_, QLatin1String(name)); };
+
+    view_.ShowServerInfo(ServerBox::HostName, value("sv_hostname"));
+    view_.ShowServerInfo(ServerBox::GameType, value("g_gametypestring"));
+    view_.ShowServerInfo(ServerBox::PlyrCnt, QString::number(data_.CountRows(data_.tblPlayers))
+                                                 + QLatin1Char('/') + value("sv_maxclients"));
+    const auto alias = [this](const QString& name) { return data_.LookupMapAlias(name); };
+    const QString mapName = value("mapname");
+    view_.ShowServerInfo(ServerBox::CurMap, ShortMapName(mapName, alias));
+    const auto readVariable = [this](const QString& name) { return rcon_.QueryVariable(name); };
+    view_.ShowServerInfo(ServerBox::NextMap, NextMapName(mapName, readVariable, alias));
+    view_.UpdateVariables();
+}
+
+}  // namespace palisor

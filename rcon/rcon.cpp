@@ -37,7 +37,7 @@ constexpr int kCommandTimeout = 5000;
 
 int millisecondsUntil(Clock::time_point deadline)
 {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
@@ -109,9 +109,9 @@ void TRcon::send(const QString& payload)
         raiseSocketError(errno);
 }
 
-QByteArray TRcon::receive(int bufferSize)
+QByteArray TRcon::receive()
 {
-    std::vector<char> buffer(static_cast<size_t>(bufferSize > 0 ? bufferSize : 0));
+    std::vector<char> buffer(static_cast<size_t>(BufferSize > 0 ? BufferSize : 0));
     ssize_t length;
     do {
         length = ::recv(socket_, buffer.data(), buffer.size(), MSG_TRUNC);
@@ -137,7 +137,6 @@ QString TRcon::Exchange(const QString& payload)
 
     QList<QByteArray> datagrams;
     std::exception_ptr failure;
-    const int bufferSize = BufferSize;
     try {
         std::optional<Clock::time_point> deadline;
         if (ReceiveTimeout >= 0)
@@ -146,7 +145,7 @@ QString TRcon::Exchange(const QString& payload)
             ++timeoutCount_;
             throw Error(QString::fromLatin1(kTimedOut));
         }
-        datagrams.append(receive(bufferSize));
+        datagrams.append(receive());
     } catch (...) {
         failure = std::current_exception();
     }
@@ -154,7 +153,7 @@ QString TRcon::Exchange(const QString& payload)
     const Clock::time_point pauseEnd = Clock::now() + std::chrono::milliseconds(ExchangePause);
     try {
         while (!failure && waitReadable(socket_, pauseEnd))
-            datagrams.append(receive(bufferSize));
+            datagrams.append(receive());
     } catch (...) {
         failure = std::current_exception();
     }

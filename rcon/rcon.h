@@ -54,7 +54,7 @@ private:
     void openSocket();
     void closeSocket();
     void send(const QString& payload);
-    QByteArray receive(int bufferSize);
+    QByteArray receive();
 
     int socket_ = -1;
     int timeoutCount_ = 0;

@@ -79,10 +79,3 @@ TEST(ReplyVariable, ValueIsCutBetweenTheMarkers)
     // The first back marker counts, even one inside the value.
     EXPECT_EQ(cutVariableValue(text("is:\"a\" default:b\" default:\"c\"")), text("a"));
 }
-
-TEST(ReplyFrame, PayloadIsFramedUnchanged)
-{
-    EXPECT_EQ(frameRequest(commandPayload(text("p w\"d"), text("say \"hi\" \xE9"))),
-              QByteArray("\xFF\xFF\xFF\xFF\x02rcon \"p w\"d\" say \"hi\" \xE9"));
-    EXPECT_EQ(frameRequest(QString()), QByteArray("\xFF\xFF\xFF\xFF\x02"));
-}

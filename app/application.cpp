@@ -1,0 +1,21 @@
+#include "app/application.h"
+
+#include "app/errorhandler.h"
+
+namespace palisor {
+
+PalisorApplication::PalisorApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+
+bool PalisorApplication::notify(QObject* receiver, QEvent* event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& e) {
+        HandleApplicationError(e);
+    } catch (...) {
+        HandleApplicationError(QStringLiteral("Unknown error"));
+    }
+    return false;
+}
+
+}  // namespace palisor

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+
+#include <exception>
+#include <functional>
+
+namespace palisor {
+
+// Where errors that reach the message loop end up. Until the main window
+// installs its own handler, the standard one shows the message in an error
+// box titled "Palisor".
+using ErrorHandler = std::function<void(const QString& message)>;
+
+void setApplicationErrorHandler(ErrorHandler handler);  // empty restores the standard box
+void HandleApplicationError(const QString& message);
+void HandleApplicationError(const std::exception& error);
+
+}  // namespace palisor

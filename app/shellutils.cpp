@@ -1,0 +1,226 @@
+#include "app/shellutils.h"
+
+#include "app/dialogs.h"
+#include "app/error.h"
+#include "app/startup.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSaveFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <limits>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace palisor {
+namespace {
+
+// The extension of a file name, its full stop included ("Banned.txt" -> ".txt").
+QString extensionOf(const QString& fileName)
+{
+    const int slash = fileName.lastIndexOf(QLatin1Char('/'));
+    const int dot = fileName.lastIndexOf(QLatin1Char('.'));
+    return dot > slash ? fileName.mid(dot) : QString();
+}
+
+QString filterFor(const QString& extension)
+{
+    return QStringLiteral("File Type (*%1);;All Files (*.*)").arg(extension);
+}
+
+QString suffixOf(const QString& extension)
+{
+    return extension.startsWith(QLatin1Char('.')) ? extension.mid(1) : extension;
+}
+
+bool isExecutableFile(const QString& path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    struct stat info {};
+    return ::stat(native.constData(), &info) == 0 && S_ISREG(info.st_mode) &&
+           ::access(native.constData(), X_OK) == 0;
+}
+
+// Where a program named without a folder is found: Palisor's own folder
+// first (the tools shipped beside it win over same-named ones elsewhere),
+// then PATH. A name with a folder in it is taken as it stands.
+QString locateProgram(const QString& program)
+{
+    if (program.contains(QLatin1Char('/')))
+        return program;
+    QStringList folders;
+    const QString own = ExecutableFolder();
+    if (!own.isEmpty())
+        folders << own;
+    const QByteArray path = qgetenv("PATH");
+    for (const QString& folder : QString::fromLocal8Bit(path).split(QLatin1Char(':')))
+        folders << (folder.isEmpty() ? QStringLiteral(".") : folder);
+    for (const QString& folder : folders) {
+        const QString candidate = QDir(folder).filePath(program);
+        if (isExecutableFile(candidate))
+            return candidate;
+    }
+    return {};
+}
+
+class SpawnActions {
+public:
+    SpawnActions() { posix_spawn_file_actions_init(&actions_); }
+    ~SpawnActions() { posix_spawn_file_actions_destroy(&actions_); }
+    SpawnActions(const SpawnActions&) = delete;
+    SpawnActions& operator=(const SpawnActions&) = delete;
+    posix_spawn_file_actions_t* get() { return &actions_; }
+
+private:
+    posix_spawn_file_actions_t actions_;
+};
+
+}  // namespace
+
+void SaveTextFile(const QString& fileName, const QString& text)
+{
+    QByteArray bytes;
+    bytes.reserve(text.size() + text.size() / 16 + 2);
+    const QByteArray latin1 = text.toLatin1();
+    qsizetype lineStart = 0;
+    for (qsizetype i = 0; i < latin1.size(); ++i) {
+        const char c = latin1[i];
+        if (c != '\r' && c != '\n')
+            continue;
+        bytes.append(latin1.constData() + lineStart, i - lineStart).append("\r\n");
+        if (c == '\r' && i + 1 < latin1.size() && latin1[i + 1] == '\n')
+            ++i;
+        lineStart = i + 1;
+    }
+    if (lineStart < latin1.size())
+        bytes.append(latin1.constData() + lineStart, latin1.size() - lineStart).append("\r\n");
+
+    // Written beside the target and moved over it only when complete, so a
+    // full disk never leaves a half-written export in place of the old one.
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly))
+        throw Error(QStringLiteral("Cannot create file \"%1\". %2").arg(fileName, file.errorString()));
+    if (file.write(bytes) != bytes.size() || !file.commit())
+        throw Error(QStringLiteral("Cannot write file \"%1\". %2").arg(fileName, file.errorString()));
+}
+
+void SaveTextAs(const QString& suggestedName, const QString& text)
+{
+    const QString extension = extensionOf(suggestedName);
+    FileDialogRequest request;
+    request.title = QStringLiteral("Save As");
+    request.filter = filterFor(extension);
+    request.defaultSuffix = suffixOf(extension);
+    request.initialName = suggestedName;
+    request.confirmOverwrite = true;
+    request.pathMustExist = true;
+    request.fileMustExist = false;
+    const QString chosen = dialogs().saveFileName(request);
+    if (!chosen.isEmpty())
+        SaveTextFile(chosen, text);
+}
+
+QString ChooseOpenFile(const QString& extension)
+{
+    FileDialogRequest request;
+    request.title = QStringLiteral("Open");
+    request.filter = filterFor(extension);
+    request.defaultSuffix = suffixOf(extension);
+    request.confirmOverwrite = true;
+    request.pathMustExist = true;
+    request.fileMustExist = true;
+    return dialogs().openFileName(request);
+}
+
+std::int64_t DigitsOnly(const QString& text)
+{
+    QString digits;
+    for (const QChar c : text)
+        if (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
+            digits += c;
+    if (digits.isEmpty())
+        return 0;
+    constexpr std::int64_t max = std::numeric_limits<std::int64_t>::max();
+    std::int64_t value = 0;
+    for (const QChar c : digits) {
+        const int digit = c.unicode() - '0';
+        if (value > (max - digit) / 10)
+            throw Error(QStringLiteral("'%1' is not a valid integer value").arg(digits));
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+bool IsTrueText(const QString& text)
+{
+    if (text.size() != 4)
+        return false;
+    QString upper = text;
+    for (QChar& c : upper)
+        if (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
+            c = QChar(c.unicode() - 'a' + 'A');
+    return upper == QLatin1String("TRUE");
+}
+
+QString PadZeros(const QString& text, int width)
+{
+    if (width <= text.size())
+        return text;
+    return QString(width - text.size(), QLatin1Char('0')) + text;
+}
+
+int RunAndWait(const QString& commandLine, bool showWindow)
+{
+    const QString failed = QStringLiteral("CREATE PROCESS FAILED:") + commandLine;
+    const QStringList words = QProcess::splitCommand(commandLine);
+    if (words.isEmpty())
+        throw Error(failed);
+    const QString program = locateProgram(words.first());
+    if (program.isEmpty())
+        throw Error(failed);
+
+    std::vector<QByteArray> arguments;
+    arguments.reserve(static_cast<std::size_t>(words.size()));
+    for (const QString& word : words)
+        arguments.push_back(QFile::encodeName(word));
+    std::vector<char*> argv;
+    for (QByteArray& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    SpawnActions actions;
+    // A hidden run has no console to read from or print to; its error output
+    // is kept so that a failing tool can still be diagnosed.
+    if (!showWindow) {
+        posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(actions.get(), STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    }
+    // The child inherits no handles: in particular not the single-instance
+    // lock, which must end with Palisor and not with a tool it started.
+    posix_spawn_file_actions_addclosefrom_np(actions.get(), STDERR_FILENO + 1);
+
+    const QByteArray path = QFile::encodeName(program);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, path.constData(), actions.get(), nullptr, argv.data(), environ) != 0)
+        throw Error(failed);
+
+    int status = 0;
+    pid_t waited = 0;
+    do {
+        waited = ::waitpid(pid, &status, 0);
+    } while (waited < 0 && errno == EINTR);
+    if (waited != pid)
+        throw Error(QStringLiteral("WAIT FAILED:") + commandLine);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace palisor

@@ -1,0 +1,149 @@
+#include "app/singleinstance.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <signal.h>
+
+namespace {
+
+const QByteArray alreadyRunning =
+    "Palisor: Palisor is already running.\r\nDouble click the icon in the system tray.\n";
+
+// Each test runs a private copy of Palisor, so that whatever it would create
+// beside itself lands in a fresh folder, and a private runtime folder, so
+// that its lock meets only the copies of this test.
+class SingleInstance : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        static int argc = 1;
+        static char name[] = "app_singleinstance_test";
+        static char* argv[] = {name, nullptr};
+        static QCoreApplication app(argc, argv);
+    }
+
+    void SetUp() override
+    {
+        const QString built = qEnvironmentVariable("PALISOR_BUILD_DIR") + "/palisor";
+        ASSERT_TRUE(QFileInfo(built).isExecutable()) << built.toStdString();
+        palisor_ = bin_.filePath("palisor");
+        ASSERT_TRUE(QFile::copy(built, palisor_));
+        environment_ = QProcessEnvironment::systemEnvironment();
+        environment_.insert("XDG_RUNTIME_DIR", runtime_.path());
+        environment_.insert("PALISOR_NONINTERACTIVE", "1");
+        environment_.insert("QT_QPA_PLATFORM", "offscreen");
+    }
+
+    void TearDown() override
+    {
+        for (auto& process : processes_) {
+            if (process->state() != QProcess::NotRunning) {
+                process->kill();
+                process->waitForFinished();
+            }
+        }
+    }
+
+    QProcess& start(const QString& program, const QStringList& arguments)
+    {
+        processes_.push_back(std::make_unique<QProcess>());
+        QProcess& process = *processes_.back();
+        process.setProcessEnvironment(environment_);
+        process.setWorkingDirectory(elsewhere_.path());
+        process.start(program, arguments);
+        EXPECT_TRUE(process.waitForStarted()) << program.toStdString();
+        return process;
+    }
+
+    QString helper() const { return QCoreApplication::applicationDirPath() + "/app_test_helper"; }
+
+    // The first copy: holds the lock as a running Palisor does.
+    QProcess& holdLock()
+    {
+        QProcess& holder = start(helper(), {"hold", "Palisor"});
+        EXPECT_TRUE(holder.waitForReadyRead(10000));
+        EXPECT_EQ(holder.readAllStandardOutput(), "held\n");
+        return holder;
+    }
+
+    bool lockIsHeld()
+    {
+        QProcess& probe = start(helper(), {"probe", "Palisor"});
+        EXPECT_TRUE(probe.waitForFinished());
+        return probe.exitCode() == 1;
+    }
+
+    static QString workingFolderOf(const QProcess& process)
+    {
+        return QFileInfo(QStringLiteral("/proc/%1/cwd").arg(process.processId())).symLinkTarget();
+    }
+
+    QTemporaryDir runtime_, bin_, elsewhere_;
+    QString palisor_;
+    QProcessEnvironment environment_;
+    std::vector<std::unique_ptr<QProcess>> processes_;
+};
+
+TEST_F(SingleInstance, SecondCopyOnlyShowsTheMessage)
+{
+    QProcess& first = holdLock();
+    QProcess& second = start(palisor_, {});
+    ASSERT_TRUE(second.waitForFinished(60000));
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_EQ(second.readAllStandardError(), alreadyRunning);
+    EXPECT_EQ(second.readAllStandardOutput(), "");
+    // Nothing was created beside the program or where it was started.
+    EXPECT_EQ(QDir(bin_.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList({"palisor"}));
+    EXPECT_TRUE(QDir(elsewhere_.path()).isEmpty());
+    // The running copy is not disturbed.
+    EXPECT_EQ(first.state(), QProcess::Running);
+    EXPECT_TRUE(lockIsHeld());
+}
+
+TEST_F(SingleInstance, CopyStartsNormallyAfterTheFirstWasKilled)
+{
+    QProcess& first = holdLock();
+    ::kill(static_cast<pid_t>(first.processId()), SIGKILL);
+    ASSERT_TRUE(first.waitForFinished());
+
+    QProcess& second = start(palisor_, {});
+    // Past the guard, start-up moves into the program's own folder before
+    // touching any data, though it was started from elsewhere.
+    QString folder;
+    for (int i = 0; i < 600 && second.state() == QProcess::Running; ++i) {
+        folder = workingFolderOf(second);
+        if (folder == bin_.path())
+            break;
+        QThread::msleep(50);
+    }
+    ASSERT_EQ(second.state(), QProcess::Running) << second.readAllStandardError().toStdString();
+    EXPECT_EQ(folder, bin_.path());
+    EXPECT_TRUE(lockIsHeld());
+    EXPECT_FALSE(second.readAllStandardError().contains("already running"));
+}
+
+TEST(SingleInstanceLock, FileLivesInTheRuntimeFolder)
+{
+    const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+    QTemporaryDir runtime;
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    const QString inRuntime = palisor::SingleInstanceLockPath("Palisor");
+    qunsetenv("XDG_RUNTIME_DIR");
+    const QString inTemp = palisor::SingleInstanceLockPath(QString(120, 'x'));
+    qputenv("XDG_RUNTIME_DIR", saved);
+
+    EXPECT_EQ(inRuntime, runtime.path() + "/Palisor.lock");
+    EXPECT_TRUE(inTemp.startsWith(QDir::tempPath() + "/" + QString(103, 'x') + "."));
+    EXPECT_TRUE(inTemp.endsWith(".lock"));
+}
+
+}  // namespace

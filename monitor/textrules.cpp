@@ -1,6 +1,7 @@
 #include "monitor/textrules.h"
 
 #include "app/error.h"
+#include "app/shellutils.h"
 
 namespace palisor {
 
@@ -44,5 +45,11 @@ int ToInteger(const QString& text)
         throw Error(QStringLiteral("'%1' is not a valid integer value").arg(text));
     return value;
 }
+
+}  // namespace palisor
+
+namespace palisor {
+
+QString NumberBoxText(const QString& text) { return QString::number(DigitsOnly(text)); }
 
 }  // namespace palisor

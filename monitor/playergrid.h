@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QTableView>
+
+class QMenu;
+
+namespace palisor {
+
+class LiveTable;
+
+// The grid over PLAYERS: whole rows, no cell editing, its selection kept in
+// step with the table's shared current row, the PORT column always hidden,
+// Ctrl+Delete removing a row, and the pop-up menu rules of the main window.
+class TPlayerGrid : public QTableView {
+    Q_OBJECT
+public:
+    TPlayerGrid(LiveTable& players, QWidget* parent = nullptr);
+
+    // The grid's pop-up menu; opened by a right click on a row and by the
+    // keyboard's menu key.
+    QMenu* PopupPlayers = nullptr;
+
+    void HidePortColumn();
+    bool AutoPopup() const { return autoPopup_; }
+
+signals:
+    // Left click on a column title: the title is the field name.
+    void TitleClicked(const QString& field);
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void followTable(int row);
+    void openPopup(const QPoint& globalPos);
+
+    LiveTable& players_;
+    bool autoPopup_ = true;
+};
+
+}  // namespace palisor

@@ -1,7 +1,288 @@
 #include "store/datapalisor.h"
 
+#include "app/dialogs.h"
+#include "app/error.h"
+#include "app/shellutils.h"
+#include "app/timing.h"
+#include "store/ruleindexes.h"
+#include "store/sqltext.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QLocale>
+#include <QSqlQuery>
+#include <atomic>
+#include <cstdio>
+
 namespace palisor {
 
 TDataPalisor* DataPalisor = nullptr;
+
+using namespace palisor::sql;
+
+namespace {
+
+QString nextConnectionName()
+{
+    static std::atomic<int> counter{0};
+    return QStringLiteral("palisor-data-%1").arg(++counter);
+}
+
+QString executablePath()
+{
+    return QCoreApplication::instance() ? QCoreApplication::applicationFilePath() : QString();
+}
+
+// "h:mm" and the system's own morning or afternoon designator.
+QString clockText(const QDateTime& at)
+{
+    const QTime t = at.time();
+    const int hour = t.hour() % 12 == 0 ? 12 : t.hour() % 12;
+    const QLocale locale = QLocale::system();
+    return QStringLiteral("%1:%2 %3")
+        .arg(hour)
+        .arg(t.minute(), 2, 10, QLatin1Char('0'))
+        .arg(t.hour() < 12 ? locale.amText() : locale.pmText());
+}
+
+}  // namespace
+
+TDataPalisor::TDataPalisor(const QString& baseFolder, QObject* parent)
+    : QObject(parent), base_(baseFolder), connection_(nextConnectionName())
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QIBASE"), connection_);
+    db.setUserName(QString::fromLatin1(DbUser));
+    db.setPassword(QString::fromLatin1(DbPassword));
+
+    tblPlayers = new LiveTable(QStringLiteral("PLAYERS"), QStringLiteral("CLIENTID"), this);
+    tblBanned = new LiveTable(QStringLiteral("BANNED"), QStringLiteral("NAME"), this);
+    tblMessages = new LiveTable(QStringLiteral("MESSAGES"), QStringLiteral("SEQ"), this);
+    tblRecent = new LiveTable(QStringLiteral("RECENT"), QStringLiteral("LASTSEEN"), this);
+    tblSettings = new LiveTable(QStringLiteral("SETTINGS"), QString(), this);
+    tblImmune = new LiveTable(QStringLiteral("IMMUNE"), QString(), this);
+    tblIllegal = new LiveTable(QStringLiteral("ILLEGAL"), QString(), this);
+    tblMapAlias = new LiveTable(QStringLiteral("MAPALIAS"), QString(), this);
+    tblMessages->setAfterPost([this](LiveTable& table) { tblMessagesAfterPost(table); });
+    rules_ = std::make_unique<RuleIndexes>(*tblImmune, *tblBanned, *tblIllegal);
+}
+
+TDataPalisor::~TDataPalisor()
+{
+    rules_.reset();
+    for (LiveTable* table : openOrder())
+        delete table;
+    {
+        QSqlDatabase db = QSqlDatabase::database(connection_, false);
+        if (db.isOpen()) {
+            db.rollback();
+            db.close();
+        }
+    }
+    QSqlDatabase::removeDatabase(connection_);
+}
+
+QList<LiveTable*> TDataPalisor::openOrder() const
+{
+    return {tblSettings, tblPlayers, tblIllegal, tblImmune, tblRecent, tblBanned, tblMessages, tblMapAlias};
+}
+
+QSqlDatabase TDataPalisor::database() const { return QSqlDatabase::database(connection_, false); }
+bool TDataPalisor::isConnected() const { return database().isOpen(); }
+
+QString TDataPalisor::dataFolder() const
+{
+    const QDir base(base_.isEmpty() ? QDir::currentPath() : base_);
+    return QDir::cleanPath(base.absoluteFilePath(QStringLiteral("data")));
+}
+
+QString TDataPalisor::databasePath() const { return dataFolder() + QStringLiteral("/PALISOR.GDB"); }
+QString TDataPalisor::backupPath() const { return dataFolder() + QStringLiteral("/PALISOR.BKP"); }
+QString TDataPalisor::gbkPath() const { return dataFolder() + QStringLiteral("/PALISOR.GBK"); }
+QString TDataPalisor::logPath() const { return dataFolder() + QStringLiteral("/PALISOR.LOG"); }
+
+// ---- start-up and shut-down ---------------------------------------------
+
+void TDataPalisor::DataModuleCreate()
+{
+    WriteLog(executablePath() + QStringLiteral(" Started"));
+    VariableMark = QStringLiteral("$");
+    const QString m = VariableMark;
+    Variables = QStringList{
+        m + QStringLiteral("serverip") + m + QStringLiteral("=0.0.0.0"),
+        m + QStringLiteral("servername") + m + QStringLiteral("=none"),
+        m + QStringLiteral("time") + m + QLatin1Char('=') + clockText(now()),
+        m + QStringLiteral("gametype") + m + QStringLiteral("=none"),
+        m + QStringLiteral("crntmap") + m + QStringLiteral("=none"),
+        m + QStringLiteral("nextmap") + m + QStringLiteral("=none"),
+        m + QStringLiteral("banned") + m + QStringLiteral("=none"),
+        m + QStringLiteral("recent") + m + QStringLiteral("=none"),
+    };
+    ConnectDatabase();
+}
+
+void TDataPalisor::DataModuleDestroy()
+{
+    // Shut-down goes on past a failing step: the log and stderr keep the
+    // error, since no window is left to show it.
+    auto step = [this](auto&& action) {
+        try {
+            action();
+        } catch (const std::exception& e) {
+            const QString message = messageOf(e);
+            std::fprintf(stderr, "Palisor: %s\n", message.toLocal8Bit().constData());
+            WriteLog(QStringLiteral("Exception: ") + message);
+        }
+    };
+    step([this] { DeletePlayers(); });
+    step([this] { DisconnectDatabase(); });
+    Variables.clear();
+    WriteLog(executablePath() + QStringLiteral(" Exiting"));
+    WriteLog(QString());
+}
+
+void TDataPalisor::restoreMissingLiveFile()
+{
+    // A maintenance cycle cut short after moving the live file aside.
+    if (!QFile::exists(databasePath()) && QFile::exists(backupPath())) {
+        if (!QFile::rename(backupPath(), databasePath()))
+            throw Error(QStringLiteral("Cannot move %1 back to %2").arg(backupPath(), databasePath()));
+        WriteLog(QStringLiteral("Restored the database from ") + backupPath());
+    }
+}
+
+void TDataPalisor::ConnectDatabase()
+{
+    restoreMissingLiveFile();
+    QSqlDatabase db = database();
+    if (!db.isOpen()) {
+        db.setDatabaseName(databasePath());
+        if (!db.open())
+            throw Error(errorText(db.lastError()));
+    }
+    db.transaction();
+    for (LiveTable* table : openOrder())
+        table->open(db);
+    expiredMark_ = expiredMark();
+    WriteLog(QStringLiteral("Database Connection Successful"));
+}
+
+void TDataPalisor::DisconnectDatabase()
+{
+    const QList<LiveTable*> order = openOrder();
+    for (auto it = order.rbegin(); it != order.rend(); ++it)
+        (*it)->close();
+    QSqlDatabase db = database();
+    if (db.isOpen()) {
+        db.commit();
+        db.close();
+    }
+}
+
+// ---- maintenance cycle --------------------------------------------------
+
+QString TDataPalisor::gbakCommand(const QString& mode, const QString& from, const QString& to) const
+{
+    auto arg = [this](const QString& path) {
+        // Relative to the working folder, as the tool is started there,
+        // unless the data lives elsewhere.
+        const QString shown = base_.isEmpty() ? QDir::current().relativeFilePath(path) : path;
+        return shown.contains(QLatin1Char(' ')) ? QLatin1Char('"') + shown + QLatin1Char('"') : shown;
+    };
+    return QStringLiteral("gbak %1 -user %2 -password %3 %4 %5")
+        .arg(mode, QString::fromLatin1(DbUser), QString::fromLatin1(DbPassword), arg(from), arg(to));
+}
+
+void TDataPalisor::SweepDatabase()
+{
+    QFile live(databasePath());
+    if (!live.open(QIODevice::ReadOnly))
+        throw Error(QStringLiteral("Cannot open file \"%1\". %2").arg(databasePath(), live.errorString()));
+    const qint64 size = live.size();
+    live.close();
+    if (size <= SweepThreshold)
+        return;
+
+    WriteLog(QStringLiteral("Performing Database Sweep"));
+    if (QFile::exists(backupPath()) && !QFile::remove(backupPath()))
+        throw Error(QStringLiteral("Database sweep failed: cannot delete ") + backupPath());
+    DisconnectDatabase();
+    if (!QFile::rename(databasePath(), backupPath())) {
+        ConnectDatabase();
+        throw Error(QStringLiteral("Database sweep failed: cannot rename %1 to %2").arg(databasePath(), backupPath()));
+    }
+
+    // The compact file is restored under a temporary name and becomes the live
+    // file only when both runs succeeded; an old backup is never restored.
+    const QString restored = dataFolder() + QStringLiteral("/PALISOR.NEW");
+    try {
+        QFile::remove(gbkPath());
+        QFile::remove(restored);
+        if (RunAndWait(gbakCommand(QStringLiteral("-b"), backupPath(), gbkPath()), false) != 0
+            || !QFile::exists(gbkPath()))
+            throw Error(QStringLiteral("gbak could not back up ") + backupPath());
+        if (RunAndWait(gbakCommand(QStringLiteral("-r"), gbkPath(), restored), false) != 0
+            || !QFile::exists(restored))
+            throw Error(QStringLiteral("gbak could not restore ") + gbkPath());
+        if (!QFile::rename(restored, databasePath()))
+            throw Error(QStringLiteral("cannot rename %1 to %2").arg(restored, databasePath()));
+    } catch (const Error& e) {
+        QFile::remove(restored);
+        QString outcome;
+        if (QFile::rename(backupPath(), databasePath())) {
+            try {
+                ConnectDatabase();
+            } catch (const Error& again) {
+                outcome = QStringLiteral("; reconnecting failed: ") + again.message();
+            }
+        } else {
+            outcome = QStringLiteral("; the database is in ") + backupPath();
+        }
+        throw Error(QStringLiteral("Database sweep failed: ") + e.message() + outcome);
+    }
+    ConnectDatabase();
+}
+
+// ---- event log ----------------------------------------------------------
+
+void TDataPalisor::WriteLog(const QString& line)
+{
+    // The log must never stop the program: a line that cannot be written is lost.
+    QFile log(logPath());
+    if (!log.open(QIODevice::WriteOnly | QIODevice::Append))
+        return;
+    const QString entry = now().toString(Qt::ISODate) + QLatin1Char(' ') + line + QStringLiteral("\r\n");
+    log.write(entry.toLatin1());
+    log.flush();
+}
+
+// ---- announcement variables ---------------------------------------------
+
+QString TDataPalisor::variable(const QString& key) const
+{
+    for (const QString& line : Variables) {
+        const qsizetype eq = line.indexOf(QLatin1Char('='));
+        if (eq >= 0 && line.left(eq).compare(key, Qt::CaseInsensitive) == 0)
+            return line.mid(eq + 1);
+    }
+    return QString();
+}
+
+void TDataPalisor::setVariable(const QString& key, const QString& value)
+{
+    for (qsizetype i = 0; i < Variables.size(); ++i) {
+        const qsizetype eq = Variables[i].indexOf(QLatin1Char('='));
+        if (eq >= 0 && Variables[i].left(eq).compare(key, Qt::CaseInsensitive) == 0) {
+            // As a name=value list does: an empty value removes the line.
+            if (value.isEmpty())
+                Variables.removeAt(i);
+            else
+                Variables[i] = Variables[i].left(eq + 1) + value;
+            return;
+        }
+    }
+    if (!value.isEmpty())
+        Variables.append(key + QLatin1Char('=') + value);
+}
 
 }  // namespace palisor

@@ -73,13 +73,17 @@ public:
 
 private:
     QList<LiveTable*> openOrder() const;
-    void execute(const QString& statement, const QVariantList& values = {});
-    void commit();
     void restoreMissingLiveFile();
+    QString gbakCommand(const QString& mode, const QString& from, const QString& to) const;
+    void callProcedure(const QString& name, const QVariantList& inputs);
+    void requireOpen(const LiveTable* table) const;
+    qint64 expiredMark() const;
+    void rereadRecent(const QString& name, const QString& address, bool recorded);
 
     QString base_;
     QString connection_;
     std::unique_ptr<RuleIndexes> rules_;
+    qint64 expiredMark_ = 0;   // RECENT_EXPIRED as of the last look
 };
 
 // The one data module of the running program, set by whoever creates it.

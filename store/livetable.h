@@ -67,41 +67,66 @@ public:
     void setAfterPost(std::function<void(LiveTable&)> hook);      // empty removes it
     void setAfterRefresh(std::function<void(LiveTable&)> hook);
 
-    // Re-reads only the rows whose column equals the value (trailing blanks
-    // ignored), keeping the sort order, as a cheap stand-in for refresh()
-    // after a change that touched only those rows.
-    void refreshRowsWhere(const QString& column, const QString& value);
-
-    // Called after the table's rows were re-read or changed; lookups that
-    // index a table subscribe here to stay in step with it.
-    using RowsListener = std::function<void()>;
-    void setRowsChangedListener(RowsListener listener);
+    // A cheap stand-in for refresh() after a change known to touch only some
+    // rows: re-reads the rows whose columns equal the values (as the database
+    // compares them: trailing blanks ignored, NULL equal to NULL) and puts
+    // them at their place in the sort order; with dropColumn given, also
+    // forgets the rows whose dropColumn value is below dropBelow. Ends like
+    // refresh(): current row kept by position, after-refresh hook, refreshed().
+    void refreshRowsMatching(const QStringList& columns, const QVariantList& values,
+                             const QString& dropColumn = QString(), const QVariant& dropBelow = QVariant());
 
 signals:
     void currentRowChanged(int row);
     void stateChanged(palisor::LiveTable::State state);
     void refreshed();
+    // The stored rows changed: row >= 0 means only that row's stored values
+    // (it may be a row just appended); -1 means rows were re-read, added or
+    // removed. Lookups that index the table listen to this.
+    void rowsChanged(int row);
+    // A failure while a view edited, inserted, removed or sorted through
+    // model(), where Qt's event handling cannot take an exception.
+    void operationFailed(const QString& message);
 
 private:
     friend class LiveTableModel;
+    struct Row {
+        quint64 key = 0;   // the database's row locator; 0 for a row not stored yet
+        QVariantList values;
+    };
+
     void requireOpen() const;
     int requireColumn(const QString& column) const;
     void setState(State s);
     void moveTo(int row);
+    void leaveRow();
+    void finishEdit();
     void reload();
+    void afterRowsReread(int oldCurrent);
     void commit();
-    void cellEdited(int row);
-    void rowsChanged();
+    void storePending();
+    Row readRow(quint64 key) const;
+    QVariant cell(int row, int column) const;
+    void cellEdited(int row, int column, const QVariant& value);
+    int sortedPosition(const Row& row) const;
+    void dropRowsBelow(int column, const QVariant& bound);
+    QString selectList() const;
 
     QString table_;
     QString sort_;
     QSqlDatabase db_;
+    QStringList columns_;
+    QList<int> lengths_;
+    QList<Row> rows_;
     std::unique_ptr<LiveTableModel> model_;
     State state_ = State::Inactive;
     int current_ = -1;
+    int editRow_ = -1;
+    int returnRow_ = -1;          // current row before an Insert
+    QVariantList pending_;
+    QList<bool> changed_;
     std::function<void(LiveTable&)> afterPost_;
     std::function<void(LiveTable&)> afterRefresh_;
-    RowsListener rowsListener_;
 };
 
 }  // namespace palisor

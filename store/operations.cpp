@@ -1,0 +1,258 @@
+// The data module's operations for the monitor and the list windows:
+// recording and banning players, the rule checks, counts, sorting, searching.
+
+#include "app/dialogs.h"
+#include "app/error.h"
+#include "store/datapalisor.h"
+#include "store/ruleindexes.h"
+#include "store/sqltext.h"
+
+#include <QSqlQuery>
+
+namespace palisor {
+
+using namespace palisor::sql;
+
+namespace {
+
+QString trimmedName(const QString& name)
+{
+    qsizetype from = 0;
+    qsizetype to = name.size();
+    while (from < to && name.at(from).unicode() <= 0x20)
+        ++from;
+    while (to > from && name.at(to - 1).unicode() <= 0x20)
+        --to;
+    return name.mid(from, to - from);
+}
+
+// Case-blind prefix match of one row's column against a search key.
+bool startsCaseBlind(const QVariant& value, const QString& key)
+{
+    if (value.isNull() || key.isEmpty())
+        return false;
+    return RuleIndexes::caseBlindKey(value.toString()).startsWith(key);
+}
+
+}  // namespace
+
+void TDataPalisor::requireOpen(const LiveTable* table) const
+{
+    if (!table->isOpen())
+        throw Error(QStringLiteral("Cannot perform this operation on a closed dataset (%1)").arg(table->tableName()));
+}
+
+void TDataPalisor::callProcedure(const QString& name, const QVariantList& inputs)
+{
+    QString statement = QStringLiteral("EXECUTE PROCEDURE ") + name;
+    if (!inputs.isEmpty())
+        statement += QLatin1Char('(') + QStringList(inputs.size(), QStringLiteral("?")).join(QStringLiteral(", "))
+                     + QLatin1Char(')');
+    QSqlDatabase db = database();
+    run(db, statement, inputs);
+    commitAndContinue(db);
+}
+
+QString TDataPalisor::FixQuotes(const QString& text)
+{
+    QString fixed = text;
+    fixed.replace(QLatin1Char('\''), QLatin1Char('`'));
+    return fixed;
+}
+
+qint64 TDataPalisor::expiredMark() const
+{
+    QSqlQuery q = run(database(), QStringLiteral("SELECT GEN_ID(RECENT_EXPIRED, 0) FROM RDB$DATABASE"));
+    return q.next() ? q.value(0).toLongLong() : 0;
+}
+
+void TDataPalisor::rereadRecent(const QString& name, const QString& address, bool recorded)
+{
+    // RECENT can be large; only the recorded player's row and the rows the
+    // clean-up removed are read again, which leaves the same rows in the same
+    // order as reading the whole table would.
+    QStringList columns;
+    QVariantList values;
+    if (recorded) {
+        columns = {QStringLiteral("NAME"), QStringLiteral("ADDRESS")};
+        values = {name, address};
+    }
+    QString dropColumn;
+    QVariant oldestKept;
+    const qint64 mark = expiredMark();
+    if (mark != expiredMark_) {
+        expiredMark_ = mark;
+        QSqlQuery q = run(database(), QStringLiteral("SELECT MIN(LASTSEEN) FROM RECENT"));
+        oldestKept = q.next() ? q.value(0) : QVariant();
+        if (oldestKept.isNull()) {
+            tblRecent->refresh();
+            return;
+        }
+        dropColumn = QStringLiteral("LASTSEEN");
+    }
+    tblRecent->refreshRowsMatching(columns, values, dropColumn, oldestKept);
+}
+
+void TDataPalisor::RecordPlayer(const QString& clientId, const QString& name, const QString& address,
+                                const QString& port, const QString& ping)
+{
+    requireOpen(tblPlayers);
+    requireOpen(tblRecent);
+    const QString fixed = FixQuotes(name);
+    const bool recorded = !trimmedName(name).isEmpty();
+    if (recorded) {
+        callProcedure(QStringLiteral("NEW_PLAYER"), {clientId, fixed, address, port, ping});
+        callProcedure(QStringLiteral("ADD_RECENT"), {fixed, address});
+    }
+    callProcedure(QStringLiteral("REMOVE_EXPIRED"), {});
+    tblPlayers->refresh();
+    rereadRecent(fixed, address, recorded);
+}
+
+void TDataPalisor::BanPlayer(const QString& name, const QString& address)
+{
+    requireOpen(tblBanned);
+    const QString fixed = FixQuotes(name);
+    callProcedure(QStringLiteral("BAN_PLAYER"), {fixed, address});
+    tblBanned->refreshRowsMatching({QStringLiteral("NAME"), QStringLiteral("ADDRESS")}, {fixed, address});
+}
+
+bool TDataPalisor::IsImmune(const QString& name)
+{
+    requireOpen(tblImmune);
+    const int row = rules_->immuneRow(name);
+    if (row < 0)
+        return false;
+    tblImmune->setCurrentRow(row);
+    return true;
+}
+
+bool TDataPalisor::IsBanned(const QString& name, const QString& address)
+{
+    if (IsImmune(name))
+        return false;
+    requireOpen(tblBanned);
+    int row = rules_->bannedAddressRow(address);
+    if (row >= 0) {
+        tblBanned->setCurrentRow(row);
+        return true;
+    }
+    row = rules_->bannedNameRow(name);
+    if (row < 0)
+        return false;
+    // The ban of a name follows the player to his current address.
+    tblBanned->setCurrentRow(row);
+    tblBanned->edit();
+    tblBanned->setValue(QStringLiteral("ADDRESS"), address);
+    tblBanned->post();
+    return true;
+}
+
+bool TDataPalisor::IsIllegalName(const QString& name)
+{
+    if (IsImmune(name))
+        return false;
+    requireOpen(tblIllegal);
+    const int row = rules_->illegalRow(name);
+    if (row >= 0) {
+        tblIllegal->setCurrentRow(row);
+        return true;
+    }
+    tblIllegal->last();
+    return false;
+}
+
+int TDataPalisor::CountRows(LiveTable* table)
+{
+    if (!table || !table->isOpen())
+        return 0;
+    QSqlQuery q = run(database(), QStringLiteral("SELECT COUNT(DISTINCT %1) AS \"COUNT\" FROM %2")
+                                      .arg(quoted(table->columnNames().first()), quoted(table->tableName())));
+    return q.next() ? q.value(0).toInt() : 0;
+}
+
+void TDataPalisor::SortTable(const QString& column, LiveTable* table)
+{
+    requireOpen(table);
+    if (table->fieldIndex(column) < 0)
+        throw Error(QStringLiteral("%1: Field '%2' not found").arg(table->tableName(), column));
+    const QString key = withoutTrailingBlanks(table->text(column));
+    table->setSortColumn(column);
+    const int rows = table->rowCount();
+    for (int r = 0; r < rows; ++r) {
+        const QVariant v = table->value(r, column);
+        if (!v.isNull() && withoutTrailingBlanks(v.toString()) == key) {
+            table->setCurrentRow(r);
+            return;
+        }
+    }
+    table->first();
+}
+
+void TDataPalisor::DeletePlayers()
+{
+    requireOpen(tblPlayers);
+    QSqlDatabase db = database();
+    run(db, QStringLiteral("DELETE FROM PLAYERS"));
+    commitAndContinue(db);
+    tblPlayers->refresh();
+}
+
+void TDataPalisor::FindPlayer(bool ask, QString& searchText, LiveTable* table)
+{
+    requireOpen(table);
+    const int remembered = table->currentRow();
+    int start = 0;
+    if (!ask && !trimmedName(searchText).isEmpty()) {
+        start = remembered + 1;
+    } else {
+        QString entered = searchText;
+        if (!dialogs().inputQuery(QStringLiteral("Find Player"), QStringLiteral("Enter the player's name:"), entered))
+            return;
+        searchText = entered;
+    }
+    const QString key = RuleIndexes::caseBlindKey(searchText);
+    const int rows = table->rowCount();
+    for (int r = start; r < rows; ++r) {
+        if (startsCaseBlind(table->value(r, QStringLiteral("NAME")), key)) {
+            table->setCurrentRow(r);
+            return;
+        }
+    }
+    table->setCurrentRow(remembered);
+    dialogs().information(QStringLiteral("Player ") + searchText + QStringLiteral(" Not Found"));
+}
+
+QString TDataPalisor::SelectMatches(const QString& resultColumn, const QString& keyColumn, LiveTable* table)
+{
+    if (!table || !table->isOpen())
+        return QString();
+    const QString value = table->text(keyColumn);
+    QSqlQuery q = run(database(),
+                      QStringLiteral("SELECT ") + resultColumn + QStringLiteral(" FROM ") + table->tableName()
+                          + QStringLiteral(" WHERE \"") + keyColumn + QStringLiteral("\"=?"),
+                      {value});
+    QString lines;
+    while (q.next())
+        lines += (q.value(0).isNull() ? QString() : q.value(0).toString()) + QStringLiteral("\r\n");
+    return lines;
+}
+
+QString TDataPalisor::LookupMapAlias(const QString& mapName)
+{
+    requireOpen(tblMapAlias);
+    const QString key = RuleIndexes::caseBlindKey(mapName);
+    const int rows = tblMapAlias->rowCount();
+    for (int r = 0; r < rows; ++r) {
+        const QVariant v = tblMapAlias->value(r, QStringLiteral("MAPNAME"));
+        if (!v.isNull() && RuleIndexes::caseBlindKey(v.toString()) == key) {
+            tblMapAlias->setCurrentRow(r);
+            return tblMapAlias->text(QStringLiteral("ALIAS"));
+        }
+    }
+    return mapName;
+}
+
+void TDataPalisor::tblMessagesAfterPost(LiveTable& table) { table.refresh(); }
+
+}  // namespace palisor

@@ -1,0 +1,57 @@
+#include "tests/support/db/tempdatabase.h"
+
+#include "app/error.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+
+namespace palisor::test {
+namespace {
+
+// Building a database with isql-fb takes a moment, so each test program
+// builds one and copies it for every TempDatabase.
+QString templateDatabase()
+{
+    static QTemporaryDir folder;
+    static QString made;
+    if (!made.isEmpty())
+        return made;
+    const QString schema = qEnvironmentVariable("PALISOR_SCHEMA");
+    if (schema.isEmpty() || !QFileInfo::exists(schema))
+        throw Error(QStringLiteral("PALISOR_SCHEMA does not name the schema file"));
+    const QString script = QFileInfo(schema).absoluteDir().filePath(QStringLiteral("../scripts/create-db"));
+    QProcess create;
+    create.start(script, {folder.path()});
+    if (!create.waitForFinished(120000) || create.exitStatus() != QProcess::NormalExit || create.exitCode() != 0)
+        throw Error(QStringLiteral("create-db failed: ") + QString::fromLocal8Bit(create.readAllStandardError())
+                    + QString::fromLocal8Bit(create.readAllStandardOutput()));
+    made = QDir(folder.path()).filePath(QStringLiteral("PALISOR.GDB"));
+    return made;
+}
+
+}  // namespace
+
+TempDatabase::TempDatabase()
+{
+    if (!dir_.isValid())
+        throw Error(QStringLiteral("Cannot make a temporary folder"));
+    QDir(dir_.path()).mkpath(QStringLiteral("data"));
+    if (!QFile::copy(templateDatabase(), databasePath()))
+        throw Error(QStringLiteral("Cannot copy the template database to ") + databasePath());
+    QFile::setPermissions(databasePath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+}
+
+QString TempDatabase::folder() const { return dir_.path(); }
+QString TempDatabase::dataFolder() const { return QDir(dir_.path()).filePath(QStringLiteral("data")); }
+QString TempDatabase::databasePath() const { return QDir(dataFolder()).filePath(QStringLiteral("PALISOR.GDB")); }
+
+std::unique_ptr<TDataPalisor> TempDatabase::createDataModule() const
+{
+    auto module = std::make_unique<TDataPalisor>(folder());
+    module->DataModuleCreate();
+    return module;
+}
+
+}  // namespace palisor::test

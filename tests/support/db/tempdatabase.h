@@ -1,0 +1,36 @@
+#pragma once
+
+#include "store/datapalisor.h"
+
+#include <QString>
+#include <QTemporaryDir>
+#include <memory>
+
+namespace palisor::test {
+
+// A throw-away folder holding data/PALISOR.GDB, made from the product's own
+// schema file (named by the PALISOR_SCHEMA environment variable, which CTest
+// sets for every palisor_test). The folder and everything in it go away with
+// the object. Throws palisor::Error when the database cannot be made.
+//
+//   palisor::test::TempDatabase db;
+//   auto data = db.createDataModule();        // connected, tables open
+//   data->tblBanned->insert(); ...
+//
+// A QCoreApplication (or QApplication) must exist first.
+class TempDatabase {
+public:
+    TempDatabase();
+
+    QString folder() const;         // the folder to give TDataPalisor
+    QString dataFolder() const;     // folder()/data
+    QString databasePath() const;   // folder()/data/PALISOR.GDB
+
+    // A data module on this folder with DataModuleCreate already run.
+    std::unique_ptr<TDataPalisor> createDataModule() const;
+
+private:
+    QTemporaryDir dir_;
+};
+
+}  // namespace palisor::test

@@ -1,0 +1,109 @@
+#include "editors/formbannedplayers.h"
+
+#include "app/dialogs.h"
+#include "app/shellutils.h"
+#include "app/timing.h"
+#include "editors/banfiles.h"
+#include "editors/banimport.h"
+#include "store/datapalisor.h"
+#include "store/livetable.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressDialog>
+
+#include <memory>
+
+namespace palisor {
+
+TformBannedPlayers::TformBannedPlayers(TDataPalisor& data, QWidget* parent)
+    : ListWindow(data, *data.tblBanned,
+                 {QStringLiteral("Banned Players: %d total"), QSize(428, 308), QStringLiteral("PlayerDataGrid"), true,
+                  true, QStringLiteral("&Remove Player"), QStringLiteral("NAME")},
+                 parent),
+      PlayerDataGrid(grid())
+{
+    miImport = new QMenu(QStringLiteral("&Import"), miFile);
+    miImportNames = miImport->addAction(QStringLiteral("&Names..."));
+    miImportIPs = miImport->addAction(QStringLiteral("&IP Addresses..."));
+    miImportNamesIPs = miImport->addAction(QStringLiteral("Names && IP &Addresses..."));
+    miExport = new QMenu(QStringLiteral("&Export"), miFile);
+    miExportNames = miExport->addAction(QStringLiteral("&Names..."));
+    miExportIPs = miExport->addAction(QStringLiteral("&IP Addresses..."));
+    miExportNamesIPs = miExport->addAction(QStringLiteral("Names && IP &Addresses..."));
+    miFile->insertMenu(miExit, miImport);
+    miFile->insertMenu(miExit, miExport);
+    miFile->insertSeparator(miExit);
+
+    miEdit = new QMenu(QStringLiteral("&Edit"), MainMenu);
+    miFindPlayer = miEdit->addAction(QStringLiteral("&Find Player..."));
+    miFindPlayer->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    miFindNext = miEdit->addAction(QStringLiteral("Find &Next"));
+    miFindNext->setShortcut(QKeySequence(Qt::Key_F3));
+    MainMenu->insertMenu(miAction->menuAction(), miEdit);
+
+    onTriggered(miImportNames, [this] { ImportBanned(NamesKind); });
+    onTriggered(miImportIPs, [this] { ImportBanned(AddressesKind); });
+    onTriggered(miImportNamesIPs, [this] { ImportBanned(NamesAndAddressesKind); });
+    onTriggered(miExportNames, [this] { ExportBanned(NamesKind); });
+    onTriggered(miExportIPs, [this] { ExportBanned(AddressesKind); });
+    onTriggered(miExportNamesIPs, [this] { ExportBanned(NamesAndAddressesKind); });
+    onTriggered(miFindPlayer, [this] { miFindPlayerClick(); });
+    onTriggered(miFindNext, [this] { miFindNextClick(); });
+}
+
+void TformBannedPlayers::ImportBanned(int kind)
+{
+    const QString fileName = ChooseOpenFile(QStringLiteral(".txt"));
+    if (fileName.trimmed().isEmpty())
+        return;
+    const QString placeholder = ImportPlaceholder(now().date());
+    const int row = table().currentRow();
+    const QStringList lines = ReadImportFile(fileName);
+
+    std::unique_ptr<QProgressDialog> progress;
+    if (lines.size() > ProgressLines) {
+        progress = std::make_unique<QProgressDialog>(QStringLiteral("Importing banned players..."),
+                                                     QStringLiteral("Cancel"), 0, int(lines.size()), this);
+        progress->setWindowTitle(windowTitle());
+        progress->setWindowModality(Qt::WindowModal);
+        progress->setMinimumDuration(0);
+        progress->setAutoClose(false);
+        progress->setValue(0);
+    }
+    ImportBanLines(data(), lines, kind, placeholder, [&progress](int done) {
+        if (!progress)
+            return true;
+        progress->setValue(done);
+        return !progress->wasCanceled();
+    });
+    progress.reset();
+
+    table().setCurrentRow(row);
+    UpdateTotal();
+}
+
+void TformBannedPlayers::ExportBanned(int kind)
+{
+    if (data().CountRows(&table()) < 1) {
+        dialogs().information(QStringLiteral("There are no banned players to Export."));
+        return;
+    }
+    // Read row by row in the table's order, without moving its current row.
+    QString text;
+    for (int row = 0; row < table().rowCount(); ++row) {
+        const QVariant name = table().value(row, QStringLiteral("NAME"));
+        const QVariant address = table().value(row, QStringLiteral("ADDRESS"));
+        text += ExportLine(kind, name.isNull() ? QString() : name.toString(),
+                           address.isNull() ? QString() : address.toString());
+        text += QStringLiteral("\r\n");
+    }
+    SaveTextAs(ExportFileName(kind), text);
+}
+
+void TformBannedPlayers::miFindPlayerClick() { data().FindPlayer(true, SearchText, &table()); }
+
+void TformBannedPlayers::miFindNextClick() { data().FindPlayer(false, SearchText, &table()); }
+
+}  // namespace palisor

@@ -1,0 +1,174 @@
+#include "editors/listwindow.h"
+
+#include "app/dialogs.h"
+#include "app/menuutils.h"
+#include "editors/tablegrid.h"
+#include "editors/formactionresponse.h"
+#include "editors/runhandler.h"
+#include "store/datapalisor.h"
+#include "store/livetable.h"
+
+#include <QAction>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+#include <QShowEvent>
+#include <QVBoxLayout>
+
+namespace palisor {
+
+QString RemoveQuestion(const QString& value)
+{
+    return QStringLiteral("Are you sure you want to remove ") + value + QLatin1Char('?');
+}
+
+ListWindow::ListWindow(TDataPalisor& data, LiveTable& table, const ListWindowLook& look, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+      data_(data),
+      table_(table),
+      captionFormat_(look.captionFormat),
+      quotedColumn_(look.quotedColumn)
+{
+    setFont(CourierFont(8));
+
+    MainMenu = new QMenuBar(this);
+    miFile = MainMenu->addMenu(QStringLiteral("&File"));
+    miFile->setObjectName(QStringLiteral("miFile"));
+    miExit = miFile->addAction(QStringLiteral("E&xit"));
+    miExit->setObjectName(QStringLiteral("miExit"));
+    miAction = MainMenu->addMenu(QStringLiteral("&Action"));
+    miAction->setObjectName(QStringLiteral("miAction"));
+    connect(miExit, &QAction::triggered, this, [this] { miExitClick(); });
+    actRemove = miAction->addAction(look.removeCaption);
+    actRemove->setObjectName(QStringLiteral("actRemove"));
+    onTriggered(actRemove, [this] { actRemoveExecute(); });
+
+    grid_ = new TableGrid(table, look.editable, this);
+    grid_->setObjectName(look.gridName);
+    grid_->setFont(font());
+    grid_->horizontalHeader()->setFont(font());
+    if (!look.sortable)
+        grid_->horizontalHeader()->setSectionsClickable(false);
+    PopupPlayerData = new QMenu(grid_);
+    PopupPlayerData->setObjectName(QStringLiteral("PopupPlayerData"));
+
+    connect(grid_, &TableGrid::titleClicked, this,
+            [this](const QString& column) {
+                RunHandler([&] {
+                    grid_->commitEditor();
+                    GridTitleClick(column);
+                });
+            });
+    connect(grid_, &TableGrid::mouseDown, this, [this](Qt::MouseButton b) { GridMouseDown(b); });
+    connect(grid_, &TableGrid::mouseUp, this, [this](Qt::MouseButton b) { GridMouseUp(b); });
+    connect(grid_, &TableGrid::popupRequested, this, [this](const QPoint& at) { openPopup(at); });
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->setMenuBar(MainMenu);
+    layout->addWidget(grid_);
+    setFixedSize(look.clientSize.width(), look.clientSize.height() + MainMenu->sizeHint().height());
+}
+
+ListWindow::~ListWindow() = default;
+
+void ListWindow::onTriggered(QAction* action, std::function<void()> handler)
+{
+    // A command works on what the grid shows, so text still in a cell editor
+    // joins the row first.
+    connect(action, &QAction::triggered, this, [this, handler = std::move(handler)] {
+        RunHandler([&] {
+            grid_->commitEditor();
+            handler();
+        });
+    });
+}
+
+int ListWindow::ShowModal()
+{
+    table_.setAfterPost([this](LiveTable& posted) { TableAfterPost(posted); });
+    struct Unhook {
+        LiveTable& table;
+        ~Unhook() { table.setAfterPost({}); }
+    } unhook{table_};
+    UpdateTotal();
+    if (const QScreen* screen = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+    return exec();
+}
+
+void ListWindow::UpdateTotal()
+{
+    PopupPlayerData->clear();
+    const int count = data_.CountRows(&table_);
+    miAction->menuAction()->setEnabled(count > 0);
+    setWindowTitle(QString(captionFormat_).replace(QStringLiteral("%d"), QString::number(count)));
+    if (count > 0)
+        CopyMenuItems(miAction, PopupPlayerData);
+    update();
+}
+
+void ListWindow::TableAfterPost(LiveTable& posted)
+{
+    const int row = posted.currentRow();
+    posted.refresh();
+    UpdateTotal();
+    posted.setCurrentRow(row);
+}
+
+void ListWindow::FormShow() { table_.first(); }
+
+void ListWindow::FormClose() { grid_->leaveRow(); }
+
+void ListWindow::GridTitleClick(const QString& column) { data_.SortTable(column, &table_); }
+
+void ListWindow::GridMouseDown(Qt::MouseButton button)
+{
+    if (button == Qt::RightButton)
+        popupAutoOpen_ = false;
+}
+
+void ListWindow::GridMouseUp(Qt::MouseButton) { popupAutoOpen_ = true; }
+
+void ListWindow::miExitClick() { close(); }
+
+QString ListWindow::removeQuestion() const { return RemoveQuestion(table_.text(quotedColumn_)); }
+
+void ListWindow::actRemoveExecute()
+{
+    if (!dialogs().confirm(removeQuestion()))
+        return;
+    table_.deleteCurrent();
+    table_.refresh();
+    UpdateTotal();
+}
+
+void ListWindow::openPopup(const QPoint& globalPos)
+{
+    if (popupAutoOpen_ && !PopupPlayerData->isEmpty())
+        PopupPlayerData->popup(globalPos);
+}
+
+void ListWindow::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (!event->spontaneous())
+        RunHandler([this] { FormShow(); });
+}
+
+void ListWindow::done(int result)
+{
+    try {
+        FormClose();
+    } catch (const std::exception& e) {
+        // The row could not be stored: the window stays open with it in editing.
+        HandleApplicationError(e);
+        return;
+    }
+    QDialog::done(result);
+}
+
+}  // namespace palisor

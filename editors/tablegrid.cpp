@@ -1,0 +1,287 @@
+#include "editors/tablegrid.h"
+
+#include "app/dialogs.h"
+#include "editors/runhandler.h"
+#include "store/livetable.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QDateTime>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QSqlField>
+#include <QSqlRecord>
+#include <QSqlTableModel>
+#include <QStyleOptionHeader>
+#include <QTimer>
+
+namespace palisor {
+
+RowIndicator::RowIndicator(LiveTable& table, QWidget* parent)
+    : QHeaderView(Qt::Vertical, parent), table_(table)
+{
+    setSectionResizeMode(QHeaderView::Fixed);
+    setSectionsClickable(false);
+}
+
+QSize RowIndicator::sizeHint() const
+{
+    return {fontMetrics().horizontalAdvance(QLatin1Char('W')) + 6, QHeaderView::sizeHint().height()};
+}
+
+void RowIndicator::paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const
+{
+    QStyleOptionHeader option;
+    initStyleOption(&option);
+    option.rect = rect;
+    option.section = logicalIndex;
+    option.textAlignment = Qt::AlignCenter;
+    if (logicalIndex == table_.currentRow()) {
+        switch (table_.state()) {
+        case LiveTable::State::Insert:
+            option.text = QStringLiteral("*");
+            break;
+        case LiveTable::State::Edit:
+            option.text = QStringLiteral("I");
+            break;
+        default:
+            option.text = QString(QChar(0x25BA));
+            break;
+        }
+    }
+    painter->save();
+    style()->drawControl(QStyle::CE_Header, &option, painter, this);
+    painter->restore();
+}
+
+TableGrid::TableGrid(LiveTable& table, bool editable, QWidget* parent)
+    : QTableView(parent), table_(table), editable_(editable)
+{
+    setVerticalHeader(new RowIndicator(table, this));
+    setModel(table.model());
+
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionBehavior(editable ? QAbstractItemView::SelectItems : QAbstractItemView::SelectRows);
+    setEditTriggers(editable ? QAbstractItemView::AnyKeyPressed | QAbstractItemView::EditKeyPressed |
+                                   QAbstractItemView::DoubleClicked | QAbstractItemView::SelectedClicked
+                             : QAbstractItemView::NoEditTriggers);
+    setTabKeyNavigation(true);
+    setShowGrid(true);
+    setWordWrap(false);
+    setCornerButtonEnabled(false);
+    setContextMenuPolicy(Qt::DefaultContextMenu);
+
+    // The current row stays marked while another control has the focus.
+    QPalette colours = palette();
+    for (auto role : {QPalette::Highlight, QPalette::HighlightedText})
+        colours.setColor(QPalette::Inactive, role, colours.color(QPalette::Active, role));
+    setPalette(colours);
+
+    QHeaderView* titles = horizontalHeader();
+    titles->setSectionsMovable(false);
+    titles->setSectionResizeMode(QHeaderView::Fixed);
+    titles->setHighlightSections(false);
+    titles->setSortIndicatorShown(false);
+    titles->setSectionsClickable(true);
+    connect(titles, &QHeaderView::sectionClicked, this, [this](int column) {
+        const QStringList names = table_.columnNames();
+        if (column >= 0 && column < names.size())
+            emit titleClicked(names[column]);
+    });
+
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+
+    connect(&table_, &LiveTable::currentRowChanged, this, [this] { showTableRow(); });
+    connect(&table_, &LiveTable::stateChanged, this, [this] { verticalHeader()->viewport()->update(); });
+    connect(table_.model(), &QAbstractItemModel::modelReset, this, [this] {
+        sizeColumns();
+        showTableRow();
+    });
+    connect(table_.model(), &QAbstractItemModel::rowsInserted, this, [this] { showTableRow(); });
+    connect(table_.model(), &QAbstractItemModel::rowsRemoved, this, [this] { showTableRow(); });
+    sizeColumns();
+    showTableRow();
+}
+
+void TableGrid::sizeColumns()
+{
+    const QStringList names = table_.columnNames();
+    const QSqlRecord record = table_.model()->record();
+    const int digit = fontMetrics().horizontalAdvance(QLatin1Char('0'));
+    const int titleMargin = horizontalHeader()->fontMetrics().horizontalAdvance(QLatin1Char('0')) * 2;
+    for (int column = 0; column < names.size(); ++column) {
+        int characters = table_.declaredLength(names[column]);
+        switch (record.field(column).metaType().id()) {
+        case QMetaType::Int:
+        case QMetaType::LongLong:
+            characters = 11;
+            break;
+        case QMetaType::QDateTime:
+            characters = 19;
+            break;
+        default:
+            break;
+        }
+        const int title = horizontalHeader()->fontMetrics().horizontalAdvance(names[column]) + titleMargin;
+        setColumnWidth(column, std::max(std::max(characters, 1) * digit + 6, title));
+    }
+}
+
+void TableGrid::commitEditor()
+{
+    if (state() != QAbstractItemView::EditingState)
+        return;
+    if (QWidget* editor = indexWidget(currentIndex())) {
+        commitData(editor);
+        closeEditor(editor, QAbstractItemDelegate::NoHint);
+    }
+}
+
+bool TableGrid::pending() const
+{
+    return table_.state() == LiveTable::State::Edit || table_.state() == LiveTable::State::Insert;
+}
+
+void TableGrid::leaveRow()
+{
+    commitEditor();
+    if (table_.state() == LiveTable::State::Insert && !table_.isModified())
+        table_.cancel();
+    else if (pending())
+        table_.post();
+}
+
+void TableGrid::showTableRow()
+{
+    const int row = table_.currentRow();
+    const int column = std::max(currentIndex().column(), 0);
+    // The table moved under an open cell editor (commands take its text into
+    // the row first): closed here, it cannot write into the row moved to.
+    if (state() == QAbstractItemView::EditingState && currentIndex().row() != row) {
+        if (QWidget* editor = indexWidget(currentIndex()))
+            closeEditor(editor, QAbstractItemDelegate::NoHint);
+    }
+    following_ = true;
+    if (row < 0)
+        selectionModel()->clearCurrentIndex();
+    else if (currentIndex().row() != row)
+        setCurrentIndex(model()->index(row, column));
+    following_ = false;
+    if (row >= 0)
+        scrollTo(model()->index(row, column));
+    verticalHeader()->viewport()->update();
+}
+
+void TableGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous)
+{
+    QTableView::currentChanged(current, previous);
+    if (following_ || !current.isValid() || current.row() == table_.currentRow())
+        return;
+    const int target = current.row();
+    try {
+        leaveRow();
+        table_.setCurrentRow(target);
+    } catch (const std::exception& e) {
+        // The row that could not be stored stays current, still in editing.
+        QTimer::singleShot(0, this, [this] { showTableRow(); });
+        HandleApplicationError(e);
+    }
+}
+
+void TableGrid::appendRow()
+{
+    if (table_.state() == LiveTable::State::Insert && !table_.isModified())
+        return;
+    leaveRow();
+    table_.insert();
+}
+
+void TableGrid::deleteRow()
+{
+    if (table_.rowCount() == 0 || !dialogs().okCancel(QStringLiteral("Delete record?")))
+        return;
+    if (table_.state() == LiveTable::State::Insert)
+        table_.cancel();
+    else
+        table_.deleteCurrent();
+}
+
+void TableGrid::keyPressEvent(QKeyEvent* event)
+{
+    const auto modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    switch (event->key()) {
+    case Qt::Key_Escape:
+        // Abandons the change in the row; never closes the window.
+        RunHandler([this] {
+            if (pending())
+                table_.cancel();
+        });
+        event->accept();
+        return;
+    case Qt::Key_Insert:
+        if (editable_ && modifiers == Qt::NoModifier) {
+            RunHandler([this] { appendRow(); });
+            event->accept();
+            return;
+        }
+        break;
+    case Qt::Key_Down:
+        if (editable_ && modifiers == Qt::NoModifier &&
+            (table_.rowCount() == 0 || currentIndex().row() == table_.rowCount() - 1)) {
+            RunHandler([this] { appendRow(); });
+            event->accept();
+            return;
+        }
+        break;
+    case Qt::Key_Delete:
+        if (modifiers == Qt::ControlModifier) {
+            RunHandler([this] { deleteRow(); });
+            event->accept();
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    QTableView::keyPressEvent(event);
+}
+
+void TableGrid::mousePressEvent(QMouseEvent* event)
+{
+    if (!indexAt(event->position().toPoint()).isValid()) {
+        emit mouseDown(event->button());
+        event->accept();
+        return;
+    }
+    QTableView::mousePressEvent(event);
+}
+
+void TableGrid::mouseReleaseEvent(QMouseEvent* event)
+{
+    // The popup is decided on the release, before the release handler runs.
+    if (event->button() == Qt::RightButton)
+        emit popupRequested(event->globalPosition().toPoint());
+    QTableView::mouseReleaseEvent(event);
+    emit mouseUp(event->button());
+}
+
+void TableGrid::contextMenuEvent(QContextMenuEvent* event)
+{
+    // Mouse clicks open the popup on the release; only the menu key comes here.
+    if (event->reason() == QContextMenuEvent::Keyboard)
+        emit popupRequested(event->globalPos());
+    event->accept();
+}
+
+void TableGrid::focusOutEvent(QFocusEvent* event)
+{
+    QTableView::focusOutEvent(event);
+    const QWidget* next = QApplication::focusWidget();
+    const bool stillHere = next && (next == this || isAncestorOf(next));
+    if (!stillHere && event->reason() != Qt::PopupFocusReason &&
+        table_.state() == LiveTable::State::Insert && !table_.isModified())
+        RunHandler([this] { table_.cancel(); });
+}
+
+}  // namespace palisor

@@ -2,13 +2,12 @@
 
 #include <QObject>
 #include <QSqlDatabase>
+#include <QSqlTableModel>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
 #include <functional>
 #include <memory>
-
-class QSqlTableModel;
 
 namespace palisor {
 

@@ -8,8 +8,11 @@
 #include <QApplication>
 #include <QSqlQuery>
 #include <initializer_list>
+#include <ostream>
 #include <memory>
 #include <utility>
+
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
 namespace palisor::test {
 

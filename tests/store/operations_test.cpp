@@ -1,0 +1,303 @@
+#include "app/error.h"
+#include "store/ruleindexes.h"
+#include "tests/store/storetest.h"
+#include "tests/support/dialogs/scripteddialogs.h"
+
+#include <QRandomGenerator>
+
+using namespace palisor;
+using palisor::test::StoreTest;
+
+namespace {
+
+using OperationsTest = StoreTest;
+using Kind = ScriptedDialogs::Kind;
+
+TEST_F(OperationsTest, RecordPlayerStoresQuotedNamesWithABackquote)
+{
+    data->RecordPlayer("03", "O'Neil", "10.0.0.3", "27001", "045");
+    EXPECT_EQ(column(data->tblPlayers, "NAME"), QStringList({"O`Neil"}));
+    EXPECT_EQ(data->tblPlayers->text("PING"), "045");
+    EXPECT_EQ(column(data->tblRecent, "NAME"), QStringList({"O`Neil"}));
+    data->BanPlayer("O'Neil", "10.0.0.3");
+    EXPECT_EQ(column(data->tblBanned, "NAME"), QStringList({"O`Neil"}));
+    EXPECT_EQ(TDataPalisor::FixQuotes("it's 'quoted'"), "it`s `quoted`");
+}
+
+TEST_F(OperationsTest, HighByteNamesSurviveEveryTable)
+{
+    QString name = QStringLiteral("\xff\xe9 ");
+    for (int b = 0x80; b < 0x90; ++b)
+        name += QChar(b);
+    data->RecordPlayer("01", name, "1.2.3.4", "1", "001");
+    data->BanPlayer(name, "1.2.3.4");
+    for (LiveTable* table : {data->tblPlayers, data->tblRecent, data->tblBanned}) {
+        table->refresh();
+        EXPECT_EQ(table->text("NAME"), name) << table->tableName().toStdString();
+    }
+}
+
+TEST_F(OperationsTest, RecordingAgainMovesTheRecentRowInsteadOfAddingOne)
+{
+    data->RecordPlayer("01", "Amy", "1.1.1.1", "1", "010");
+    data->RecordPlayer("02", "Bob", "2.2.2.2", "1", "010");
+    data->RecordPlayer("01", "Amy", "1.1.1.1", "1", "010");
+    EXPECT_EQ(column(data->tblRecent, "NAME"), QStringList({"Bob", "Amy"}));
+    EXPECT_EQ(column(data->tblPlayers, "CLIENTID"), QStringList({"01", "01", "02"}));
+    data->tblRecent->refresh();
+    EXPECT_EQ(column(data->tblRecent, "NAME"), QStringList({"Bob", "Amy"}));
+}
+
+TEST_F(OperationsTest, BlankNameRecordsNothingButStillExpiresOldRecentRows)
+{
+    data->RecordPlayer("01", "Old", "1.1.1.1", "1", "010");
+    data->RecordPlayer("02", "Kept", "2.2.2.2", "1", "010");
+    sql("UPDATE RECENT SET LASTSEEN = DATEADD(-31 DAY TO LASTSEEN) WHERE NAME = 'Old'");
+    int recentRereads = 0;
+    data->tblRecent->setAfterRefresh([&](LiveTable&) { ++recentRereads; });
+    data->RecordPlayer("03", " \t ", "3.3.3.3", "1", "010");
+    EXPECT_EQ(recentRereads, 1);
+    EXPECT_EQ(column(data->tblRecent, "NAME"), QStringList({"Kept"}));
+    EXPECT_EQ(data->tblPlayers->rowCount(), 2);
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM RECENT").toInt(), 1);
+}
+
+TEST_F(OperationsTest, RecentInMemoryMatchesTheDatabaseAfterExpiryInAnyOrder)
+{
+    for (int i = 0; i < 8; ++i)
+        data->RecordPlayer("01", QString("P%1").arg(i), "1.1.1.1", "1", "010");
+    sql("UPDATE RECENT SET LASTSEEN = DATEADD(-40 DAY TO LASTSEEN) WHERE NAME IN ('P1', 'P5')");
+    data->SortTable("NAME", data->tblRecent);
+    data->RecordPlayer("01", "P3", "1.1.1.1", "1", "010");
+    const QStringList partial = column(data->tblRecent, "NAME");
+    data->tblRecent->refresh();
+    EXPECT_EQ(partial, column(data->tblRecent, "NAME"));
+    EXPECT_FALSE(partial.contains("P1"));
+}
+
+TEST_F(OperationsTest, BanPlayerKeepsOneRowPerNameAndAddress)
+{
+    data->BanPlayer("Bob", "1.1.1.1");
+    data->BanPlayer("Bob", "1.1.1.1");
+    data->BanPlayer("Bob", "2.2.2.2");
+    data->BanPlayer("", "");
+    EXPECT_EQ(column(data->tblBanned, "ADDRESS"), QStringList({"", "1.1.1.1", "2.2.2.2"}));
+}
+
+TEST_F(OperationsTest, IsBannedByAddressOrByNameWhichFollowsTheNewAddress)
+{
+    data->BanPlayer("Cheater", "6.6.6.6");
+    data->BanPlayer("Zed", "7.7.7.7");
+    EXPECT_TRUE(data->IsBanned("Anyone", "7.7.7.7"));
+    EXPECT_EQ(data->tblBanned->text("NAME"), "Zed");
+    EXPECT_FALSE(data->IsBanned("Nobody", "8.8.8.8"));
+    EXPECT_EQ(data->tblBanned->text("NAME"), "Zed");   // a failed search does not move
+
+    EXPECT_TRUE(data->IsBanned("cheater  ", "9.9.9.9"));
+    EXPECT_EQ(data->tblBanned->text("ADDRESS"), "9.9.9.9");
+    EXPECT_EQ(scalar("SELECT ADDRESS FROM BANNED WHERE NAME = 'Cheater'").toString(), "9.9.9.9");
+    EXPECT_TRUE(data->IsBanned("Other", "9.9.9.9"));
+    EXPECT_FALSE(data->IsBanned("Other", "6.6.6.6"));
+}
+
+TEST_F(OperationsTest, ImmuneBeatsBannedAndIllegal)
+{
+    addRow(data->tblImmune, {{"NAME", "BOBBY"}});
+    addRow(data->tblIllegal, {{"NAME", "bob"}});
+    data->BanPlayer("Bob", "1.1.1.1");
+    EXPECT_TRUE(data->IsImmune("bob"));
+    EXPECT_FALSE(data->IsImmune("Bobbyx"));   // the immune name must begin with the player's
+    EXPECT_FALSE(data->IsImmune(""));
+    EXPECT_FALSE(data->IsBanned("Bob", "1.1.1.1"));
+    EXPECT_FALSE(data->IsIllegalName("Bob"));
+    EXPECT_TRUE(data->IsIllegalName("Bobbyx"));
+}
+
+TEST_F(OperationsTest, IllegalNamesMatchAnywhereIgnoringAsciiCase)
+{
+    addRow(data->tblIllegal, {{"NAME", "nazi"}});
+    addRow(data->tblIllegal, {{"NAME", ""}});
+    addRow(data->tblIllegal, {{"NAME", "admin"}});
+    EXPECT_TRUE(data->IsIllegalName("xAdminx"));
+    EXPECT_EQ(data->tblIllegal->currentRow(), 2);
+    EXPECT_TRUE(data->IsIllegalName("ADMIN"));
+    EXPECT_FALSE(data->IsIllegalName("Player"));
+    EXPECT_EQ(data->tblIllegal->currentRow(), 2);   // no match leaves it on the last row
+    data->tblIllegal->first();
+    EXPECT_FALSE(data->IsIllegalName("Plain"));
+    EXPECT_EQ(data->tblIllegal->currentRow(), 2);
+}
+
+// The indexes must answer as a row scan from the first row would, through
+// the name-ban updates that change BANNED under them.
+TEST_F(OperationsTest, RuleIndexesAgreeWithRowScans)
+{
+    QRandomGenerator random(7);
+    auto word = [&](int maxLength) {
+        QString w;
+        const int length = random.bounded(maxLength + 1);
+        for (int i = 0; i < length; ++i)
+            w += QChar("aAbBc ' "[random.bounded(8)]);
+        return w;
+    };
+    for (int i = 0; i < 40; ++i) {
+        addRow(data->tblIllegal, {{"NAME", word(3)}});
+        addRow(data->tblImmune, {{"NAME", word(5)}});
+        data->BanPlayer(word(4), QString("10.0.0.%1").arg(random.bounded(6)));
+    }
+    auto scan = [](LiveTable* table, const QString& col, auto matches) {
+        for (int r = 0; r < table->rowCount(); ++r) {
+            const QVariant v = table->value(r, col);
+            if (!v.isNull() && matches(v.toString()))
+                return r;
+        }
+        return -1;
+    };
+    for (int i = 0; i < 300; ++i) {
+        const QString name = word(6);
+        const QString address = QString("10.0.0.%1").arg(random.bounded(9));
+        const QString key = RuleIndexes::caseBlindKey(name);
+        const int immune = scan(data->tblImmune, "NAME", [&](const QString& v) {
+            return !key.isEmpty() && RuleIndexes::caseBlindKey(v).startsWith(key);
+        });
+        const int byAddress = scan(data->tblBanned, "ADDRESS", [&](const QString& v) { return v == address; });
+        const int byName = scan(data->tblBanned, "NAME", [&](const QString& v) { return RuleIndexes::caseBlindKey(v) == key; });
+        const QString lowered = RuleIndexes::lowerAsciiLetters(name);
+        const int illegal = scan(data->tblIllegal, "NAME", [&](const QString& v) {
+            return !v.isEmpty() && lowered.contains(RuleIndexes::lowerAsciiLetters(v));
+        });
+
+        ASSERT_EQ(data->IsImmune(name), immune >= 0) << name.toStdString();
+        if (immune >= 0) {
+            ASSERT_EQ(data->tblImmune->currentRow(), immune);
+        }
+        ASSERT_EQ(data->IsBanned(name, address), immune < 0 && (byAddress >= 0 || byName >= 0));
+        if (immune < 0 && (byAddress >= 0 || byName >= 0)) {
+            ASSERT_EQ(data->tblBanned->currentRow(), byAddress >= 0 ? byAddress : byName);
+            ASSERT_EQ(data->tblBanned->text("ADDRESS"), address);
+        }
+        ASSERT_EQ(data->IsIllegalName(name), immune < 0 && illegal >= 0) << name.toStdString();
+        if (immune < 0) {
+            ASSERT_EQ(data->tblIllegal->currentRow(), illegal >= 0 ? illegal : data->tblIllegal->rowCount() - 1);
+        }
+    }
+}
+
+TEST_F(OperationsTest, CountRowsCountsDistinctFirstColumnValues)
+{
+    data->BanPlayer("Twin", "1.1.1.1");
+    data->BanPlayer("Twin", "2.2.2.2");
+    addRow(data->tblBanned, {{"ADDRESS", "3.3.3.3"}});   // no name: not counted
+    EXPECT_EQ(data->CountRows(data->tblBanned), 1);
+    EXPECT_EQ(data->CountRows(data->tblSettings), 1);
+    data->tblBanned->close();
+    EXPECT_EQ(data->CountRows(data->tblBanned), 0);
+}
+
+TEST_F(OperationsTest, SortTableKeepsTheRowAndRefusesUnknownColumns)
+{
+    data->BanPlayer("Amy", "3.3.3.3");
+    data->BanPlayer("Bob", "1.1.1.1");
+    data->BanPlayer("Cat", "2.2.2.2");
+    data->tblBanned->setCurrentRow(1);
+    data->SortTable("ADDRESS", data->tblBanned);
+    EXPECT_EQ(column(data->tblBanned, "NAME"), QStringList({"Bob", "Cat", "Amy"}));
+    EXPECT_EQ(data->tblBanned->text("NAME"), "Bob");
+    EXPECT_THROW(data->SortTable("PING", data->tblBanned), Error);
+    EXPECT_EQ(data->tblBanned->sortColumn(), "ADDRESS");
+    data->tblBanned->close();
+    EXPECT_THROW(data->SortTable("NAME", data->tblBanned), Error);
+}
+
+TEST_F(OperationsTest, DeletePlayersEmptiesTheTable)
+{
+    data->RecordPlayer("01", "Amy", "1.1.1.1", "1", "010");
+    data->DeletePlayers();
+    EXPECT_EQ(data->tblPlayers->rowCount(), 0);
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM PLAYERS").toInt(), 0);
+}
+
+TEST_F(OperationsTest, FindPlayerAndFindNext)
+{
+    int n = 0;
+    for (const char* name : {"Bob", "alice", "BOBBY", "carl"})
+        data->BanPlayer(name, QString("1.1.1.%1").arg(++n));
+    data->SortTable("ADDRESS", data->tblBanned);
+    data->tblBanned->setCurrentRow(3);
+    ScriptedDialogs dialogs;
+    QString search = "x";
+    dialogs.answerInput("bo");
+    data->FindPlayer(true, search, data->tblBanned);
+    EXPECT_EQ(search, "bo");
+    EXPECT_EQ(dialogs.lastCall().caption, "Find Player");
+    EXPECT_EQ(dialogs.lastCall().text, "Enter the player's name:");
+    EXPECT_EQ(dialogs.lastCall().value, "x");
+    EXPECT_EQ(data->tblBanned->text("NAME"), "Bob");
+
+    data->FindPlayer(false, search, data->tblBanned);
+    EXPECT_EQ(data->tblBanned->text("NAME"), "BOBBY");
+    data->FindPlayer(false, search, data->tblBanned);
+    EXPECT_EQ(data->tblBanned->text("NAME"), "BOBBY");
+    EXPECT_EQ(dialogs.texts(Kind::Information), QStringList({"Player bo Not Found"}));
+
+    dialogs.cancelInput();
+    data->FindPlayer(true, search, data->tblBanned);
+    EXPECT_EQ(search, "bo");
+    EXPECT_EQ(data->tblBanned->text("NAME"), "BOBBY");
+
+    // Find Next without a search text asks for one.
+    QString empty = "  ";
+    dialogs.answerInput("CA");
+    data->FindPlayer(false, empty, data->tblBanned);
+    EXPECT_EQ(data->tblBanned->text("NAME"), "carl");
+}
+
+TEST_F(OperationsTest, SelectMatchesBindsTheValue)
+{
+    data->RecordPlayer("01", "Amy", "1.1.1.1", "1", "010");
+    data->RecordPlayer("02", "Bob", "1.1.1.1", "1", "010");
+    data->RecordPlayer("03", "Cat", "2.2.2.2", "1", "010");
+    data->tblRecent->first();
+    EXPECT_EQ(data->SelectMatches("NAME", "ADDRESS", data->tblRecent), "Amy\r\nBob\r\n");
+    data->RecordPlayer("04", "O'Neil", "3.3.3.3", "1", "010");
+    sql("UPDATE RECENT SET NAME = 'O''Neil' WHERE ADDRESS = '3.3.3.3'");
+    data->tblRecent->refresh();
+    data->tblRecent->last();
+    EXPECT_EQ(data->SelectMatches("ADDRESS", "NAME", data->tblRecent), "3.3.3.3\r\n");
+    data->tblRecent->close();
+    EXPECT_EQ(data->SelectMatches("NAME", "ADDRESS", data->tblRecent), "");
+}
+
+TEST_F(OperationsTest, LookupMapAliasIgnoresLetterCase)
+{
+    addRow(data->tblMapAlias, {{"MAPNAME", "obj_team2"}, {"ALIAS", "The Hunt"}});
+    EXPECT_EQ(data->LookupMapAlias("OBJ_Team2"), "The Hunt");
+    EXPECT_EQ(data->LookupMapAlias("dm/mohdm1"), "dm/mohdm1");
+}
+
+TEST_F(OperationsTest, MessagesAreReadAgainAfterEveryPost)
+{
+    addRow(data->tblMessages, {{"SEQ", 5}, {"ANNOUNCEMENT", "late"}});
+    addRow(data->tblMessages, {{"SEQ", 1}, {"ANNOUNCEMENT", "early"}});
+    EXPECT_EQ(column(data->tblMessages, "ANNOUNCEMENT"), QStringList({"early", "late"}));
+}
+
+TEST_F(OperationsTest, OperationsOnClosedTablesFailWithTheClosedDatasetText)
+{
+    data->DisconnectDatabase();
+    const std::vector<std::function<void()>> operations = {
+        [&] { data->RecordPlayer("01", "A", "1", "1", "1"); }, [&] { data->BanPlayer("A", "1"); },
+        [&] { data->IsBanned("A", "1"); }, [&] { data->IsIllegalName("A"); }, [&] { data->DeletePlayers(); },
+        [&] { data->LookupMapAlias("m"); },
+    };
+    for (const auto& operation : operations) {
+        try {
+            operation();
+            ADD_FAILURE() << "no error with the database closed";
+        } catch (const Error& e) {
+            EXPECT_TRUE(e.message().contains("closed dataset")) << e.message().toStdString();
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,158 @@
+#include "app/error.h"
+#include "app/timing.h"
+#include "tests/store/storetest.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+
+using namespace palisor;
+using palisor::test::App;
+using palisor::test::StoreTest;
+using palisor::test::TempDatabase;
+
+namespace {
+
+QStringList logLines(const TDataPalisor& data)
+{
+    QFile log(data.logPath());
+    if (!log.open(QIODevice::ReadOnly))
+        return {};
+    QStringList lines = QString::fromLatin1(log.readAll()).split("\r\n");
+    lines.removeLast();   // the text after the last line end
+    return lines;
+}
+
+// The text of a log line after its timestamp.
+QString logText(const QString& line) { return line.section(' ', 1); }
+
+class DataModuleTest : public ::testing::Test {
+protected:
+    DataModuleTest() { App(); }
+    ~DataModuleTest() override { setClockFunction({}); }
+    TempDatabase db;
+};
+
+TEST_F(DataModuleTest, StartUpFillsTheVariablesOpensTheTablesInOrderAndLogs)
+{
+    setClockFunction([] { return QDateTime(QDate(2026, 3, 4), QTime(13, 5, 9)); });
+    TDataPalisor data(db.folder());
+    QStringList opened;
+    for (LiveTable* table : {data.tblPlayers, data.tblBanned, data.tblMessages, data.tblRecent, data.tblSettings,
+                             data.tblImmune, data.tblIllegal, data.tblMapAlias}) {
+        QObject::connect(table, &LiveTable::stateChanged, [&opened, table](LiveTable::State state) {
+            if (state == LiveTable::State::Browse)
+                opened << table->tableName();
+        });
+    }
+    data.DataModuleCreate();
+    EXPECT_EQ(opened, QStringList({"SETTINGS", "PLAYERS", "ILLEGAL", "IMMUNE", "RECENT", "BANNED", "MESSAGES", "MAPALIAS"}));
+    EXPECT_EQ(data.VariableMark, "$");
+    const QString pm = QLocale::system().pmText();
+    EXPECT_EQ(data.Variables, QStringList({"$serverip$=0.0.0.0", "$servername$=none", "$time$=1:05 " + pm,
+                                           "$gametype$=none", "$crntmap$=none", "$nextmap$=none", "$banned$=none",
+                                           "$recent$=none"}));
+    const QStringList log = logLines(data);
+    ASSERT_EQ(log.size(), 2);
+    EXPECT_EQ(log[0], "2026-03-04T13:05:09 " + QCoreApplication::applicationFilePath() + " Started");
+    EXPECT_EQ(logText(log[1]), "Database Connection Successful");
+
+    // The settings row has working defaults.
+    EXPECT_EQ(data.tblSettings->text("ADDRESS"), "127.0.0.1");
+    EXPECT_EQ(data.tblSettings->text("PORT"), "12203");
+    EXPECT_EQ(data.tblSettings->text("SORTED"), "CLIENTID");
+    EXPECT_EQ(data.tblSettings->value("MSGTIME").toInt(), 5);
+}
+
+TEST_F(DataModuleTest, VariablesAreFoundWhateverTheLetterCase)
+{
+    auto data = db.createDataModule();
+    data->setVariable("$ServerName$", "Frontline");
+    EXPECT_EQ(data->variable("$servername$"), "Frontline");
+    EXPECT_EQ(data->Variables[1], "$servername$=Frontline");
+    data->setVariable("$servername$", "");
+    EXPECT_EQ(data->Variables.size(), 7);
+}
+
+TEST_F(DataModuleTest, ShutDownEmptiesPlayersAndDisconnects)
+{
+    {
+        auto data = db.createDataModule();
+        data->RecordPlayer("01", "Amy", "1.1.1.1", "1", "010");
+        data->DataModuleDestroy();
+        EXPECT_FALSE(data->isConnected());
+        EXPECT_FALSE(data->tblPlayers->isOpen());
+        EXPECT_TRUE(data->Variables.isEmpty());
+        const QStringList log = logLines(*data);
+        ASSERT_GE(log.size(), 2);
+        EXPECT_TRUE(logText(log[log.size() - 2]).endsWith(" Exiting"));
+        EXPECT_EQ(logText(log.last()), "");
+    }
+    auto again = db.createDataModule();
+    EXPECT_EQ(again->tblPlayers->rowCount(), 0);
+    EXPECT_EQ(again->tblRecent->rowCount(), 1);
+}
+
+TEST_F(DataModuleTest, ShutDownGoesOnPastAFailingStep)
+{
+    auto data = db.createDataModule();
+    data->DisconnectDatabase();
+    EXPECT_NO_THROW(data->DataModuleDestroy());
+    const QStringList log = logLines(*data);
+    EXPECT_TRUE(log.filter("Exception: Cannot perform this operation on a closed dataset").size() == 1);
+    EXPECT_TRUE(logText(log[log.size() - 2]).endsWith(" Exiting"));
+}
+
+TEST_F(DataModuleTest, AMissingDatabaseFailsWithTheEnginesMessageAndLeavesTablesClosed)
+{
+    QFile::remove(db.databasePath());
+    TDataPalisor data(db.folder());
+    try {
+        data.DataModuleCreate();
+        FAIL() << "connected to a missing database";
+    } catch (const Error& e) {
+        EXPECT_TRUE(e.message().contains("PALISOR.GDB")) << e.message().toStdString();
+    }
+    EXPECT_FALSE(data.tblSettings->isOpen());
+    EXPECT_EQ(data.Variables.size(), 8);
+    EXPECT_EQ(data.CountRows(data.tblPlayers), 0);
+}
+
+TEST_F(DataModuleTest, StartUpPutsAnInterruptedCyclesFileBack)
+{
+    {
+        auto data = db.createDataModule();
+        data->BanPlayer("Kept", "1.2.3.4");
+        data->DataModuleDestroy();
+    }
+    QDir data(db.dataFolder());
+    ASSERT_TRUE(data.rename("PALISOR.GDB", "PALISOR.BKP"));
+    auto module = db.createDataModule();
+    EXPECT_TRUE(QFile::exists(db.databasePath()));
+    EXPECT_FALSE(QFile::exists(module->backupPath()));
+    EXPECT_EQ(module->tblBanned->text("NAME"), "Kept");
+}
+
+// A separate process makes changes and is killed without any shut-down.
+TEST_F(DataModuleTest, AKilledProcessLosesNoChange)
+{
+    QProcess helper;
+    helper.start(qEnvironmentVariable("PALISOR_BUILD_DIR") + "/tests/store/store_change_helper", {db.folder()});
+    ASSERT_TRUE(helper.waitForStarted());
+    QByteArray out;
+    while (!out.contains("ready") && helper.waitForReadyRead(30000))
+        out += helper.readAllStandardOutput();
+    ASSERT_TRUE(out.contains("ready")) << out.toStdString() << helper.readAllStandardError().toStdString();
+    helper.kill();
+    helper.waitForFinished();
+
+    auto data = db.createDataModule();
+    EXPECT_EQ(data->tblBanned->text("NAME"), "Kept");
+    EXPECT_EQ(data->tblPlayers->text("NAME"), "Amy");
+    EXPECT_EQ(data->tblRecent->text("NAME"), "Amy");
+    EXPECT_EQ(data->tblSettings->text("PORT"), "23456");
+    EXPECT_EQ(data->tblImmune->text("NAME"), "Admin");
+    EXPECT_EQ(data->tblImmune->rowCount(), 1);
+}
+
+}  // namespace

@@ -1,0 +1,361 @@
+// The main window on the offscreen platform over a real database, and against
+// the simulator where it polls.
+#include "app/timing.h"
+#include "monitor/formpalisor.h"
+#include "monitor/playergrid.h"
+#include "monitor/windowplacement.h"
+#include "rcon/rcon.h"
+#include "store/datapalisor.h"
+#include "tests/monitor/printers.h"
+#include "tests/support/db/tempdatabase.h"
+#include "tests/support/dialogs/scripteddialogs.h"
+#include "tests/support/sim/simprocess.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QFocusEvent>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+
+using namespace palisor;
+
+namespace {
+
+QApplication& App()
+{
+    static int argc = 1;
+    static char name[] = "monitor_window_test";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
+}
+
+// The window on a desktop that has a notification area.
+class TrayWindow : public TformPalisor {
+public:
+    using TformPalisor::TformPalisor;
+
+protected:
+    bool TrayAvailable() const override { return true; }
+};
+
+class WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        App();
+        QFile::remove(TformPalisor::IniPath());
+        setPauseFunction([](int) {});
+        rcon.ExchangePause = 0;
+    }
+    void TearDown() override
+    {
+        window.reset();
+        data.reset();
+        setPauseFunction({});
+        QFile::remove(TformPalisor::IniPath());
+    }
+
+    // The simulator starts before the database opens, so that it inherits
+    // none of the engine's open files and locks.
+    void StartServer(const QString& scenario, const QString& password = QStringLiteral("secret"))
+    {
+        port = sim.start(scenario, password);
+    }
+
+    template <typename Window = TformPalisor>
+    void Open(std::initializer_list<std::pair<const char*, QString>> settings = {})
+    {
+        if (!data)
+            data = db.createDataModule();
+        data->tblSettings->edit();
+        data->tblSettings->setValue("PORT", QString::number(port));
+        data->tblSettings->setValue("PASSWORD", QStringLiteral("secret"));
+        for (const auto& [field, value] : settings)
+            data->tblSettings->setValue(QLatin1String(field), value);
+        data->tblSettings->post();
+        window = std::make_unique<Window>(*data, rcon, nullptr);
+    }
+
+    void AddPlayer(const char* id, const char* name, const char* address)
+    {
+        data->RecordPlayer(QLatin1String(id), QLatin1String(name), QLatin1String(address), "12203", "050");
+    }
+
+    QString Setting(const char* field)
+    {
+        data->tblSettings->refresh();
+        return data->tblSettings->text(QLatin1String(field));
+    }
+
+    static void Leave(QWidget* box)
+    {
+        QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+        QApplication::sendEvent(box, &out);
+    }
+
+    test::SimProcess sim;
+    quint16 port = 12203;
+    test::TempDatabase db;
+    std::unique_ptr<TDataPalisor> data;
+    TRcon rcon;
+    ScriptedDialogs dialogs;
+    std::unique_ptr<TformPalisor> window;
+};
+
+}  // namespace
+
+TEST_F(WindowTest, NumberBoxesKeepDigitsAndSettingsAreWrittenOnLeaving)
+{
+    Open();
+    window->dbPort->setText("12a3");
+    EXPECT_EQ(window->dbPort->text(), "123");
+    window->dbPort->clear();
+    EXPECT_EQ(window->dbPort->text(), "0");
+    window->dbPort->setText("007");
+    EXPECT_EQ(window->dbPort->text(), "7");
+
+    window->dbPort->setText("27960");
+    Leave(window->dbPort);
+    EXPECT_EQ(Setting("PORT"), "27960");
+    window->dbHost->setText("10.0.0.5");
+    Leave(window->dbHost);
+    EXPECT_EQ(Setting("ADDRESS"), "10.0.0.5");
+    EXPECT_EQ(window->dbPswd->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(window->dbPswd->text(), "secret");
+}
+
+TEST_F(WindowTest, TitleClickSortsKeepsTheSelectionAndIsRememberedAcrossARestart)
+{
+    data = db.createDataModule();
+    AddPlayer("01", "Zulu", "10.0.0.1");
+    AddPlayer("02", "Alpha", "10.0.0.2");
+    AddPlayer("03", "Mike", "10.0.0.3");
+    Open();
+    const int port = data->tblPlayers->fieldIndex("PORT");
+    EXPECT_TRUE(window->PlayerGrid->isColumnHidden(port));
+    data->tblPlayers->setCurrentRow(2);
+    ASSERT_EQ(data->tblPlayers->text("NAME"), "Mike");
+
+    emit window->PlayerGrid->horizontalHeader()->sectionClicked(data->tblPlayers->fieldIndex("NAME"));
+    EXPECT_EQ(data->tblPlayers->text("NAME"), "Mike");
+    EXPECT_EQ(window->PlayerGrid->currentIndex().row(), data->tblPlayers->currentRow());
+    EXPECT_EQ(data->tblPlayers->value(0, "NAME").toString(), "Alpha");
+    EXPECT_TRUE(window->PlayerGrid->isColumnHidden(port));
+    EXPECT_EQ(Setting("SORTED"), "NAME");
+
+    window.reset();
+    data.reset();
+    data = db.createDataModule();
+    AddPlayer("04", "Bravo", "10.0.0.4");
+    AddPlayer("05", "Able", "10.0.0.5");
+    Open();
+    EXPECT_EQ(data->tblPlayers->sortColumn(), "NAME");
+    EXPECT_EQ(data->tblPlayers->value(0, "NAME").toString(), "Able");
+}
+
+TEST_F(WindowTest, ActionMenuFollowsThePlayerTable)
+{
+    Open();
+    EXPECT_FALSE(window->miAction->isEnabled());
+    EXPECT_TRUE(window->PopupPlayers->actions().isEmpty());
+
+    // A right click on an empty grid opens nothing.
+    window->show();
+    QWidget* cells = window->PlayerGrid->viewport();
+    const QPointF at(5, 5);
+    QMouseEvent press(QEvent::MouseButtonPress, at, cells->mapToGlobal(at), Qt::RightButton, Qt::RightButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, cells->mapToGlobal(at), Qt::RightButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(cells, &press);
+    QApplication::sendEvent(cells, &release);
+    EXPECT_FALSE(window->PopupPlayers->isVisible());
+
+    AddPlayer("01", "Someone", "10.0.0.1");
+    window->RefreshActionMenu();
+    EXPECT_TRUE(window->miAction->isEnabled());
+    QStringList captions;
+    for (QAction* item : window->PopupPlayers->actions())
+        captions.append(item->text());
+    EXPECT_EQ(captions, (QStringList{"&Kick Player", "&Ban Player", "&Dump User"}));
+
+    window->ClearPlayers();
+    EXPECT_EQ(data->tblPlayers->rowCount(), 0);
+    EXPECT_FALSE(window->miAction->isEnabled());
+}
+
+TEST_F(WindowTest, CtrlDeleteRemovesTheRowAfterConfirmation)
+{
+    data = db.createDataModule();
+    AddPlayer("01", "One", "10.0.0.1");
+    AddPlayer("02", "Two", "10.0.0.2");
+    Open();
+    dialogs.answerOkCancel(false);
+    dialogs.answerOkCancel(true);
+    QKeyEvent key(QEvent::KeyPress, Qt::Key_Delete, Qt::ControlModifier);
+    QApplication::sendEvent(window->PlayerGrid, &key);
+    EXPECT_EQ(data->tblPlayers->rowCount(), 2);
+    QApplication::sendEvent(window->PlayerGrid, &key);
+    EXPECT_EQ(data->tblPlayers->rowCount(), 1);
+    EXPECT_EQ(dialogs.lastCall().text, "Delete record?");
+}
+
+TEST_F(WindowTest, PlacementIsWrittenOnExitAndRestoredAtTheSamePixelsPerInch)
+{
+    Open();
+    EXPECT_EQ(window->size(), QSize(553, 544));
+    window->show();
+    window->setGeometry(40, 60, 600, 500);
+    window->miExitClick();
+    EXPECT_TRUE(window->isHidden());
+    window.reset();
+
+    IniFile ini(TformPalisor::IniPath());
+    EXPECT_EQ(ini.Read("Main", "NormalPos").value_or("-"), "40,60,640,560");
+    EXPECT_EQ(ini.Read("Main", "ShowCmd").value_or("-"), "1");
+    EXPECT_TRUE(ini.Read("Main", "Flags"));
+    EXPECT_TRUE(ini.Read("Main", "Color"));
+    const QString ppi = ini.Read("Main", "PixelsPerInch").value_or("-");
+
+    Open();
+    EXPECT_EQ(window->geometry(), QRect(40, 60, 600, 500));
+    window.reset();
+
+    ini.Write("Main", "PixelsPerInch", QString::number(ppi.toInt() + 24));
+    ini.Save();
+    Open();
+    EXPECT_EQ(window->size(), QSize(553, 544));
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_EQ(window->geometry().center(), QRect(QPoint(), QSize(553, 544)).translated(
+        screen.center() - QRect(QPoint(), QSize(553, 544)).center()).center());
+}
+
+TEST_F(WindowTest, CloseHidesIntoTheTrayAndTrayExitSavesThePosition)
+{
+    Open<TrayWindow>();
+    window->show();
+    window->setGeometry(30, 40, 560, 520);
+    window->close();
+    EXPECT_TRUE(window->isHidden());
+    EXPECT_FALSE(window->ExitRequested);
+    EXPECT_FALSE(QFile::exists(TformPalisor::IniPath()));
+
+    window->PopupTrayPopup();
+    EXPECT_TRUE(window->miRestore->isVisible());
+    window->miRestoreClick();
+    EXPECT_TRUE(window->isVisible());
+    window->PopupTrayPopup();
+    EXPECT_FALSE(window->miRestore->isVisible());
+
+    window->close();
+    window->miTrayExit->trigger();
+    EXPECT_TRUE(window->ExitRequested);
+    EXPECT_EQ(IniFile(TformPalisor::IniPath()).Read("Main", "NormalPos").value_or("-"), "30,40,590,560");
+}
+
+TEST_F(WindowTest, WithoutATrayCloseEndsTheProgramAndTheStatusBarSaysSo)
+{
+    Open();
+    window->show();
+    EXPECT_EQ(window->StatusText(), "No system tray: Minimize and Close act on the window itself");
+    window->close();
+    EXPECT_TRUE(window->ExitRequested);
+    EXPECT_TRUE(QFile::exists(TformPalisor::IniPath()));
+}
+
+TEST_F(WindowTest, MonitorRunsAPollAndLocksTheSettings)
+{
+    StartServer(QStringLiteral(R"({"players": [{"slot": 4, "name": "Sgt.Pepper", "address": "203.0.113.7", "port": 12203, "ping": 48}],
+                                   "variables": {"sv_hostname": "Main Street", "mapname": "obj/obj_team2"}})"));
+    Open({{"SCANTIME", "2"}});
+    window->btnStart->click();
+    EXPECT_TRUE(window->MonitorRunning());
+    EXPECT_EQ(window->btnStart->text(), "Stop");
+    EXPECT_FALSE(window->dbHost->isEnabled());
+    EXPECT_FALSE(window->btnStatus->isEnabled());
+    EXPECT_TRUE(window->btnExecCmd->isEnabled());
+    EXPECT_EQ(window->edHostName->text(), "Main Street");
+    EXPECT_EQ(window->edPlyrCnt->text(), "1/32");
+    EXPECT_EQ(window->edCurMap->text(), "obj_team2");
+    EXPECT_EQ(data->tblPlayers->text("CLIENTID"), "04");
+    EXPECT_TRUE(window->miAction->isEnabled());
+    EXPECT_EQ(data->variable("$servername$"), "Main Street");
+
+    // The second tick of a two-second scan polls again and starts the count over.
+    sim.clearLog();
+    window->StatusTimerTimer();
+    EXPECT_TRUE(sim.commandTexts().isEmpty());
+    window->StatusTimerTimer();
+    EXPECT_EQ(sim.commandTexts().mid(0, 2), (QStringList{"status", "clientban"}));
+    EXPECT_EQ(window->ProgressBar->value(), 0);
+
+    window->btnStart->click();
+    EXPECT_FALSE(window->MonitorRunning());
+    EXPECT_EQ(window->btnStart->text(), "Start");
+    EXPECT_TRUE(window->dbHost->isEnabled());
+}
+
+TEST_F(WindowTest, RefusedPasswordStopsTheMonitorAfterItsFirstPoll)
+{
+    StartServer(QStringLiteral(R"({"players": []})"), QStringLiteral("other"));
+    Open();
+    window->btnStart->click();
+    EXPECT_FALSE(window->MonitorRunning());
+    EXPECT_EQ(window->btnStart->text(), "Start");
+    EXPECT_TRUE(window->dbPswd->isEnabled());
+    EXPECT_TRUE(window->btnStatus->isEnabled());
+    EXPECT_EQ(window->StatusText(), "Bad rconpassword.");
+    EXPECT_TRUE(dialogs.calls().empty());
+
+    // A manual Status reports the same, and no dialog either.
+    window->btnStatus->click();
+    EXPECT_EQ(window->StatusText(), "Bad rconpassword.");
+    EXPECT_TRUE(window->btnStart->isEnabled());
+    EXPECT_TRUE(dialogs.calls().empty());
+}
+
+TEST_F(WindowTest, SilentServerTimesOutAndTheMonitorKeepsRunning)
+{
+    StartServer(QStringLiteral(R"({"silent": true})"));
+    Open();
+    window->btnStart->click();
+    EXPECT_TRUE(window->MonitorRunning());
+    EXPECT_EQ(window->btnStart->text(), "Stop");
+    EXPECT_EQ(window->StatusText(), "Command Timed Out");
+    EXPECT_TRUE(window->btnStart->isEnabled());
+}
+
+TEST_F(WindowTest, ZeroScanTimeCannotStart)
+{
+    Open({{"SCANTIME", "0"}});
+    window->btnStart->click();
+    EXPECT_FALSE(window->MonitorRunning());
+    EXPECT_EQ(window->btnStart->text(), "Start");
+    EXPECT_FALSE(window->StatusText().isEmpty());
+}
+
+TEST_F(WindowTest, ExecCmdShowsTheReplyUnderTheCommand)
+{
+    StartServer(QStringLiteral(R"({"players": []})"));
+    Open();
+    window->edCmd->setText("say hello");
+    QString caption;
+    QTimer::singleShot(0, [&] {
+        QWidget* viewer = QApplication::activeModalWidget();
+        ASSERT_NE(viewer, nullptr);
+        caption = viewer->windowTitle();
+        viewer->close();
+    });
+    window->btnExecCmd->click();
+    EXPECT_EQ(caption, "Results for say hello");
+    EXPECT_EQ(sim.commandTexts(), QStringList{"say hello"});
+}

@@ -1,0 +1,126 @@
+#include "tests/editors/editorfixture.h"
+
+#include "app/errorhandler.h"
+#include "app/timing.h"
+
+#include <QAbstractItemView>
+#include <QDialog>
+#include <QFile>
+#include <QSqlQuery>
+#include <QTableView>
+#include <QTimer>
+#include <QtTest/QTest>
+
+namespace palisor::test {
+
+QApplication& App()
+{
+    static int argc = 1;
+    static char name[] = "editors_test";
+    static char* argv[] = {name, nullptr};
+    // Never destroyed: Qt's own statics may be gone before a static one would be.
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
+}
+
+void RunWhileModal(QDialog& window, const std::function<void()>& body, const std::function<int()>& show)
+{
+    QTimer::singleShot(0, &window, [&window, body] {
+        body();
+        window.close();
+        if (window.isVisible()) {
+            ADD_FAILURE() << "the window refused to close";
+            window.hide();
+        }
+    });
+    show();
+}
+
+void WhenModalOpens(const std::function<void(QWidget&)>& inspect)
+{
+    QTimer::singleShot(0, [inspect] {
+        QWidget* window = QApplication::activeModalWidget();
+        if (!window) {
+            ADD_FAILURE() << "no modal window opened";
+            return;
+        }
+        inspect(*window);
+        window->close();
+    });
+}
+
+QList<QVariantList> Rows(const LiveTable& table)
+{
+    QList<QVariantList> rows;
+    for (int r = 0; r < table.rowCount(); ++r) {
+        QVariantList row;
+        for (const QString& column : table.columnNames())
+            row << table.value(r, column);
+        rows << row;
+    }
+    return rows;
+}
+
+QStringList Column(const LiveTable& table, const QString& column)
+{
+    QStringList texts;
+    for (int r = 0; r < table.rowCount(); ++r) {
+        const QVariant v = table.value(r, column);
+        texts << (v.isNull() ? QStringLiteral("(null)") : v.toString());
+    }
+    return texts;
+}
+
+QByteArray ReadBytes(const QString& path)
+{
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
+    return file.readAll();
+}
+
+void WriteBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+    ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+void TypeIntoCell(QTableView& grid, const QString& text)
+{
+    ASSERT_FALSE(text.isEmpty());
+    QTest::keyClicks(&grid, text.left(1));
+    QWidget* editor = grid.indexWidget(grid.currentIndex());
+    ASSERT_NE(editor, nullptr) << "typing opened no cell editor";
+    QTest::keyClicks(editor, text.mid(1));
+}
+
+EditorTest::EditorTest()
+{
+    data = db.createDataModule();
+    setApplicationErrorHandler([this](const QString& message) { errors << message; });
+}
+
+EditorTest::~EditorTest()
+{
+    setApplicationErrorHandler({});
+    setClockFunction({});
+}
+
+void EditorTest::AddRows(LiveTable& table, const QStringList& columns, const QList<QVariantList>& rows)
+{
+    for (const QVariantList& row : rows) {
+        table.insert();
+        for (int c = 0; c < columns.size(); ++c)
+            table.setValue(columns[c], row[c]);
+        table.post();
+    }
+}
+
+int EditorTest::StoredRows(const QString& table)
+{
+    QSqlQuery q(data->database());
+    EXPECT_TRUE(q.exec(QStringLiteral("SELECT COUNT(*) FROM ") + table));
+    return q.next() ? q.value(0).toInt() : -1;
+}
+
+}  // namespace palisor::test

@@ -28,7 +28,7 @@ namespace {
 // ("players[2].ping"), so a typo in a long scenario is found at once.
 class Reader {
 public:
-    Reader(QString origin) : origin_(std::move(origin)) {}
+    explicit Reader(QString origin) : origin_(std::move(origin)) {}
 
     [[noreturn]] void fail(const QString& path, const QString& problem) const
     {
@@ -158,7 +158,7 @@ public:
         if (o.contains("userinfo")) {
             const QJsonObject info = object(o["userinfo"], path + ".userinfo");
             for (auto it = info.begin(); it != info.end(); ++it)
-                p.userinfo.append({it.key().toLatin1(),
+                p.userinfo.append({text(QJsonValue(it.key()), path + ".userinfo"),
                                    scalar(it.value(), path + ".userinfo." + it.key())});
         }
         return p;
@@ -284,6 +284,7 @@ Scenario parseScenario(const QByteArray& json, const QString& origin)
                                 "loop_seconds", "timeline"});
 
     Scenario s;
+    s.origin = origin;
     if (o.contains("players")) {
         if (!o["players"].isArray())
             r.fail("players", "expected an array");

@@ -59,6 +59,7 @@ struct TimelineEvent {
 };
 
 struct Scenario {
+    QString origin = QStringLiteral("Scenario");  // names the scenario in messages
     QList<SimPlayer> players;
     QList<VariableSetting> variables;
     int split = 0;          // bytes of text per reply datagram; 0 = one datagram

@@ -39,10 +39,10 @@ ServerState::ServerState(const Scenario& scenario)
         apply(s);
 
     const int maxClients = this->maxClients();
-    auto checkSlot = [maxClients](int slot, const QString& where) {
+    auto checkSlot = [&scenario, maxClients](int slot, const QString& where) {
         if (slot >= maxClients)
-            throw Error(QStringLiteral("Scenario: %1: slot %2 does not fit sv_maxclients %3")
-                            .arg(where).arg(slot).arg(maxClients));
+            throw Error(QStringLiteral("%1: %2: slot %3 does not fit sv_maxclients %4")
+                            .arg(scenario.origin, where).arg(slot).arg(maxClients));
     };
     for (int i = 0; i < scenario.players.size(); ++i) {
         checkSlot(scenario.players[i].slot, QStringLiteral("players[%1]").arg(i));

@@ -3,6 +3,9 @@
 #include "app/error.h"
 #include "sim/simserver.h"
 
+#include <QFile>
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 using namespace palisor::sim;
@@ -70,6 +73,18 @@ TEST(SimScenario, FileErrorsNameTheFile)
         FAIL() << "a missing file loaded";
     } catch (const palisor::Error& e) {
         EXPECT_TRUE(e.message().startsWith("Scenario /nonexistent/scenario.json: cannot be read: ")) << e.message().toStdString();
+    }
+
+    QTemporaryDir dir;
+    QFile file(dir.filePath("crowded.json"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(R"({"players": [{"slot": 40, "name": "A", "address": "bot", "ping": 1}]})");
+    file.close();
+    try {
+        SimServer(loadScenarioFile(file.fileName()), "pw");
+        FAIL() << "a slot beyond sv_maxclients loaded";
+    } catch (const palisor::Error& e) {
+        EXPECT_EQ(e.message(), "Scenario " + file.fileName() + ": players[0]: slot 40 does not fit sv_maxclients 32");
     }
 }
 

@@ -43,7 +43,7 @@ int restartBudget(const QString& text, const QStringList& variables, const QStri
         if (equals >= 0)
             marks += line.mid(equals + 1).count(mark);
     }
-    return marks + 1;
+    return marks / 2 + 1;
 }
 
 }  // namespace

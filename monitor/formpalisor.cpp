@@ -4,6 +4,7 @@
 #include "app/menuutils.h"
 #include "editors/aboutme.h"
 #include "editors/formactionresponse.h"
+#include "editors/listwindows.h"
 #include "monitor/guard.h"
 #include "monitor/playergrid.h"
 #include "monitor/settingsbinding.h"
@@ -262,6 +263,9 @@ void TformPalisor::BuildMenus()
     const auto handler = [this](QAction* action, void (TformPalisor::*method)()) {
         connect(action, &QAction::triggered, this, [this, method] { Guarded([this, method] { (this->*method)(); }); });
     };
+    const auto editor = [this](QAction* action, void (*open)(TDataPalisor&, QWidget*)) {
+        connect(action, &QAction::triggered, this, [this, open] { Guarded([this, open] { open(data_, this); }); });
+    };
 
     miFile = menuBar()->addMenu(QStringLiteral("&File"));
     miExit = miFile->addAction(QStringLiteral("E&xit"));
@@ -274,6 +278,13 @@ void TformPalisor::BuildMenus()
     miIllegal = miEdit->addAction(QStringLiteral("Illegal &Names"));
     miAnnouncements = miEdit->addAction(QStringLiteral("&Announcements"));
     miMapAliases = miEdit->addAction(QStringLiteral("&Map Aliases"));
+    editor(miBanned, &ShowBannedPlayers);
+    editor(miRecent, &ShowRecentPlayers);
+    editor(miImmune, &ShowImmunePlayers);
+    editor(miIllegal, &ShowIllegalNames);
+    editor(miMapAliases, &ShowMapAliases);
+    connect(miAnnouncements, &QAction::triggered, this,
+            [this] { Guarded([this] { ShowAnnouncements(data_, *this, this); }); });
 
     miAction = menuBar()->addMenu(QStringLiteral("&Action"));
     actKick = miAction->addAction(QStringLiteral("&Kick Player"));

@@ -359,3 +359,20 @@ TEST_F(WindowTest, ExecCmdShowsTheReplyUnderTheCommand)
     EXPECT_EQ(caption, "Results for say hello");
     EXPECT_EQ(sim.commandTexts(), QStringList{"say hello"});
 }
+
+TEST_F(WindowTest, EditMenuOpensEveryListWindowModally)
+{
+    Open();
+    EXPECT_TRUE(window->miEdit->isEnabled());
+    for (QAction* item : window->miEdit->actions()) {
+        bool opened = false;
+        QTimer::singleShot(0, [&] {
+            QWidget* list = QApplication::activeModalWidget();
+            opened = list != nullptr;
+            if (list)
+                list->close();
+        });
+        item->trigger();
+        EXPECT_TRUE(opened) << item->text().toStdString();
+    }
+}

@@ -114,6 +114,7 @@ void EditorTest::AddRows(LiveTable& table, const QStringList& columns, const QLi
             table.setValue(columns[c], row[c]);
         table.post();
     }
+    table.refresh();
 }
 
 int EditorTest::StoredRows(const QString& table)

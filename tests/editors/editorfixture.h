@@ -18,6 +18,11 @@
 class QDialog;
 class QTableView;
 
+#include <ostream>
+
+// Readable texts in failure messages.
+inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+
 namespace palisor::test {
 
 QApplication& App();
@@ -52,7 +57,8 @@ protected:
     EditorTest();
     ~EditorTest() override;
 
-    // Adds rows through the table object, committed at once.
+    // Adds rows through the table object, committed at once, and re-reads
+    // the table as the program finds it when it starts.
     void AddRows(LiveTable& table, const QStringList& columns, const QList<QVariantList>& rows);
     int StoredRows(const QString& table);
 

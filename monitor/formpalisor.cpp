@@ -329,13 +329,13 @@ void TformPalisor::FormCreate()
     ExitRequested = false;
     RefreshActionMenu();
     SortPlayers(data_.tblSettings->text(QStringLiteral("SORTED")));
-    PlayerGrid->HidePortColumn();
+    PlayerGrid->ArrangeColumns();
 }
 
 void TformPalisor::SortPlayers(const QString& field)
 {
     data_.SortTable(field, data_.tblPlayers);
-    PlayerGrid->HidePortColumn();
+    PlayerGrid->ArrangeColumns();
 }
 
 void TformPalisor::PlayerGridTitleClick(const QString& field)

@@ -113,7 +113,7 @@ void TformPalisor::ClearServerInfo()
 void TformPalisor::ClearPlayers()
 {
     data_.DeletePlayers();
-    PlayerGrid->HidePortColumn();
+    PlayerGrid->ArrangeColumns();
     ClearServerInfo();
 }
 
@@ -134,7 +134,7 @@ void TformPalisor::EndPlayerRebuild()
     PlayerGrid->setVisible(true);
     if (data_.tblPlayers->isOpen())
         data_.tblPlayers->first();
-    PlayerGrid->HidePortColumn();
+    PlayerGrid->ArrangeColumns();
 }
 
 void TformPalisor::ShowServerInfo(ServerBox box, const QString& text)

@@ -22,7 +22,6 @@ TPlayerGrid::TPlayerGrid(LiveTable& players, QWidget* parent) : QTableView(paren
     setSortingEnabled(false);
     setWordWrap(false);
     verticalHeader()->setDefaultSectionSize(17);
-    verticalHeader()->setFixedWidth(12);
     verticalHeader()->setSectionsClickable(false);
     horizontalHeader()->setSectionsClickable(true);
     horizontalHeader()->setHighlightSections(false);
@@ -34,8 +33,8 @@ TPlayerGrid::TPlayerGrid(LiveTable& players, QWidget* parent) : QTableView(paren
     setPalette(p);
 
     // Re-reading the table rebuilds the columns, PORT among them.
-    connect(model(), &QAbstractItemModel::modelReset, this, &TPlayerGrid::HidePortColumn);
-    connect(model(), &QAbstractItemModel::layoutChanged, this, &TPlayerGrid::HidePortColumn);
+    connect(model(), &QAbstractItemModel::modelReset, this, &TPlayerGrid::ArrangeColumns);
+    connect(model(), &QAbstractItemModel::layoutChanged, this, &TPlayerGrid::ArrangeColumns);
     connect(&players_, &LiveTable::currentRowChanged, this, &TPlayerGrid::followTable);
     connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) {
@@ -45,15 +44,22 @@ TPlayerGrid::TPlayerGrid(LiveTable& players, QWidget* parent) : QTableView(paren
     connect(horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int section) {
         emit TitleClicked(model()->headerData(section, Qt::Horizontal).toString());
     });
-    HidePortColumn();
+    ArrangeColumns();
     followTable(players_.currentRow());
 }
 
-void TPlayerGrid::HidePortColumn()
+void TPlayerGrid::ArrangeColumns()
 {
-    const int port = players_.isOpen() ? players_.fieldIndex(QStringLiteral("PORT")) : -1;
-    if (port >= 0)
-        setColumnHidden(port, true);
+    if (!players_.isOpen())
+        return;
+    // Each column as wide as its field's longest value or its title.
+    const int digit = fontMetrics().horizontalAdvance(QLatin1Char('0'));
+    for (const QString& column : players_.columnNames()) {
+        const int index = players_.fieldIndex(column);
+        const int chars = qMax(players_.declaredLength(column), int(column.size()));
+        setColumnWidth(index, chars * digit + 8);
+    }
+    setColumnHidden(players_.fieldIndex(QStringLiteral("PORT")), true);
 }
 
 void TPlayerGrid::followTable(int row)

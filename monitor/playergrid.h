@@ -20,7 +20,8 @@ public:
     // keyboard's menu key.
     QMenu* PopupPlayers = nullptr;
 
-    void HidePortColumn();
+    // Column widths from the fields' sizes, and PORT hidden.
+    void ArrangeColumns();
     bool AutoPopup() const { return autoPopup_; }
 
 signals:

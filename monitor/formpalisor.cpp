@@ -26,7 +26,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QSessionManager>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -140,7 +139,7 @@ TformPalisor::TformPalisor(TDataPalisor& data, TRcon& rcon, QWidget* parent)
     connect(MsgTimer, &QTimer::timeout, this, [this] { Guarded([this] { MsgTimerTimer(); }); });
 
 #ifndef QT_NO_SESSIONMANAGER
-    connect(qApp, &QGuiApplication::commitDataRequest, this, &TformPalisor::ShutdownQuery);
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { Guarded([this] { ShutdownQuery(); }); });
 #endif
 
     // Centred on the screen unless a saved position applies.
@@ -483,9 +482,8 @@ void TformPalisor::miRestoreClick()
 
 void TformPalisor::PopupTrayPopup() { miRestore->setVisible(isHidden()); }
 
-void TformPalisor::ShutdownQuery(QSessionManager& manager)
+void TformPalisor::ShutdownQuery()
 {
-    Q_UNUSED(manager);
     data_.WriteLog(QStringLiteral("Exit Called by Windows"));
     ExitRequested = true;
     close();

@@ -15,7 +15,6 @@ class QLineEdit;
 class QMenu;
 class QProgressBar;
 class QPushButton;
-class QSessionManager;
 class QStatusBar;
 class QSystemTrayIcon;
 class QTimer;
@@ -120,7 +119,8 @@ public:
     void PopupTrayPopup();
     void miManualClick();
     void miAboutClick();
-    void ShutdownQuery(QSessionManager& manager);
+    // The desktop session is ending: exit without asking anything.
+    void ShutdownQuery();
     void ApplicationException(const QString& message);
 
     // The text of the status bar's panel.

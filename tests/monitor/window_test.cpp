@@ -256,7 +256,10 @@ TEST_F(WindowTest, CloseHidesIntoTheTrayAndTrayExitSavesThePosition)
     window->PopupTrayPopup();
     EXPECT_FALSE(window->miRestore->isVisible());
 
-    window->close();
+    window->setWindowState(Qt::WindowMinimized);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(window->isHidden());
+    EXPECT_FALSE(window->isMinimized());
     window->miTrayExit->trigger();
     EXPECT_TRUE(window->ExitRequested);
     EXPECT_EQ(IniFile(TformPalisor::IniPath()).Read("Main", "NormalPos").value_or("-"), "30,40,590,560");
@@ -270,6 +273,17 @@ TEST_F(WindowTest, WithoutATrayCloseEndsTheProgramAndTheStatusBarSaysSo)
     window->close();
     EXPECT_TRUE(window->ExitRequested);
     EXPECT_TRUE(QFile::exists(TformPalisor::IniPath()));
+}
+
+TEST_F(WindowTest, SessionEndExitsWithoutAQuestion)
+{
+    Open<TrayWindow>();
+    window->show();
+    window->ShutdownQuery();
+    EXPECT_TRUE(window->ExitRequested);
+    EXPECT_TRUE(window->isHidden());
+    EXPECT_TRUE(QFile::exists(TformPalisor::IniPath()));
+    EXPECT_TRUE(dialogs.calls().empty());
 }
 
 TEST_F(WindowTest, MonitorRunsAPollAndLocksTheSettings)

@@ -32,9 +32,9 @@ QLabel* MakeLabel(QWidget* parent, int left, int top, const QString& text = QStr
 
 }  // namespace
 
-TUrlLabel::TUrlLabel(QWidget* parent) : QLabel(parent)
+TUrlLabel::TUrlLabel(int pointSize, QWidget* parent) : QLabel(parent)
 {
-    QFont underlined = font();
+    QFont underlined = CourierFont(pointSize);
     underlined.setUnderline(true);
     setFont(underlined);
     setCursor(Qt::PointingHandCursor);
@@ -92,10 +92,9 @@ TAboutMeFM::TAboutMeFM(QWidget* parent)
     Image1->setScaledContents(true);
     Image1->setPixmap(QPixmap(QStringLiteral(":/palisor/about.png")));
 
-    urlPic = new TUrlLabel(this);
+    urlPic = new TUrlLabel(10, this);
     urlPic->setGeometry(18, 8, 81, 81);
     urlPic->setText(QStringLiteral(" "));
-    urlPic->setFont(CourierFont(10));
 
     lbWritten = MakeLabel(this, 114, 16);
     lbWritten->setWordWrap(true);
@@ -103,15 +102,13 @@ TAboutMeFM::TAboutMeFM(QWidget* parent)
     lbVersion = MakeLabel(this, 114, 54);
     lbVisit = MakeLabel(this, 114, 78, QStringLiteral("Please visit "));
 
-    urlVisit = new TUrlLabel(this);
-    urlVisit->setFont(CourierFont(8));
+    urlVisit = new TUrlLabel(8, this);
     urlVisit->setGeometry(206, 78, 201, 16);
     urlVisit->VisitedColor = kVisitedColor;
 
     lbSupport = MakeLabel(this, 116, 102, QStringLiteral("For Support email "));
 
-    urlEmail = new TUrlLabel(this);
-    urlEmail->setFont(CourierFont(8));
+    urlEmail = new TUrlLabel(8, this);
     urlEmail->setGeometry(242, 102, 161, 16);
     urlEmail->VisitedColor = kVisitedColor;
 

@@ -12,7 +12,7 @@ namespace palisor {
 class TUrlLabel : public QLabel {
     Q_OBJECT
 public:
-    explicit TUrlLabel(QWidget* parent = nullptr);
+    TUrlLabel(int pointSize, QWidget* parent);
 
     QString Url;
     // Colour after a click; invalid keeps the link's own colour.

@@ -168,6 +168,7 @@ TEST_F(ViewerTest, AboutBoxShowsProductVersionAndLinks)
         EXPECT_EQ(box.urlEmail->text(), "support@palisor.example");
         EXPECT_FALSE(box.Image1->pixmap().isNull());
         EXPECT_TRUE(box.btnOk->isDefault());
+        EXPECT_TRUE(box.urlVisit->font().underline());
 
         const QColor before = box.urlVisit->palette().color(QPalette::WindowText);
         Click(box.urlVisit);

@@ -8,8 +8,6 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QProgressDialog>
-#include <QSqlDatabase>
-#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -258,36 +256,19 @@ TEST_F(BannedTest, ImportLeavesTheSameListAsBanningLineByLine)
 
 TEST_F(BannedTest, FailingLineKeepsTheBansBeforeIt)
 {
-    TempDatabase refusing;
-    {
-        QSqlDatabase ddl = QSqlDatabase::addDatabase("QIBASE", "ddl");
-        ddl.setDatabaseName(refusing.databasePath());
-        ddl.setUserName("SYSDBA");
-        ddl.setPassword("masterkey");
-        ASSERT_TRUE(ddl.open()) << ddl.lastError().text().toStdString();
-        QSqlQuery q(ddl);
-        ASSERT_TRUE(q.exec("CREATE EXCEPTION BAN_REFUSED 'Mallory may not be banned'"));
-        ASSERT_TRUE(q.exec("CREATE TRIGGER BANNED_REFUSE FOR BANNED BEFORE INSERT AS BEGIN "
-                           "IF (NEW.NAME = 'Mallory') THEN EXCEPTION BAN_REFUSED; END"))
-            << q.lastError().text().toStdString();
-        ddl.commit();
-        q.finish();
-        ddl.close();
-    }
-    QSqlDatabase::removeDatabase("ddl");
-    auto refusingData = refusing.createDataModule();
+    RefuseValue("BANNED", "NAME", "Mallory");
     const QString path = File("refused.txt", "Alice\t1.1.1.1\r\nMallory\t2.2.2.2\r\nZed\t3.3.3.3\r\n");
-    TformBannedPlayers window(*refusingData);
+    TformBannedPlayers window(*data);
     WhileOpen(window, [&] {
         Import(window.miImportNamesIPs, path);
         EXPECT_EQ(window.windowTitle(), QStringLiteral("Banned Players: 0 total"));
         Import(window.miImportNamesIPs, files.filePath("missing.txt"));
     });
     ASSERT_EQ(errors.size(), 2);
-    EXPECT_TRUE(errors[0].contains("Mallory may not be banned")) << errors[0].toStdString();
+    EXPECT_TRUE(errors[0].contains("Mallory is refused")) << errors[0].toStdString();
     EXPECT_TRUE(errors[1].contains("missing.txt")) << errors[1].toStdString();
-    EXPECT_EQ(Bans(*refusingData->tblBanned), QStringList{"Alice|1.1.1.1"});
-    QSqlQuery stored(refusingData->database());
+    EXPECT_EQ(Bans(*data->tblBanned), QStringList{"Alice|1.1.1.1"});
+    QSqlQuery stored(data->database());
     ASSERT_TRUE(stored.exec("SELECT COUNT(*) FROM BANNED") && stored.next());
     EXPECT_EQ(stored.value(0).toInt(), 1);
 }

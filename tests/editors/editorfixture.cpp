@@ -6,6 +6,8 @@
 #include <QAbstractItemView>
 #include <QDialog>
 #include <QFile>
+#include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTableView>
 #include <QTimer>
@@ -88,6 +90,10 @@ void WriteBytes(const QString& path, const QByteArray& bytes)
 void TypeIntoCell(QTableView& grid, const QString& text)
 {
     ASSERT_FALSE(text.isEmpty());
+    if (QWidget* open = grid.indexWidget(grid.currentIndex())) {
+        QTest::keyClicks(open, text);
+        return;
+    }
     QTest::keyClicks(&grid, text.left(1));
     QWidget* editor = grid.indexWidget(grid.currentIndex());
     ASSERT_NE(editor, nullptr) << "typing opened no cell editor";
@@ -122,6 +128,30 @@ int EditorTest::StoredRows(const QString& table)
     QSqlQuery q(data->database());
     EXPECT_TRUE(q.exec(QStringLiteral("SELECT COUNT(*) FROM ") + table));
     return q.next() ? q.value(0).toInt() : -1;
+}
+
+void EditorTest::RefuseValue(const QString& table, const QString& column, const QString& value)
+{
+    data.reset();
+    {
+        QSqlDatabase ddl = QSqlDatabase::addDatabase(QStringLiteral("QIBASE"), QStringLiteral("refuse"));
+        ddl.setDatabaseName(db.databasePath());
+        ddl.setUserName(QStringLiteral("SYSDBA"));
+        ddl.setPassword(QStringLiteral("masterkey"));
+        ASSERT_TRUE(ddl.open()) << ddl.lastError().text().toStdString();
+        QSqlQuery q(ddl);
+        ASSERT_TRUE(q.exec(QStringLiteral("CREATE EXCEPTION REFUSED '%1 is refused'").arg(value)))
+            << q.lastError().text().toStdString();
+        ASSERT_TRUE(q.exec(QStringLiteral("CREATE TRIGGER REFUSE FOR %1 BEFORE INSERT OR UPDATE AS BEGIN "
+                                          "IF (NEW.%2 = '%3') THEN EXCEPTION REFUSED; END")
+                               .arg(table, column, value)))
+            << q.lastError().text().toStdString();
+        q.finish();
+        ddl.commit();
+        ddl.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("refuse"));
+    data = db.createDataModule();
 }
 
 }  // namespace palisor::test

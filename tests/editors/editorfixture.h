@@ -48,8 +48,8 @@ QStringList Column(const LiveTable& table, const QString& column);
 QByteArray ReadBytes(const QString& path);
 void WriteBytes(const QString& path, const QByteArray& bytes);
 
-// Types text into the grid's current cell, opening its editor with the
-// first key as a user does.
+// Types text into the grid's current cell: into its open editor, or
+// opening the editor with the first key as a user does.
 void TypeIntoCell(QTableView& grid, const QString& text);
 
 class EditorTest : public ::testing::Test {
@@ -61,6 +61,9 @@ protected:
     // the table as the program finds it when it starts.
     void AddRows(LiveTable& table, const QStringList& columns, const QList<QVariantList>& rows);
     int StoredRows(const QString& table);
+    // Makes the database refuse to store the value in the column, with an
+    // error saying "<value> is refused". Replaces the data module.
+    void RefuseValue(const QString& table, const QString& column, const QString& value);
 
     QApplication& app = App();
     TempDatabase db;

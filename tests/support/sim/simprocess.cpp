@@ -106,6 +106,10 @@ quint16 SimProcess::start(const QString& scenario, const QString& password, cons
         dup2(out[1], STDOUT_FILENO);
         if (errorFd >= 0)
             dup2(errorFd, STDERR_FILENO);
+        // The test's own descriptors (Firebird's lock files among them) must
+        // not live on in the simulator, or the engine refuses to reopen a
+        // database after a disconnect.
+        close_range(3, ~0U, 0);
         execv(argv[0], argv.data());
         _exit(127);
     }

@@ -13,11 +13,7 @@ namespace {
 // The ban list's stored-procedure call, prepared once for the whole import.
 class BanCall {
 public:
-    explicit BanCall(QSqlDatabase db) : db_(std::move(db)), query_(db_)
-    {
-        if (!query_.prepare(QStringLiteral("EXECUTE PROCEDURE BAN_PLAYER(?, ?)")))
-            throw Error(sql::errorText(query_.lastError()));
-    }
+    explicit BanCall(QSqlDatabase db) : db_(std::move(db)), query_(db_) { prepare(); }
 
     void ban(const QString& name, const QString& address)
     {
@@ -28,13 +24,26 @@ public:
         stored_ = true;
     }
 
-    // Stores what was banned so far and re-reads BANNED once.
-    void finish(LiveTable& banned)
+    // Makes the bans so far durable. The prepared call belongs to the
+    // transaction that ended, so it is prepared again for the next one.
+    void commit()
     {
         query_.finish();
         if (stored_)
             sql::commitAndContinue(db_);
         stored_ = false;
+    }
+
+    void prepare()
+    {
+        if (!query_.prepare(QStringLiteral("EXECUTE PROCEDURE BAN_PLAYER(?, ?)")))
+            throw Error(sql::errorText(query_.lastError()));
+    }
+
+    // Stores what was banned so far and re-reads BANNED once.
+    void finish(LiveTable& banned)
+    {
+        commit();
         banned.refresh();
     }
 
@@ -63,7 +72,10 @@ int ImportBanLines(TDataPalisor& data, const QStringList& lines, int kind, const
                 continue;
             const ImportFields ban = BanForImport(fields, kind, placeholder);
             call.ban(ban.name, ban.address);
-            ++added;
+            if (++added % ImportCommitStep == 0) {
+                call.commit();
+                call.prepare();
+            }
         }
     } catch (...) {
         // The bans before the failing line stay, and the list shows them.

@@ -25,5 +25,8 @@ int ImportBanLines(TDataPalisor& data, const QStringList& lines, int kind, const
 
 // How many lines pass between two progress calls.
 constexpr int ImportProgressStep = 250;
+// How many bans are made durable at a time, so that a program killed during
+// a long import keeps most of what it had imported.
+constexpr int ImportCommitStep = 5000;
 
 }  // namespace palisor

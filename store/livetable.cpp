@@ -4,6 +4,7 @@
 #include "store/livetablemodel.h"
 #include "store/sqltext.h"
 
+#include <QSet>
 #include <QSqlField>
 #include <QSqlRecord>
 #include <algorithm>
@@ -89,6 +90,7 @@ void LiveTable::close()
         return;
     model_->beginResetModel();
     rows_.clear();
+    keys_.clear();
     pending_.clear();
     changed_.clear();
     editRow_ = -1;
@@ -347,6 +349,7 @@ void LiveTable::storePending()
         if (!q.next())
             throw Error(QStringLiteral("%1: the new row was not stored").arg(table_));
         key = parseKey(q.value(0).toString());
+        keys_.insert(key);
         commitAndContinue(db_);
     }
 
@@ -393,6 +396,7 @@ void LiveTable::deleteCurrent()
     run(db_, QStringLiteral("DELETE FROM %1 WHERE %2").arg(quoted(table_), keyCondition()), {keyText(rows_[row].key)});
     commitAndContinue(db_);
     model_->beginRemoveRows(QModelIndex(), row, row);
+    keys_.remove(rows_[row].key);
     rows_.removeAt(row);
     model_->endRemoveRows();
     current_ = rows_.isEmpty() ? -1 : std::min(row, int(rows_.size()) - 1);
@@ -415,8 +419,13 @@ void LiveTable::reload()
             row.values << q.value(c + 1);
         rows.append(std::move(row));
     }
+    QSet<quint64> keys;
+    keys.reserve(rows.size());
+    for (const Row& row : rows)
+        keys.insert(row.key);
     model_->beginResetModel();
     rows_.swap(rows);
+    keys_.swap(keys);
     model_->endResetModel();
 }
 
@@ -475,12 +484,9 @@ void LiveTable::refreshRowsMatching(const QStringList& columns, const QVariantLi
         afterRowsReread(current_);
         return;
     }
-    QList<int> indexes;
     QStringList conditions;
-    for (const QString& column : columns) {
-        indexes << requireColumn(column);
-        conditions << quoted(columns_[indexes.last()]) + QStringLiteral(" IS NOT DISTINCT FROM ?");
-    }
+    for (const QString& column : columns)
+        conditions << quoted(columns_[requireColumn(column)]) + QStringLiteral(" IS NOT DISTINCT FROM ?");
     QSqlQuery q = run(db_, QStringLiteral("SELECT %1 FROM %2 WHERE %3")
                                .arg(selectList(), quoted(table_), conditions.join(QStringLiteral(" AND "))),
                       values);
@@ -493,22 +499,21 @@ void LiveTable::refreshRowsMatching(const QStringList& columns, const QVariantLi
         fresh.append(std::move(row));
     }
 
-    auto matches = [&](const Row& row) {
-        for (int i = 0; i < indexes.size(); ++i)
-            if (!sameValue(row.values[indexes[i]], values[i]))
-                return false;
-        return true;
-    };
-    // Rows just seen again sit near the end of the LASTSEEN order, so the
-    // search for their old place runs from the back.
-    for (int r = int(rows_.size()) - 1; r >= 0; --r) {
-        if (matches(rows_[r])) {
+    // Only rows this table holds already need finding; a player seen again
+    // sits near the end of the LASTSEEN order, so the search runs from the back.
+    QSet<quint64> held;
+    for (const Row& row : fresh)
+        if (keys_.contains(row.key))
+            held.insert(row.key);
+    for (int r = int(rows_.size()) - 1; r >= 0 && !held.isEmpty(); --r) {
+        if (held.remove(rows_[r].key)) {
             model_->beginRemoveRows(QModelIndex(), r, r);
             rows_.removeAt(r);
             model_->endRemoveRows();
         }
     }
     for (Row& row : fresh) {
+        keys_.insert(row.key);
         const int at = sortedPosition(row);
         model_->beginInsertRows(QModelIndex(), at, at);
         rows_.insert(at, std::move(row));
@@ -531,6 +536,8 @@ void LiveTable::dropRowsBelow(int c, const QVariant& bound)
         while (to < rows_.size() && below(rows_[to]))
             ++to;
         if (to > from) {
+            for (int r = from; r < to; ++r)
+                keys_.remove(rows_[r].key);
             model_->beginRemoveRows(QModelIndex(), from, to - 1);
             rows_.remove(from, to - from);
             model_->endRemoveRows();
@@ -538,9 +545,12 @@ void LiveTable::dropRowsBelow(int c, const QVariant& bound)
         return;
     }
     QList<Row> kept;
-    for (const Row& row : rows_)
-        if (!below(row))
+    for (const Row& row : rows_) {
+        if (below(row))
+            keys_.remove(row.key);
+        else
             kept.append(row);
+    }
     if (kept.size() != rows_.size()) {
         model_->beginResetModel();
         rows_.swap(kept);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QSqlTableModel>
 #include <QString>
@@ -67,9 +68,10 @@ public:
     void setAfterRefresh(std::function<void(LiveTable&)> hook);
 
     // A cheap stand-in for refresh() after a change known to touch only some
-    // rows: re-reads the rows whose columns equal the values (as the database
-    // compares them: trailing blanks ignored, NULL equal to NULL) and puts
-    // them at their place in the sort order; with dropColumn given, also
+    // rows: re-reads the rows the database holds whose columns equal the
+    // values (as the database compares them: trailing blanks ignored, NULL
+    // equal to NULL) and puts them at their place in the sort order, in place
+    // of this table's copies of them; with dropColumn given, also
     // forgets the rows whose dropColumn value is below dropBelow. Ends like
     // refresh(): current row kept by position, after-refresh hook, refreshed().
     void refreshRowsMatching(const QStringList& columns, const QVariantList& values,
@@ -117,6 +119,7 @@ private:
     QStringList columns_;
     QList<int> lengths_;
     QList<Row> rows_;
+    QSet<quint64> keys_;          // the keys of the stored rows in rows_
     std::unique_ptr<LiveTableModel> model_;
     State state_ = State::Inactive;
     int current_ = -1;

@@ -93,12 +93,4 @@ int compareValues(const QVariant& a, const QVariant& b)
         return 1;
     return 0;
 }
-
-bool sameValue(const QVariant& a, const QVariant& b)
-{
-    if (a.isNull() || b.isNull())
-        return a.isNull() && b.isNull();
-    return compareValues(a, b) == 0;
-}
-
 }  // namespace palisor::sql

@@ -34,6 +34,5 @@ void commitAndContinue(QSqlDatabase& db);
 // count. NULL sorts before every value.
 QString withoutTrailingBlanks(const QString& text);
 int compareValues(const QVariant& a, const QVariant& b);
-bool sameValue(const QVariant& a, const QVariant& b);   // IS NOT DISTINCT FROM
 
 }  // namespace palisor::sql

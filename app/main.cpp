@@ -1,19 +1,66 @@
 #include "app/application.h"
+#include "app/dialogs.h"
+#include "app/error.h"
 #include "app/qtdialogs.h"
 #include "app/startup.h"
+#include "app/termination.h"
 #include "app/timing.h"
+#include "monitor/formpalisor.h"
+#include "rcon/rcon.h"
+#include "store/datapalisor.h"
+
+#include <memory>
+
+namespace {
+
+// An error while the data module or the main window is being created or torn
+// down is shown in the standard error box, and the run goes on with its next
+// step.
+template <typename Step>
+void runStep(Step step)
+{
+    try {
+        step();
+    } catch (const std::exception& e) {
+        palisor::dialogs().error(QString::fromLatin1(palisor::ApplicationTitle), palisor::messageOf(e));
+    }
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
+    // Rcon already exists: it is created with the program's static objects,
+    // before this point, and destroyed after everything else.
     palisor::PalisorApplication app(argc, argv);
     palisor::InstallApplicationDialogs();
+    palisor::QuitOnTerminationSignals();
     if (!palisor::StartSingleInstance())
         return 0;
 
     QApplication::setApplicationName(QString::fromLatin1(palisor::ApplicationTitle));
+    // Data files are addressed relative to the working folder.
     palisor::EnterExecutableFolder();
 
-    const int exitCode = QApplication::exec();
+    auto DataPalisor = std::make_unique<palisor::TDataPalisor>();
+    runStep([&] { DataPalisor->DataModuleCreate(); });
+    // Again: the database engine installs signal handlers of its own when it
+    // first opens a database, and they must not close it under the program.
+    palisor::QuitOnTerminationSignals();
+
+    std::unique_ptr<palisor::TformPalisor> formPalisor;
+    runStep([&] { formPalisor = std::make_unique<palisor::TformPalisor>(*DataPalisor, Rcon); });
+
+    // Without a main window there is nothing that could ever end the loop.
+    int exitCode = 0;
+    if (formPalisor) {
+        formPalisor->show();
+        exitCode = QApplication::exec();
+    }
     palisor::pause(palisor::ExitPause);
+
+    formPalisor.reset();
+    runStep([&] { DataPalisor->DataModuleDestroy(); });
+    DataPalisor.reset();
     return exitCode;
 }

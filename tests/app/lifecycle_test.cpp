@@ -1,4 +1,5 @@
 #include "app/singleinstance.h"
+#include "tests/support/db/tempdatabase.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -7,6 +8,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QSettings>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -20,7 +22,7 @@ const QByteArray alreadyRunning =
 // Each test runs a private copy of Palisor, so that whatever it would create
 // beside itself lands in a fresh folder, and a private runtime folder, so
 // that its lock meets only the copies of this test.
-class SingleInstance : public ::testing::Test {
+class PalisorProcess : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
@@ -32,10 +34,7 @@ protected:
 
     void SetUp() override
     {
-        const QString built = qEnvironmentVariable("PALISOR_BUILD_DIR") + "/palisor";
-        ASSERT_TRUE(QFileInfo(built).isExecutable()) << built.toStdString();
-        palisor_ = bin_.filePath("palisor");
-        ASSERT_TRUE(QFile::copy(built, palisor_));
+        installIn(bin_.path());
         environment_ = QProcessEnvironment::systemEnvironment();
         environment_.insert("XDG_RUNTIME_DIR", runtime_.path());
         environment_.insert("PALISOR_NONINTERACTIVE", "1");
@@ -50,6 +49,15 @@ protected:
                 process->waitForFinished();
             }
         }
+    }
+
+    void installIn(const QString& folder)
+    {
+        const QString built = qEnvironmentVariable("PALISOR_BUILD_DIR") + "/palisor";
+        ASSERT_TRUE(QFileInfo(built).isExecutable()) << built.toStdString();
+        folder_ = folder;
+        palisor_ = QDir(folder).filePath("palisor");
+        ASSERT_TRUE(QFile::copy(built, palisor_));
     }
 
     QProcess& start(const QString& program, const QStringList& arguments)
@@ -86,13 +94,25 @@ protected:
         return QFileInfo(QStringLiteral("/proc/%1/cwd").arg(process.processId())).symLinkTarget();
     }
 
+    // Up and idle: the database is open and the main thread waits in the
+    // message loop.
+    static bool runningIdle(const QProcess& process, const QString& database)
+    {
+        const QString proc = QStringLiteral("/proc/%1").arg(process.processId());
+        bool open = false;
+        for (const QFileInfo& fd : QDir(proc + "/fd").entryInfoList(QDir::Files | QDir::System))
+            open = open || fd.symLinkTarget() == database;
+        QFile wchan(proc + "/wchan");
+        return open && wchan.open(QIODevice::ReadOnly) && wchan.readAll().contains("poll");
+    }
+
     QTemporaryDir runtime_, bin_, elsewhere_;
-    QString palisor_;
+    QString folder_, palisor_;
     QProcessEnvironment environment_;
     std::vector<std::unique_ptr<QProcess>> processes_;
 };
 
-TEST_F(SingleInstance, SecondCopyOnlyShowsTheMessage)
+TEST_F(PalisorProcess, SecondCopyOnlyShowsTheMessage)
 {
     QProcess& first = holdLock();
     QProcess& second = start(palisor_, {});
@@ -109,7 +129,7 @@ TEST_F(SingleInstance, SecondCopyOnlyShowsTheMessage)
     EXPECT_TRUE(lockIsHeld());
 }
 
-TEST_F(SingleInstance, CopyStartsNormallyAfterTheFirstWasKilled)
+TEST_F(PalisorProcess, CopyStartsNormallyAfterTheFirstWasKilled)
 {
     QProcess& first = holdLock();
     ::kill(static_cast<pid_t>(first.processId()), SIGKILL);
@@ -129,6 +149,38 @@ TEST_F(SingleInstance, CopyStartsNormallyAfterTheFirstWasKilled)
     EXPECT_EQ(folder, bin_.path());
     EXPECT_TRUE(lockIsHeld());
     EXPECT_FALSE(second.readAllStandardError().contains("already running"));
+}
+
+TEST_F(PalisorProcess, TerminationShutsDownInOrder)
+{
+    palisor::test::TempDatabase db;
+    {
+        auto data = db.createDataModule();
+        data->RecordPlayer("03", "Bob", "10.0.0.3", "12203", "050");
+        ASSERT_EQ(data->CountRows(data->tblPlayers), 1);
+    }
+    installIn(db.folder());
+
+    QProcess& running = start(palisor_, {});
+    for (int i = 0; i < 1200 && running.state() == QProcess::Running; ++i) {
+        if (runningIdle(running, db.databasePath()))
+            break;
+        QThread::msleep(50);
+    }
+    ASSERT_TRUE(runningIdle(running, db.databasePath())) << running.readAllStandardError().toStdString();
+
+    ::kill(static_cast<pid_t>(running.processId()), SIGTERM);
+    ASSERT_TRUE(running.waitForFinished(60000));
+    EXPECT_EQ(running.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(running.exitCode(), 0);
+    EXPECT_FALSE(lockIsHeld());
+
+    // The main window was destroyed (it saves its position then), and the
+    // data module emptied PLAYERS and committed before the process ended.
+    EXPECT_TRUE(QSettings(db.folder() + "/Palisor.INI", QSettings::IniFormat).contains("Main/NormalPos"));
+    auto data = db.createDataModule();
+    EXPECT_EQ(data->CountRows(data->tblPlayers), 0);
+    EXPECT_EQ(data->CountRows(data->tblRecent), 1);
 }
 
 TEST(SingleInstanceLock, FileLivesInTheRuntimeFolder)

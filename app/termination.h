@@ -1,0 +1,15 @@
+#pragma once
+
+namespace palisor {
+
+// From now on SIGTERM and SIGINT (a system shut-down, `kill`, Ctrl+C in the
+// terminal) end the message loop, so that Palisor shuts down in its usual
+// order instead of dying mid-way. A second such signal ends the process at
+// once. Replaces any handler installed before, such as the database
+// engine's, which would otherwise close the database under the running
+// program and leave it running; a handler installed later by the engine
+// still passes the signal on. Needs the application object; may be called
+// again.
+void QuitOnTerminationSignals();
+
+}  // namespace palisor

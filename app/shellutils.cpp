@@ -11,6 +11,7 @@
 #include <QSaveFile>
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <limits>
 #include <spawn.h>
@@ -71,6 +72,30 @@ QString locateProgram(const QString& program)
     }
     return {};
 }
+
+// The started program begins as if launched afresh: no blocked signals and
+// every signal at its default, whatever Palisor or its libraries set up.
+class SpawnAttributes {
+public:
+    SpawnAttributes()
+    {
+        posix_spawnattr_init(&attributes_);
+        sigset_t none;
+        sigset_t all;
+        sigemptyset(&none);
+        sigfillset(&all);
+        posix_spawnattr_setsigmask(&attributes_, &none);
+        posix_spawnattr_setsigdefault(&attributes_, &all);
+        posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    }
+    ~SpawnAttributes() { posix_spawnattr_destroy(&attributes_); }
+    SpawnAttributes(const SpawnAttributes&) = delete;
+    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+    const posix_spawnattr_t* get() const { return &attributes_; }
+
+private:
+    posix_spawnattr_t attributes_;
+};
 
 class SpawnActions {
 public:
@@ -209,8 +234,9 @@ int RunAndWait(const QString& commandLine, bool showWindow)
     posix_spawn_file_actions_addclosefrom_np(actions.get(), STDERR_FILENO + 1);
 
     const QByteArray path = QFile::encodeName(program);
+    const SpawnAttributes attributes;
     pid_t pid = 0;
-    if (posix_spawn(&pid, path.constData(), actions.get(), nullptr, argv.data(), environ) != 0)
+    if (posix_spawn(&pid, path.constData(), actions.get(), attributes.get(), argv.data(), environ) != 0)
         throw Error(failed);
 
     int status = 0;

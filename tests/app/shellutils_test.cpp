@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -210,11 +211,26 @@ TEST(RunAndWait, OwnFolderIsSearchedBeforePath)
     EXPECT_EQ(fromPath, 2);
 }
 
-TEST(RunAndWait, ChildInheritsNoHandles)
+TEST(RunAndWait, ChildStartsClean)
 {
     const int fd = ::open("/dev/null", O_RDONLY);  // deliberately inheritable
     ASSERT_GE(fd, 3);
     EXPECT_EQ(palisor::RunAndWait(helper + " fd-open " + QString::number(fd), true), 1);
     EXPECT_EQ(palisor::RunAndWait(helper + " fd-open 2", false), 0);
     ::close(fd);
+
+    // An ignored or blocked signal here must not make the tool unstoppable.
+    struct sigaction ignore {}, previous {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGTERM, &ignore, &previous);
+    sigset_t usr1, oldMask;
+    sigemptyset(&usr1);
+    sigaddset(&usr1, SIGUSR1);
+    ::sigprocmask(SIG_BLOCK, &usr1, &oldMask);
+    const int term = palisor::RunAndWait(helper + " signal " + QString::number(SIGTERM), false);
+    const int user = palisor::RunAndWait(helper + " signal " + QString::number(SIGUSR1), false);
+    ::sigprocmask(SIG_SETMASK, &oldMask, nullptr);
+    ::sigaction(SIGTERM, &previous, nullptr);
+    EXPECT_EQ(term, 0);
+    EXPECT_EQ(user, 0);
 }

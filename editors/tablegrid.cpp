@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDateTime>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -14,9 +15,50 @@
 #include <QSqlRecord>
 #include <QSqlTableModel>
 #include <QStyleOptionHeader>
+#include <QStyledItemDelegate>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace palisor {
+
+namespace {
+
+// Times show in full, to the second, in one fixed form.
+class CellDelegate final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QString displayText(const QVariant& value, const QLocale& locale) const override
+    {
+        if (value.metaType().id() == QMetaType::QDateTime)
+            return value.toDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+        return QStyledItemDelegate::displayText(value, locale);
+    }
+};
+
+// The largest width for the widest columns at which all columns fit, none
+// going below its least width.
+int FittingCap(const QList<int>& wanted, const QList<int>& least, int available)
+{
+    auto total = [&](int cap) {
+        int sum = 0;
+        for (int c = 0; c < wanted.size(); ++c)
+            sum += std::max(std::min(wanted[c], cap), least[c]);
+        return sum;
+    };
+    int low = 0;
+    int high = *std::max_element(wanted.begin(), wanted.end());
+    while (low < high) {
+        const int cap = (low + high + 1) / 2;
+        if (total(cap) <= available)
+            low = cap;
+        else
+            high = cap - 1;
+    }
+    return low;
+}
+
+}  // namespace
 
 RowIndicator::RowIndicator(LiveTable& table, QWidget* parent)
     : QHeaderView(Qt::Vertical, parent), table_(table)
@@ -78,7 +120,10 @@ TableGrid::TableGrid(LiveTable& table, bool editable, QWidget* parent)
         colours.setColor(QPalette::Inactive, role, colours.color(QPalette::Active, role));
     setPalette(colours);
 
+    setItemDelegate(new CellDelegate(this));
+
     QHeaderView* titles = horizontalHeader();
+    titles->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     titles->setSectionsMovable(false);
     titles->setSectionResizeMode(QHeaderView::Fixed);
     titles->setHighlightSections(false);
@@ -107,11 +152,15 @@ TableGrid::TableGrid(LiveTable& table, bool editable, QWidget* parent)
 void TableGrid::sizeColumns()
 {
     const QStringList names = table_.columnNames();
+    if (names.isEmpty())
+        return;
     const QSqlRecord record = table_.model()->record();
     const int digit = fontMetrics().horizontalAdvance(QLatin1Char('0'));
-    const int titleMargin = horizontalHeader()->fontMetrics().horizontalAdvance(QLatin1Char('0')) * 2;
+    const QFontMetrics titleMetrics = horizontalHeader()->fontMetrics();
+    QList<int> wanted;
+    QList<int> least;
     for (int column = 0; column < names.size(); ++column) {
-        int characters = table_.declaredLength(names[column]);
+        int characters = table_.isOpen() ? table_.declaredLength(names[column]) : 0;
         switch (record.field(column).metaType().id()) {
         case QMetaType::Int:
         case QMetaType::LongLong:
@@ -123,9 +172,16 @@ void TableGrid::sizeColumns()
         default:
             break;
         }
-        const int title = horizontalHeader()->fontMetrics().horizontalAdvance(names[column]) + titleMargin;
-        setColumnWidth(column, std::max(std::max(characters, 1) * digit + 6, title));
+        least << titleMetrics.horizontalAdvance(names[column]) + 2 * titleMetrics.horizontalAdvance(QLatin1Char('0'));
+        wanted << std::max(std::max(characters, 1) * digit + 6, least.last());
     }
+    // Long text columns are narrowed until every column is in sight: the
+    // columns cannot be resized by the user.
+    const int available = width() - verticalHeader()->sizeHint().width() - 2 * frameWidth() -
+                          style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+    const int cap = FittingCap(wanted, least, available);
+    for (int column = 0; column < names.size(); ++column)
+        setColumnWidth(column, std::max(std::min(wanted[column], cap), least[column]));
 }
 
 void TableGrid::commitEditor()
@@ -162,12 +218,13 @@ void TableGrid::showTableRow()
         if (QWidget* editor = indexWidget(currentIndex()))
             closeEditor(editor, QAbstractItemDelegate::NoHint);
     }
+    const bool outer = following_;
     following_ = true;
     if (row < 0)
         selectionModel()->clearCurrentIndex();
     else if (currentIndex().row() != row)
         setCurrentIndex(model()->index(row, column));
-    following_ = false;
+    following_ = outer;
     if (row >= 0)
         scrollTo(model()->index(row, column));
     verticalHeader()->viewport()->update();
@@ -187,6 +244,38 @@ void TableGrid::currentChanged(const QModelIndex& current, const QModelIndex& pr
         QTimer::singleShot(0, this, [this] { showTableRow(); });
         HandleApplicationError(e);
     }
+}
+
+// While the table adds, drops or re-reads rows, the view moves its current
+// cell on its own; the table already knows where its current row is.
+void TableGrid::rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end)
+{
+    const bool outer = following_;
+    following_ = true;
+    QTableView::rowsAboutToBeRemoved(parent, start, end);
+    following_ = outer;
+}
+
+void TableGrid::rowsInserted(const QModelIndex& parent, int start, int end)
+{
+    const bool outer = following_;
+    following_ = true;
+    QTableView::rowsInserted(parent, start, end);
+    following_ = outer;
+}
+
+void TableGrid::reset()
+{
+    const bool outer = following_;
+    following_ = true;
+    QTableView::reset();
+    following_ = outer;
+}
+
+void TableGrid::resizeEvent(QResizeEvent* event)
+{
+    QTableView::resizeEvent(event);
+    sizeColumns();
 }
 
 void TableGrid::appendRow()

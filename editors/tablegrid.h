@@ -59,6 +59,10 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    void rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) override;
+    void rowsInserted(const QModelIndex& parent, int start, int end) override;
+    void reset() override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void showTableRow();
@@ -68,7 +72,9 @@ private:
 
     LiveTable& table_;
     bool editable_;
-    bool following_ = false;   // the grid is moving to the table's row
+    // The grid's current cell is moving because the table moved or changed
+    // its rows, not because the user moved it.
+    bool following_ = false;
 };
 
 }  // namespace palisor

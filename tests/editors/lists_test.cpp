@@ -250,10 +250,16 @@ TEST_F(ListWindowTest, ClosingStoresTheChangeInProgress)
 
 TEST_F(ListWindowTest, ClosingDropsANewRowLeftUntouched)
 {
-    TformIllegalNames window(*data);
-    WhileOpen(window, [&] { QTest::keyClick(window.PlayerDataGrid, Qt::Key_Insert); });
+    TformIllegalNames empty(*data);
+    WhileOpen(empty, [&] { QTest::keyClick(empty.PlayerDataGrid, Qt::Key_Insert); });
     EXPECT_EQ(data->tblIllegal->rowCount(), 0);
     EXPECT_EQ(StoredRows("ILLEGAL"), 0);
+
+    AddRows(*data->tblIllegal, {"NAME"}, {{"admin"}, {"cheat"}});
+    TformIllegalNames window(*data);
+    WhileOpen(window, [&] { QTest::keyClick(window.PlayerDataGrid, Qt::Key_Insert); });
+    EXPECT_EQ(Column(*data->tblIllegal, "NAME"), (QStringList{"admin", "cheat"}));
+    EXPECT_EQ(StoredRows("ILLEGAL"), 2);
 }
 
 TEST_F(ListWindowTest, OpenerShowsTheWindowAndLeavesNoHookBehind)

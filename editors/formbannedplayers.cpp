@@ -5,6 +5,7 @@
 #include "app/timing.h"
 #include "editors/banfiles.h"
 #include "editors/banimport.h"
+#include "editors/tablegrid.h"
 #include "store/datapalisor.h"
 #include "store/livetable.h"
 
@@ -58,6 +59,7 @@ void TformBannedPlayers::ImportBanned(int kind)
     const QString fileName = ChooseOpenFile(QStringLiteral(".txt"));
     if (fileName.trimmed().isEmpty())
         return;
+    grid()->leaveRow();
     const QString placeholder = ImportPlaceholder(now().date());
     const int row = table().currentRow();
     const QStringList lines = ReadImportFile(fileName);
@@ -90,6 +92,7 @@ void TformBannedPlayers::ExportBanned(int kind)
         dialogs().information(QStringLiteral("There are no banned players to Export."));
         return;
     }
+    grid()->leaveRow();
     // Read row by row in the table's order, without moving its current row.
     QString text;
     for (int row = 0; row < table().rowCount(); ++row) {

@@ -34,6 +34,13 @@ bool startsCaseBlind(const QVariant& value, const QString& key)
     return RuleIndexes::caseBlindKey(value.toString()).startsWith(key);
 }
 
+// A hostile or broken server can send a field longer than its column; the
+// part that fits is stored rather than failing the whole poll.
+QString fitted(const LiveTable* table, const QString& column, const QString& value)
+{
+    return value.left(table->declaredLength(column));
+}
+
 }  // namespace
 
 void TDataPalisor::requireOpen(const LiveTable* table) const
@@ -99,22 +106,30 @@ void TDataPalisor::RecordPlayer(const QString& clientId, const QString& name, co
     requireOpen(tblPlayers);
     requireOpen(tblRecent);
     const QString fixed = FixQuotes(name);
+    const QString recentName = fitted(tblRecent, QStringLiteral("NAME"), fixed);
+    const QString recentAddress = fitted(tblRecent, QStringLiteral("ADDRESS"), address);
     const bool recorded = !trimmedName(name).isEmpty();
     if (recorded) {
-        callProcedure(QStringLiteral("NEW_PLAYER"), {clientId, fixed, address, port, ping});
-        callProcedure(QStringLiteral("ADD_RECENT"), {fixed, address});
+        callProcedure(QStringLiteral("NEW_PLAYER"),
+                      {fitted(tblPlayers, QStringLiteral("CLIENTID"), clientId),
+                       fitted(tblPlayers, QStringLiteral("NAME"), fixed),
+                       fitted(tblPlayers, QStringLiteral("ADDRESS"), address),
+                       fitted(tblPlayers, QStringLiteral("PORT"), port),
+                       fitted(tblPlayers, QStringLiteral("PING"), ping)});
+        callProcedure(QStringLiteral("ADD_RECENT"), {recentName, recentAddress});
     }
     callProcedure(QStringLiteral("REMOVE_EXPIRED"), {});
     tblPlayers->refresh();
-    rereadRecent(fixed, address, recorded);
+    rereadRecent(recentName, recentAddress, recorded);
 }
 
 void TDataPalisor::BanPlayer(const QString& name, const QString& address)
 {
     requireOpen(tblBanned);
-    const QString fixed = FixQuotes(name);
-    callProcedure(QStringLiteral("BAN_PLAYER"), {fixed, address});
-    tblBanned->refreshRowsMatching({QStringLiteral("NAME"), QStringLiteral("ADDRESS")}, {fixed, address});
+    const QString fixed = fitted(tblBanned, QStringLiteral("NAME"), FixQuotes(name));
+    const QString fittedAddress = fitted(tblBanned, QStringLiteral("ADDRESS"), address);
+    callProcedure(QStringLiteral("BAN_PLAYER"), {fixed, fittedAddress});
+    tblBanned->refreshRowsMatching({QStringLiteral("NAME"), QStringLiteral("ADDRESS")}, {fixed, fittedAddress});
 }
 
 bool TDataPalisor::IsImmune(const QString& name)

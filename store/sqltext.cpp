@@ -93,4 +93,5 @@ int compareValues(const QVariant& a, const QVariant& b)
         return 1;
     return 0;
 }
+
 }  // namespace palisor::sql

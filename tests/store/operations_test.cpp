@@ -37,6 +37,20 @@ TEST_F(OperationsTest, HighByteNamesSurviveEveryTable)
     }
 }
 
+TEST_F(OperationsTest, OverlongFieldsAreCutToTheirColumns)
+{
+    const QString name = QString(900, 'n');
+    data->RecordPlayer("123456789012", name, "192.168.100.100:27001", QString(20, '9'), "0999999");
+    EXPECT_EQ(data->tblPlayers->text("NAME"), name.left(40));
+    EXPECT_EQ(data->tblPlayers->text("CLIENTID"), "123456789");
+    EXPECT_EQ(data->tblPlayers->text("PING"), "09999");
+    EXPECT_EQ(data->tblRecent->text("ADDRESS"), "192.168.100.100:");
+    data->RecordPlayer("01", name, "192.168.100.100:27001", "1", "1");
+    EXPECT_EQ(data->tblRecent->rowCount(), 1);
+    data->BanPlayer(name, "192.168.100.100:27001");
+    EXPECT_EQ(column(data->tblBanned, "NAME"), QStringList({name.left(40)}));
+}
+
 TEST_F(OperationsTest, RecordingAgainMovesTheRecentRowInsteadOfAddingOne)
 {
     data->RecordPlayer("01", "Amy", "1.1.1.1", "1", "010");

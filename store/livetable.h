@@ -31,7 +31,10 @@ public:
     ~LiveTable() override;
 
     QString tableName() const;
-    QSqlTableModel* model() const;   // always fully fetched
+    // Always fully fetched. fieldIndex() and record() give the columns; the
+    // rows live in this object, so read them through data() or value(), not
+    // through the model's record(row).
+    QSqlTableModel* model() const;
 
     bool isOpen() const;
     void open(const QSqlDatabase& db);

@@ -75,7 +75,7 @@ private:
     QList<LiveTable*> openOrder() const;
     void restoreMissingLiveFile();
     QString gbakCommand(const QString& mode, const QString& from, const QString& to) const;
-    void callProcedure(const QString& name, const QVariantList& inputs);
+    void callProcedure(const QString& name, const QVariantList& inputs, bool commitNow = true);
     void requireOpen(const LiveTable* table) const;
     qint64 expiredMark() const;
     void rereadRecent(const QString& name, const QString& address, bool recorded);

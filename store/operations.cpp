@@ -49,7 +49,7 @@ void TDataPalisor::requireOpen(const LiveTable* table) const
         throw Error(QStringLiteral("Cannot perform this operation on a closed dataset (%1)").arg(table->tableName()));
 }
 
-void TDataPalisor::callProcedure(const QString& name, const QVariantList& inputs)
+void TDataPalisor::callProcedure(const QString& name, const QVariantList& inputs, bool commitNow)
 {
     QString statement = QStringLiteral("EXECUTE PROCEDURE ") + name;
     if (!inputs.isEmpty())
@@ -57,7 +57,8 @@ void TDataPalisor::callProcedure(const QString& name, const QVariantList& inputs
                      + QLatin1Char(')');
     QSqlDatabase db = database();
     run(db, statement, inputs);
-    commitAndContinue(db);
+    if (commitNow)
+        commitAndContinue(db);
 }
 
 QString TDataPalisor::FixQuotes(const QString& text)
@@ -115,9 +116,13 @@ void TDataPalisor::RecordPlayer(const QString& clientId, const QString& name, co
                        fitted(tblPlayers, QStringLiteral("NAME"), fixed),
                        fitted(tblPlayers, QStringLiteral("ADDRESS"), address),
                        fitted(tblPlayers, QStringLiteral("PORT"), port),
-                       fitted(tblPlayers, QStringLiteral("PING"), ping)});
-        callProcedure(QStringLiteral("ADD_RECENT"), {recentName, recentAddress});
+                       fitted(tblPlayers, QStringLiteral("PING"), ping)},
+                      false);
+        callProcedure(QStringLiteral("ADD_RECENT"), {recentName, recentAddress}, false);
     }
+    // One commit for the whole recording: the player is present and recently
+    // seen together or not at all, and a poll of many players does not wait
+    // for the disk three times per player.
     callProcedure(QStringLiteral("REMOVE_EXPIRED"), {});
     tblPlayers->refresh();
     rereadRecent(recentName, recentAddress, recorded);

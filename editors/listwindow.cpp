@@ -2,9 +2,9 @@
 
 #include "app/dialogs.h"
 #include "app/menuutils.h"
-#include "editors/tablegrid.h"
 #include "editors/formactionresponse.h"
 #include "editors/runhandler.h"
+#include "editors/tablegrid.h"
 #include "store/datapalisor.h"
 #include "store/livetable.h"
 
@@ -47,20 +47,17 @@ ListWindow::ListWindow(TDataPalisor& data, LiveTable& table, const ListWindowLoo
 
     grid_ = new TableGrid(table, look.editable, this);
     grid_->setObjectName(look.gridName);
-    grid_->setFont(font());
-    grid_->horizontalHeader()->setFont(font());
     if (!look.sortable)
         grid_->horizontalHeader()->setSectionsClickable(false);
     PopupPlayerData = new QMenu(grid_);
     PopupPlayerData->setObjectName(QStringLiteral("PopupPlayerData"));
 
-    connect(grid_, &TableGrid::titleClicked, this,
-            [this](const QString& column) {
-                RunHandler([&] {
-                    grid_->commitEditor();
-                    GridTitleClick(column);
-                });
-            });
+    connect(grid_, &TableGrid::titleClicked, this, [this](const QString& column) {
+        RunHandler([&] {
+            grid_->commitEditor();
+            GridTitleClick(column);
+        });
+    });
     connect(grid_, &TableGrid::mouseDown, this, [this](Qt::MouseButton b) { GridMouseDown(b); });
     connect(grid_, &TableGrid::mouseUp, this, [this](Qt::MouseButton b) { GridMouseUp(b); });
     connect(grid_, &TableGrid::popupRequested, this, [this](const QPoint& at) { openPopup(at); });

@@ -63,10 +63,6 @@ public:
     void miExitClick();
     virtual void actRemoveExecute();
 
-    // Whether a right click opens PopupPlayerData; off for one click after a
-    // right press outside every cell.
-    bool popupAutoOpen() const { return popupAutoOpen_; }
-
 protected:
     TDataPalisor& data() const { return data_; }
     // Connects a menu command to a handler whose errors are reported.
@@ -84,6 +80,8 @@ private:
     QString captionFormat_;
     TableGrid* grid_;
     QString quotedColumn_;
+    // Whether a right click opens PopupPlayerData; off for one click after a
+    // right press outside every cell.
     bool popupAutoOpen_ = true;
 };
 

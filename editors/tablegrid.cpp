@@ -135,8 +135,6 @@ TableGrid::TableGrid(LiveTable& table, bool editable, QWidget* parent)
             emit titleClicked(names[column]);
     });
 
-    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
-
     connect(&table_, &LiveTable::currentRowChanged, this, [this] { showTableRow(); });
     connect(&table_, &LiveTable::stateChanged, this, [this] { verticalHeader()->viewport()->update(); });
     connect(table_.model(), &QAbstractItemModel::modelReset, this, [this] {
@@ -145,6 +143,7 @@ TableGrid::TableGrid(LiveTable& table, bool editable, QWidget* parent)
     });
     connect(table_.model(), &QAbstractItemModel::rowsInserted, this, [this] { showTableRow(); });
     connect(table_.model(), &QAbstractItemModel::rowsRemoved, this, [this] { showTableRow(); });
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     sizeColumns();
     showTableRow();
 }
@@ -270,6 +269,15 @@ void TableGrid::reset()
     following_ = true;
     QTableView::reset();
     following_ = outer;
+}
+
+void TableGrid::changeEvent(QEvent* event)
+{
+    QTableView::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+        sizeColumns();
+    }
 }
 
 void TableGrid::resizeEvent(QResizeEvent* event)

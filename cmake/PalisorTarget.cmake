@@ -1,11 +1,35 @@
+# libFuzzer builds (clang only): every target of ours gets the fuzzer's
+# coverage hooks and the sanitizers; the fuzz targets under tests/fuzz link
+# the fuzzer itself.
+option(PALISOR_FUZZ "Build the libFuzzer targets (needs clang)" OFF)
+if(PALISOR_FUZZ AND NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  message(FATAL_ERROR "PALISOR_FUZZ needs clang: configure with -DCMAKE_CXX_COMPILER=clang++")
+endif()
+
 # Warnings on and treated as errors in Palisor's own code.
 function(palisor_target target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Werror)
   target_include_directories(${target} PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)
-  if(PALISOR_SANITIZE)
+  if(PALISOR_SANITIZE OR PALISOR_FUZZ)
     target_compile_options(${target} PRIVATE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
     target_link_options(${target} PUBLIC -fsanitize=address,undefined)
   endif()
+  if(PALISOR_FUZZ)
+    target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link)
+  endif()
+endfunction()
+
+# What every test of ours runs with: widgets offscreen, the schema file, the
+# build folder, and in the sanitizer builds the sanitizers' settings.
+function(palisor_test_environment test)
+  set(environment
+    "QT_QPA_PLATFORM=offscreen" "PALISOR_SCHEMA=${PALISOR_SCHEMA_FILE}" "PALISOR_BUILD_DIR=${CMAKE_BINARY_DIR}")
+  if(PALISOR_SANITIZE OR PALISOR_FUZZ)
+    list(APPEND environment
+      "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/scripts/lsan-suppressions.txt:print_suppressions=0"
+      "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+  endif()
+  set_tests_properties(${test} PROPERTIES ENVIRONMENT "${environment}")
 endfunction()
 
 # A GoogleTest executable registered with CTest; widgets run offscreen.
@@ -15,7 +39,6 @@ function(palisor_test name)
   palisor_target(${name})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
   add_test(NAME ${name} COMMAND ${name})
-  set_tests_properties(${name} PROPERTIES
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;PALISOR_SCHEMA=${PALISOR_SCHEMA_FILE};PALISOR_BUILD_DIR=${CMAKE_BINARY_DIR}"
-    TIMEOUT 600)
+  palisor_test_environment(${name})
+  set_tests_properties(${name} PROPERTIES TIMEOUT 600)
 endfunction()

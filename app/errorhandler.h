@@ -16,4 +16,17 @@ void setApplicationErrorHandler(ErrorHandler handler);  // empty restores the st
 void HandleApplicationError(const QString& message);
 void HandleApplicationError(const std::exception& error);
 
+// Runs a window's event handler; an error it raises goes to the application's
+// error handler (the main window's status bar) and ends the handler, not the
+// Qt event dispatch that called it.
+template <typename Handler>
+void Guarded(Handler&& handler)
+{
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        HandleApplicationError(e);
+    }
+}
+
 }  // namespace palisor

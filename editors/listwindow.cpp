@@ -3,7 +3,7 @@
 #include "app/dialogs.h"
 #include "app/menuutils.h"
 #include "editors/formactionresponse.h"
-#include "editors/runhandler.h"
+#include "app/errorhandler.h"
 #include "editors/tablegrid.h"
 #include "store/datapalisor.h"
 #include "store/livetable.h"
@@ -53,7 +53,7 @@ ListWindow::ListWindow(TDataPalisor& data, LiveTable& table, const ListWindowLoo
     PopupPlayerData->setObjectName(QStringLiteral("PopupPlayerData"));
 
     connect(grid_, &TableGrid::titleClicked, this, [this](const QString& column) {
-        RunHandler([&] {
+        Guarded([&] {
             grid_->commitEditor();
             GridTitleClick(column);
         });
@@ -77,7 +77,7 @@ void ListWindow::onTriggered(QAction* action, std::function<void()> handler)
     // A command works on what the grid shows, so text still in a cell editor
     // joins the row first.
     connect(action, &QAction::triggered, this, [this, handler = std::move(handler)] {
-        RunHandler([&] {
+        Guarded([&] {
             grid_->commitEditor();
             handler();
         });
@@ -153,7 +153,7 @@ void ListWindow::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
     if (!event->spontaneous())
-        RunHandler([this] { FormShow(); });
+        Guarded([this] { FormShow(); });
 }
 
 void ListWindow::done(int result)

@@ -1,7 +1,7 @@
 #include "editors/tablegrid.h"
 
 #include "app/dialogs.h"
-#include "editors/runhandler.h"
+#include "app/errorhandler.h"
 #include "store/livetable.h"
 
 #include <QApplication>
@@ -310,7 +310,7 @@ void TableGrid::keyPressEvent(QKeyEvent* event)
     switch (event->key()) {
     case Qt::Key_Escape:
         // Abandons the change in the row; never closes the window.
-        RunHandler([this] {
+        Guarded([this] {
             if (pending())
                 table_.cancel();
         });
@@ -318,7 +318,7 @@ void TableGrid::keyPressEvent(QKeyEvent* event)
         return;
     case Qt::Key_Insert:
         if (editable_ && modifiers == Qt::NoModifier) {
-            RunHandler([this] { appendRow(); });
+            Guarded([this] { appendRow(); });
             event->accept();
             return;
         }
@@ -326,14 +326,14 @@ void TableGrid::keyPressEvent(QKeyEvent* event)
     case Qt::Key_Down:
         if (editable_ && modifiers == Qt::NoModifier &&
             (table_.rowCount() == 0 || currentIndex().row() == table_.rowCount() - 1)) {
-            RunHandler([this] { appendRow(); });
+            Guarded([this] { appendRow(); });
             event->accept();
             return;
         }
         break;
     case Qt::Key_Delete:
         if (modifiers == Qt::ControlModifier) {
-            RunHandler([this] { deleteRow(); });
+            Guarded([this] { deleteRow(); });
             event->accept();
             return;
         }
@@ -378,7 +378,7 @@ void TableGrid::focusOutEvent(QFocusEvent* event)
     const bool stillHere = next && (next == this || isAncestorOf(next));
     if (!stillHere && event->reason() != Qt::PopupFocusReason &&
         table_.state() == LiveTable::State::Insert && !table_.isModified())
-        RunHandler([this] { table_.cancel(); });
+        Guarded([this] { table_.cancel(); });
 }
 
 }  // namespace palisor

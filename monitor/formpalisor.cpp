@@ -5,7 +5,7 @@
 #include "editors/aboutme.h"
 #include "editors/formactionresponse.h"
 #include "editors/listwindows.h"
-#include "monitor/guard.h"
+#include "app/errorhandler.h"
 #include "monitor/playergrid.h"
 #include "monitor/settingsbinding.h"
 #include "monitor/textrules.h"

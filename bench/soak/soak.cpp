@@ -7,7 +7,7 @@
 //   palisor-soak [POLLS]        (default 10000)
 #include "app/timing.h"
 #include "monitor/formpalisor.h"
-#include "monitor/guard.h"
+#include "app/errorhandler.h"
 #include "rcon/rcon.h"
 #include "store/datapalisor.h"
 #include "tests/support/db/tempdatabase.h"

@@ -5,7 +5,7 @@
 // kick or ban exactly the players its rules name.
 #include "app/timing.h"
 #include "monitor/formpalisor.h"
-#include "monitor/guard.h"
+#include "app/errorhandler.h"
 #include "rcon/rcon.h"
 #include "store/datapalisor.h"
 #include "tests/hostile/hostilepeer.h"

@@ -1,0 +1,52 @@
+#include "store/banbatch.h"
+
+#include "app/error.h"
+#include "store/datapalisor.h"
+#include "store/livetable.h"
+#include "store/sqltext.h"
+
+namespace palisor {
+
+BanBatch::BanBatch(TDataPalisor& data)
+    : data_(data),
+      db_(data.database()),
+      query_(db_),
+      nameLength_(data.tblBanned->declaredLength(QStringLiteral("NAME"))),
+      addressLength_(data.tblBanned->declaredLength(QStringLiteral("ADDRESS")))
+{
+    prepare();
+}
+
+void BanBatch::prepare()
+{
+    if (!query_.prepare(QStringLiteral("EXECUTE PROCEDURE BAN_PLAYER(?, ?)")))
+        throw Error(sql::errorText(query_.lastError()));
+}
+
+void BanBatch::ban(const QString& name, const QString& address)
+{
+    query_.bindValue(0, TDataPalisor::FixQuotes(name).left(nameLength_));
+    query_.bindValue(1, address.left(addressLength_));
+    if (!query_.exec())
+        throw Error(sql::errorText(query_.lastError()));
+    stored_ = true;
+}
+
+void BanBatch::commit()
+{
+    // The prepared call belongs to the transaction that ends here, so it is
+    // prepared again for the next one.
+    query_.finish();
+    if (stored_)
+        sql::commitAndContinue(db_);
+    stored_ = false;
+    prepare();
+}
+
+void BanBatch::finish()
+{
+    commit();
+    data_.tblBanned->refresh();
+}
+
+}  // namespace palisor

@@ -19,10 +19,10 @@
 namespace palisor {
 
 TformBannedPlayers::TformBannedPlayers(TDataPalisor& data, QWidget* parent)
-    : ListWindow(data, *data.tblBanned,
-                 {QStringLiteral("Banned Players: %d total"), QSize(428, 308), QStringLiteral("PlayerDataGrid"), true,
-                  true, QStringLiteral("&Remove Player"), QStringLiteral("NAME")},
-                 parent),
+    : PlayerSearchWindow(data, *data.tblBanned,
+                         {QStringLiteral("Banned Players: %d total"), QSize(428, 308), QStringLiteral("PlayerDataGrid"), true,
+                          true, QStringLiteral("&Remove Player"), QStringLiteral("NAME")},
+                         parent),
       PlayerDataGrid(grid())
 {
     miImport = new QMenu(QStringLiteral("&Import"), miFile);
@@ -37,21 +37,12 @@ TformBannedPlayers::TformBannedPlayers(TDataPalisor& data, QWidget* parent)
     miFile->insertMenu(miExit, miExport);
     miFile->insertSeparator(miExit);
 
-    miEdit = new QMenu(QStringLiteral("&Edit"), MainMenu);
-    miFindPlayer = miEdit->addAction(QStringLiteral("&Find Player..."));
-    miFindPlayer->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
-    miFindNext = miEdit->addAction(QStringLiteral("Find &Next"));
-    miFindNext->setShortcut(QKeySequence(Qt::Key_F3));
-    MainMenu->insertMenu(miAction->menuAction(), miEdit);
-
     onTriggered(miImportNames, [this] { ImportBanned(NamesKind); });
     onTriggered(miImportIPs, [this] { ImportBanned(AddressesKind); });
     onTriggered(miImportNamesIPs, [this] { ImportBanned(NamesAndAddressesKind); });
     onTriggered(miExportNames, [this] { ExportBanned(NamesKind); });
     onTriggered(miExportIPs, [this] { ExportBanned(AddressesKind); });
     onTriggered(miExportNamesIPs, [this] { ExportBanned(NamesAndAddressesKind); });
-    onTriggered(miFindPlayer, [this] { miFindPlayerClick(); });
-    onTriggered(miFindNext, [this] { miFindNextClick(); });
 }
 
 void TformBannedPlayers::ImportBanned(int kind)
@@ -104,9 +95,5 @@ void TformBannedPlayers::ExportBanned(int kind)
     }
     SaveTextAs(ExportFileName(kind), text);
 }
-
-void TformBannedPlayers::miFindPlayerClick() { data().FindPlayer(true, SearchText, &table()); }
-
-void TformBannedPlayers::miFindNextClick() { data().FindPlayer(false, SearchText, &table()); }
 
 }  // namespace palisor

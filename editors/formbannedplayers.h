@@ -1,12 +1,12 @@
 #pragma once
 
-#include "editors/listwindow.h"
+#include "editors/playersearchwindow.h"
 
 namespace palisor {
 
 // The banned players (BANNED): the list window with finding a player by
 // name and importing and exporting the list as text files of three kinds.
-class TformBannedPlayers final : public ListWindow {
+class TformBannedPlayers final : public PlayerSearchWindow {
     Q_OBJECT
 public:
     TformBannedPlayers(TDataPalisor& data, QWidget* parent = nullptr);
@@ -20,12 +20,6 @@ public:
     QAction* miExportNames;
     QAction* miExportIPs;
     QAction* miExportNamesIPs;
-    QMenu* miEdit;
-    QAction* miFindPlayer;
-    QAction* miFindNext;
-
-    // The text of the last search; every opening starts with an empty one.
-    QString SearchText;
 
     // Kinds as in banfiles.h. Imports from a file chosen in the open dialog;
     // a long file shows its progress and can be cancelled, keeping the bans
@@ -34,8 +28,6 @@ public:
     // Saves the list, in the table's current order, to a file chosen in the
     // save dialog.
     void ExportBanned(int kind);
-    void miFindPlayerClick();
-    void miFindNextClick();
 
     // Files longer than this show a progress dialog while they are imported.
     static constexpr int ProgressLines = 2000;

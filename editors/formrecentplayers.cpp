@@ -13,26 +13,17 @@
 namespace palisor {
 
 TformRecentPlayers::TformRecentPlayers(TDataPalisor& data, QWidget* parent)
-    : ListWindow(data, *data.tblRecent,
-                 {QStringLiteral("Recent Players: %d total"), QSize(592, 308), QStringLiteral("PlayerDataGrid"), false,
-                  true, QStringLiteral("&Remove Player"), QStringLiteral("NAME")},
-                 parent),
+    : PlayerSearchWindow(data, *data.tblRecent,
+                         {QStringLiteral("Recent Players: %d total"), QSize(592, 308), QStringLiteral("PlayerDataGrid"), false,
+                          true, QStringLiteral("&Remove Player"), QStringLiteral("NAME")},
+                         parent),
       PlayerDataGrid(grid())
 {
-    miEdit = new QMenu(QStringLiteral("&Edit"), MainMenu);
-    miFindPlayer = miEdit->addAction(QStringLiteral("&Find Player..."));
-    miFindPlayer->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
-    miFindNext = miEdit->addAction(QStringLiteral("Find &Next"));
-    miFindNext->setShortcut(QKeySequence(Qt::Key_F3));
-    MainMenu->insertMenu(miAction->menuAction(), miEdit);
-
     actBan = new QAction(QStringLiteral("&Ban Player"), this);
     miAction->insertAction(actRemove, actBan);
     actMatchIP = miAction->addAction(QStringLiteral("Find Matches by &IP"));
     actMatchName = miAction->addAction(QStringLiteral("Find Matches by &Name"));
 
-    onTriggered(miFindPlayer, [this] { miFindPlayerClick(); });
-    onTriggered(miFindNext, [this] { miFindNextClick(); });
     onTriggered(actBan, [this] { actBanExecute(); });
     onTriggered(actMatchIP, [this] { actMatchIPExecute(); });
     onTriggered(actMatchName, [this] { actMatchNameExecute(); });
@@ -79,9 +70,5 @@ void TformRecentPlayers::ShowMatches(const QString& listColumn, const QString& m
 void TformRecentPlayers::actMatchIPExecute() { ShowMatches(QStringLiteral("NAME"), QStringLiteral("ADDRESS")); }
 
 void TformRecentPlayers::actMatchNameExecute() { ShowMatches(QStringLiteral("ADDRESS"), QStringLiteral("NAME")); }
-
-void TformRecentPlayers::miFindPlayerClick() { data().FindPlayer(true, SearchText, &table()); }
-
-void TformRecentPlayers::miFindNextClick() { data().FindPlayer(false, SearchText, &table()); }
 
 }  // namespace palisor

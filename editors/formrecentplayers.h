@@ -1,27 +1,22 @@
 #pragma once
 
-#include "editors/listwindow.h"
+#include "editors/playersearchwindow.h"
 
 namespace palisor {
 
 // The players seen on the server (RECENT), read-only: find a player, ban or
 // remove an entry, and list the other names of an address or the other
 // addresses of a name.
-class TformRecentPlayers final : public ListWindow {
+class TformRecentPlayers final : public PlayerSearchWindow {
     Q_OBJECT
 public:
     TformRecentPlayers(TDataPalisor& data, QWidget* parent = nullptr);
     ~TformRecentPlayers() override;
 
     TableGrid* PlayerDataGrid;
-    QMenu* miEdit;
-    QAction* miFindPlayer;
-    QAction* miFindNext;
     QAction* actBan;
     QAction* actMatchIP;
     QAction* actMatchName;
-
-    QString SearchText;
 
     // The third column (LASTSEEN) is always this wide.
     static constexpr int ThirdColumnWidth = 163;
@@ -38,8 +33,6 @@ public:
     void actBanExecute();
     void actMatchIPExecute();
     void actMatchNameExecute();
-    void miFindPlayerClick();
-    void miFindNextClick();
 };
 
 }  // namespace palisor

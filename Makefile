@@ -1,9 +1,15 @@
 # The two commands: `make run` and `make test`.
 BUILD ?= build
+ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# Seconds each fuzz target runs in `make fuzz` (`make test` runs each briefly).
+FUZZ_SECONDS ?= 60
+# Polls of `make soak`.
+SOAK_POLLS ?= 10000
 
-.PHONY: all deps build run test clean
+.PHONY: all deps build run test test-asan test-fuzz fuzz-build fuzz soak clean
 
 all: build
 
@@ -17,8 +23,34 @@ build: deps
 run: build
 	./scripts/run-demo $(BUILD)
 
+# Every test, then every test again built with AddressSanitizer and
+# UndefinedBehaviorSanitizer, then each fuzz target for a few seconds.
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	$(MAKE) --no-print-directory test-asan
+	$(MAKE) --no-print-directory test-fuzz
+
+test-asan: deps
+	cmake -S . -B $(ASAN_BUILD) $(CMAKE_FLAGS) -DPALISOR_SANITIZE=ON -DPALISOR_BENCH=OFF
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+
+fuzz-build: deps
+	cmake -S . -B $(FUZZ_BUILD) $(CMAKE_FLAGS) -DCMAKE_CXX_COMPILER=clang++ -DPALISOR_FUZZ=ON -DPALISOR_BENCH=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_targets
+
+test-fuzz: fuzz-build
+	env -u FUZZ_SECONDS ctest --test-dir $(FUZZ_BUILD) -L fuzz --output-on-failure -j $(JOBS)
+
+# Each fuzz target for FUZZ_SECONDS, one after the other; what they find
+# is kept in $(FUZZ_BUILD)/fuzz-work/<target>/.
+fuzz: fuzz-build
+	FUZZ_SECONDS=$(FUZZ_SECONDS) ctest --test-dir $(FUZZ_BUILD) -L fuzz --verbose --timeout $$(( $(FUZZ_SECONDS) + 300 ))
+
+# The monitor against the simulator for SOAK_POLLS polls; fails when memory
+# grows or file descriptors leak.
+soak: build
+	$(BUILD)/bench/soak/palisor-soak $(SOAK_POLLS)
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

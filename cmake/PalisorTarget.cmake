@@ -26,7 +26,7 @@ function(palisor_test_environment test)
     "QT_QPA_PLATFORM=offscreen" "PALISOR_SCHEMA=${PALISOR_SCHEMA_FILE}" "PALISOR_BUILD_DIR=${CMAKE_BINARY_DIR}")
   if(PALISOR_SANITIZE OR PALISOR_FUZZ)
     list(APPEND environment
-      "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/scripts/lsan-suppressions.txt:print_suppressions=0"
+      "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/scripts/lsan-suppressions.txt:print_suppressions=0:use_tls=0"
       "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
   endif()
   set_tests_properties(${test} PROPERTIES ENVIRONMENT "${environment}")

@@ -9,7 +9,7 @@ FUZZ_SECONDS ?= 60
 # Polls of `make soak`.
 SOAK_POLLS ?= 10000
 
-.PHONY: all deps build run test test-asan test-fuzz fuzz-build fuzz soak clean
+.PHONY: all deps build run test test-asan test-fuzz fuzz-build fuzz soak bench clean
 
 all: build
 
@@ -51,6 +51,12 @@ fuzz: fuzz-build
 # grows or file descriptors leak.
 soak: build
 	$(BUILD)/bench/soak/palisor-soak $(SOAK_POLLS)
+
+# The speed benchmarks: the rule checks and recording against large lists,
+# and a 100,000-line ban-list import beside isql-fb inserting the same rows.
+bench: build
+	$(BUILD)/bench/store/bench_store
+	$(BUILD)/bench/import/bench_import
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -34,16 +34,12 @@ QString withoutFirst(QString text, const QString& piece)
 
 // Each replacement of a value without marks uses up two marks of the text,
 // so a run of restarts longer than this can only come from values that keep
-// bringing marks back.
-int restartBudget(const QString& text, const QStringList& variables, const QString& mark)
+// bringing marks back. Those values come from the server (its name, maps),
+// so they buy no further rounds: a server name full of "$servername$" would
+// otherwise make every round longer and the rounds many.
+int restartBudget(const QString& text, const QString& mark)
 {
-    int marks = text.count(mark);
-    for (const QString& line : variables) {
-        const int equals = line.indexOf(QLatin1Char('='));
-        if (equals >= 0)
-            marks += line.mid(equals + 1).count(mark);
-    }
-    return marks / 2 + 1;
+    return text.count(mark) / 2 + 1;
 }
 
 }  // namespace
@@ -52,7 +48,7 @@ QString SubstituteVariables(const QString& text, const QStringList& variables, c
 {
     if (mark.isEmpty())
         return text;
-    int restarts = restartBudget(text, variables, mark);
+    int restarts = restartBudget(text, mark);
     QString current = text;
     for (;;) {
         const int first = current.indexOf(mark);

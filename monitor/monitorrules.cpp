@@ -48,7 +48,8 @@ bool HighPingStrikes::Check(const QString& key, qint64 ping, qint64 maxPing, int
 bool StopsMonitor(const QString& message)
 {
     const QString lower = message.toLower();
-    return lower.contains(QLatin1String("bad rconpassword")) || lower.contains(QLatin1String("socket error"));
+    return lower.contains(QLatin1String("bad rconpassword")) || lower.contains(QLatin1String("socket error"))
+           || lower.contains(QLatin1String("no rconpassword set on the server"));
 }
 
 bool NeedsReconnect(const QString& message)

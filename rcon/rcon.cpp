@@ -150,10 +150,17 @@ QString TRcon::Exchange(const QString& payload)
         failure = std::current_exception();
     }
 
+    // Further datagrams of the reply are collected during the pause, and only
+    // then: a server that keeps sending neither stretches the pause nor fills
+    // the memory.
     const Clock::time_point pauseEnd = Clock::now() + std::chrono::milliseconds(ExchangePause);
     try {
-        while (!failure && waitReadable(socket_, pauseEnd))
+        qsizetype collected = datagrams.isEmpty() ? 0 : datagrams.first().size();
+        while (!failure && collected < rcon::MaxReplyBytes && Clock::now() < pauseEnd
+               && waitReadable(socket_, pauseEnd)) {
             datagrams.append(receive());
+            collected += datagrams.last().size();
+        }
     } catch (...) {
         failure = std::current_exception();
     }
@@ -171,8 +178,9 @@ QString TRcon::Command(const QString& command)
     timeoutCount_ = 0;
     ReceiveTimeout = kCommandTimeout;
     const QString reply = rcon::rejoinLines(Exchange(rcon::commandPayload(Password, command)));
-    if (rcon::isBadPassword(reply))
-        throw Error(reply);
+    const QString refusal = rcon::refusalOf(reply);
+    if (!refusal.isEmpty())
+        throw Error(refusal);
     return reply;
 }
 

@@ -11,8 +11,10 @@ namespace palisor {
 // the server's own address and port can answer (and so that a closed port is
 // reported), and closes it before returning; no reply of an earlier command
 // can be read by a later one. Failures are palisor::Error; only socket
-// failures carry "Socket Error # " and only a refused password carries
-// "bad rconpassword", because the monitor tells failures apart by these words.
+// failures carry "Socket Error # ", only a refused password carries
+// "bad rconpassword" and only a server without a console password carries
+// "No rconpassword set on the server.", because the monitor tells failures
+// apart by these words.
 class TRcon {
 public:
     // Time-outs an exchange counts before it fails. An exchange sends once and

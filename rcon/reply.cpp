@@ -37,6 +37,15 @@ QByteArray bodyOf(QByteArray datagram)
     return datagram.mid(end);
 }
 
+QString upperAsciiLetters(QString text)
+{
+    for (QChar& c : text) {
+        if (c >= u'a' && c <= u'z')
+            c = QChar(c.unicode() - (u'a' - u'A'));
+    }
+    return text;
+}
+
 }  // namespace
 
 QByteArray frameRequest(const QString& payload)
@@ -81,20 +90,28 @@ QString rejoinLines(const QString& text) { return joinLines(splitLines(text)); }
 QString assembleReply(const QList<QByteArray>& datagrams)
 {
     QByteArray body;
-    for (const QByteArray& datagram : datagrams)
+    for (const QByteArray& datagram : datagrams) {
         body += bodyOf(datagram);
+        if (body.size() >= MaxReplyBytes) {
+            body.truncate(MaxReplyBytes);
+            break;
+        }
+    }
     const QString reply = joinLines(splitLines(QString::fromLatin1(body)));
     return reply.isEmpty() ? QString::fromLatin1(CommandExecuted) : reply;
 }
 
-bool isBadPassword(const QString& reply)
+QString refusalOf(const QString& reply)
 {
-    QString upper = reply;
-    for (QChar& c : upper) {
-        if (c >= u'a' && c <= u'z')
-            c = QChar(c.unicode() - (u'a' - u'A'));
-    }
-    return upper.contains(QStringLiteral("BAD RCONPASSWORD."));
+    const QStringList lines = splitLines(reply);
+    if (lines.isEmpty())
+        return {};
+    const QString first = upperAsciiLetters(lines.first());
+    if (first == QLatin1String("BAD RCONPASSWORD."))
+        return reply;
+    if (first == QLatin1String("NO RCONPASSWORD SET ON THE SERVER."))
+        return QStringLiteral("No rconpassword set on the server.");
+    return {};
 }
 
 QString cutVariableValue(const QString& reply)

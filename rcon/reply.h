@@ -12,6 +12,10 @@ namespace palisor::rcon {
 // What an exchange returns when the server printed nothing.
 inline constexpr char CommandExecuted[] = "Command Executed";
 
+// The most reply text one command collects; a server that sends more is
+// cut off, and the rest of its output is dropped.
+inline constexpr qsizetype MaxReplyBytes = 1 << 20;
+
 // Request datagram: FF FF FF FF 02 and the payload in Latin-1, no terminator.
 QByteArray frameRequest(const QString& payload);
 
@@ -33,12 +37,16 @@ QString rejoinLines(const QString& text);
 // line lacks the four FF bytes is not a console reply and is skipped; the
 // header line of every other one is dropped and the rest is joined as raw
 // text, because the server may split its output in the middle of a line.
-// An empty result becomes "Command Executed".
+// The joined text stops at MaxReplyBytes. An empty result becomes
+// "Command Executed".
 QString assembleReply(const QList<QByteArray>& datagrams);
 
-// Whether the server refused the password: "BAD RCONPASSWORD." in any case of
-// the letters a to z.
-bool isBadPassword(const QString& reply);
+// The error a reply stands for when the server refused the command, judged
+// by its first line alone (player names on later lines never count), in any
+// case of the letters a to z: "Bad rconpassword." gives the reply text
+// itself, "No rconpassword set on the server." gives that text. Empty when
+// the reply is no refusal.
+QString refusalOf(const QString& reply);
 
 // The value of a variable from the server's answer to its bare name,
 // "name" is:"value" default:"...". Cut from the first is:" to the first

@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         FUZZ_CHECK(rcon::rejoinLines(reply) == reply);
     }
-    rcon::isBadPassword(reply);
+    rcon::refusalOf(reply);
     rcon::cutVariableValue(reply);
     return 0;
 }

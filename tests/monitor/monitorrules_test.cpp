@@ -51,6 +51,7 @@ TEST(ErrorClassification, WordsInAnyLetterCase)
 {
     EXPECT_TRUE(StopsMonitor("Bad rconpassword.\r\n"));
     EXPECT_TRUE(StopsMonitor("Socket Error # 111\r\nConnection refused"));
+    EXPECT_TRUE(StopsMonitor("No rconpassword set on the server."));
     EXPECT_FALSE(StopsMonitor("Command Timed Out"));
     EXPECT_TRUE(NeedsReconnect("Cannot perform this operation on a Closed Dataset"));
     EXPECT_FALSE(NeedsReconnect("Bad rconpassword."));

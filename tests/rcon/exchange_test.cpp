@@ -107,6 +107,28 @@ TEST_F(Exchange, RefusedPasswordFailsWithTheReplyText)
     other.answer({kHeader + "bad RCONpassword.\r\n"});
     EXPECT_EQ(failureOf([&] { rcon.QueryVariable(QStringLiteral("clientban")); }),
               QStringLiteral("bad RCONpassword.\r\n"));
+
+    UdpPeer unset;
+    rcon.Port = unset.port();
+    unset.answer({kHeader + "No rconpassword set on the server.\n"});
+    EXPECT_EQ(failureOf([&] { rcon.Command(QStringLiteral("status")); }),
+              QStringLiteral("No rconpassword set on the server."));
+
+    // The words in a player's name are no refusal.
+    UdpPeer named;
+    rcon.Port = named.port();
+    named.answer({kHeader + "map: dm/mohdm1\n  0     0   50 Bad rconpassword.    0 192.0.2.1:12203 0 0\n"});
+    EXPECT_EQ(failureOf([&] { rcon.Command(QStringLiteral("status")); }), QStringLiteral("no error"));
+}
+
+TEST_F(Exchange, FloodFromTheServerEndsWithThePause)
+{
+    // Every read clears a buffer this large, so the flood stays ahead of the client.
+    rcon.BufferSize = 8 << 20;
+    peer.flood(kHeader + QByteArray(200, 'x') + "\n", 2000);
+    const auto started = std::chrono::steady_clock::now();
+    rcon.Command(QStringLiteral("status"));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1000));
 }
 
 TEST_F(Exchange, SilentServerTimesOut)

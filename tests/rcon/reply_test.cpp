@@ -50,16 +50,28 @@ TEST(ReplyAssembly, DatagramsOfOneReplyJoinBeforeLinesAreSplit)
     // A datagram without the header is not part of the reply.
     EXPECT_EQ(assembleReply({kHeader + "one\n", QByteArray("stray\n"), kHeader + "two\n"}),
               text("one\r\ntwo\r\n"));
+    // A joined reply is capped; what follows the cap is dropped.
+    const QByteArray line = QByteArray(98, 'x') + "\r\n";
+    const QString capped = assembleReply(QList<QByteArray>(30, kHeader + line.repeated(700)));
+    EXPECT_EQ(capped.size(), MaxReplyBytes + 2);
+    EXPECT_TRUE(capped.startsWith(QString::fromLatin1(line)));
 }
 
-TEST(ReplyPassword, RefusalIsRecognisedInAnyLetterCase)
+TEST(ReplyRefusal, OnlyTheFirstLineRefusesInAnyLetterCase)
 {
-    EXPECT_TRUE(isBadPassword(text("Bad rconpassword.\r\n")));
-    EXPECT_TRUE(isBadPassword(text("bAD RCONpassword.")));
-    EXPECT_TRUE(isBadPassword(text("line\r\nxBAD RCONPASSWORD.y\r\n")));
-    EXPECT_FALSE(isBadPassword(text("Bad rconpassword\r\n")));
-    EXPECT_FALSE(isBadPassword(text("No rconpassword set on the server.\r\n")));
-    EXPECT_FALSE(isBadPassword(text("Bad  rconpassword.")));
+    EXPECT_EQ(refusalOf(text("Bad rconpassword.\r\n")), text("Bad rconpassword.\r\n"));
+    EXPECT_EQ(refusalOf(text("bAD RCONpassword.")), text("bAD RCONpassword."));
+    EXPECT_EQ(refusalOf(text("No rconpassword set on the server.\r\n")), text("No rconpassword set on the server."));
+    EXPECT_EQ(refusalOf(text("NO RCONPASSWORD SET ON THE SERVER.\r\nmore\r\n")),
+              text("No rconpassword set on the server."));
+    // Player names and kick announcements hold the words on later lines or
+    // inside a line; neither is a refusal.
+    for (const char* reply : {"map: dm/mohdm1\r\n  0 0 50 Bad rconpassword.   0 192.0.2.1:1 0 0\r\n",
+                              "console: Kicking player Bad rconpassword. for BANNED IP\r\n",
+                              "bad RCONPASSWORD. x\r\n", "xBad rconpassword.\r\n", "\r\nBad rconpassword.\r\n",
+                              "Bad rconpassword\r\n", "Bad  rconpassword.", "No rconpassword set.\r\n",
+                              "Command Executed\r\n", ""})
+        EXPECT_EQ(refusalOf(text(reply)), QString()) << reply;
 }
 
 TEST(ReplyVariable, ValueIsCutBetweenTheMarkers)

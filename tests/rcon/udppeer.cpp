@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <stdexcept>
 
 namespace {
@@ -35,29 +36,48 @@ UdpPeer::~UdpPeer()
     ::close(socket_);
 }
 
+bool UdpPeer::receiveRequest(sockaddr_in& client)
+{
+    pollfd entry{socket_, POLLIN, 0};
+    if (::poll(&entry, 1, 20000) != 1)
+        return false;
+    char buffer[65536];
+    socklen_t length = sizeof client;
+    const ssize_t size = ::recvfrom(socket_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&client), &length);
+    if (size < 0)
+        return false;
+    request_ = QByteArray(buffer, size);
+    return true;
+}
+
 void UdpPeer::answer(QList<QByteArray> replies, QByteArray strayFirst)
 {
     thread_ = std::thread([this, replies = std::move(replies), stray = std::move(strayFirst)] {
-        pollfd entry{socket_, POLLIN, 0};
-        if (::poll(&entry, 1, 20000) != 1)
-            return;
-        char buffer[65536];
         sockaddr_in client{};
-        socklen_t length = sizeof client;
-        const ssize_t size = ::recvfrom(socket_, buffer, sizeof buffer, 0,
-                                        reinterpret_cast<sockaddr*>(&client), &length);
-        if (size < 0)
+        if (!receiveRequest(client))
             return;
-        request_ = QByteArray(buffer, size);
         const auto to = reinterpret_cast<const sockaddr*>(&client);
         if (!stray.isEmpty()) {
             int strayPort = 0;
             const int other = boundSocket(strayPort);
-            ::sendto(other, stray.constData(), static_cast<size_t>(stray.size()), 0, to, length);
+            ::sendto(other, stray.constData(), static_cast<size_t>(stray.size()), 0, to, sizeof client);
             ::close(other);
         }
         for (const QByteArray& reply : replies)
-            ::sendto(socket_, reply.constData(), static_cast<size_t>(reply.size()), 0, to, length);
+            ::sendto(socket_, reply.constData(), static_cast<size_t>(reply.size()), 0, to, sizeof client);
+    });
+}
+
+void UdpPeer::flood(QByteArray datagram, int milliseconds)
+{
+    thread_ = std::thread([this, datagram = std::move(datagram), milliseconds] {
+        sockaddr_in client{};
+        if (!receiveRequest(client))
+            return;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+        while (std::chrono::steady_clock::now() < end)
+            ::sendto(socket_, datagram.constData(), static_cast<size_t>(datagram.size()), 0,
+                     reinterpret_cast<const sockaddr*>(&client), sizeof client);
     });
 }
 

@@ -117,6 +117,8 @@ QString TMonitor::KickPlayer(const QString& clientId, const QString& name, const
 
 bool TMonitor::CheckHighPing(const QString& key, const QString& ping)
 {
+    if (strikeLimit_ == 0)
+        return false;
     const int maxPing = ToInteger(view_.MaxPingText());
     return highPingStrikes_.Check(key, ToInteger(ping), maxPing, strikeLimit_);
 }

@@ -70,7 +70,7 @@ private:
     MonitorView& view_;
     QString pendingBanClient_;
     HighPingStrikes highPingStrikes_;
-    int strikeLimit_ = 1;
+    int strikeLimit_ = 0;   // none before the first start: nobody is kicked for high ping
     QStringList serverInfo_;
 };
 

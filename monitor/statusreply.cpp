@@ -8,18 +8,26 @@ namespace {
 
 constexpr qsizetype kAddressWidth = 15;
 
-QString AddressOf(const QString& line)
+struct AddressField {
+    QString text;
+    qsizetype at = -1;   // where the text starts in the line
+};
+
+// The address is the text in front of the line's last colon (the port
+// follows that colon), or the line's last word when it has no colon. The
+// field's own place anchors the name and the port, so a name that holds the
+// player's address is never cut at it.
+AddressField AddressOf(const QString& line)
 {
     const qsizetype colon = line.lastIndexOf(QLatin1Char(':'));
-    QString piece;
-    if (colon >= 0) {
-        const qsizetype from = qMax<qsizetype>(0, colon - kAddressWidth);
-        piece = line.mid(from, colon - from);
-    } else {
-        piece = line.right(kAddressWidth);
-    }
+    const qsizetype end = colon >= 0 ? colon : line.size();
+    const qsizetype from = qMax<qsizetype>(0, end - kAddressWidth);
+    const QString piece = line.mid(from, end - from);
     const qsizetype space = piece.lastIndexOf(QLatin1Char(' '));
-    return space >= 0 ? piece.mid(space + 1) : piece;
+    AddressField field;
+    field.text = space >= 0 ? piece.mid(space + 1) : piece;
+    field.at = end - field.text.size();
+    return field;
 }
 
 }  // namespace
@@ -30,12 +38,13 @@ PlayerRow CutPlayerLine(const QString& line)
     row.clientId = PadZeros(TrimControls(line.mid(0, 3)), 2);
     const qint64 ping = DigitsOnly(TrimControls(line.mid(11, 3)));
     row.ping = PadZeros(QString::number(ping), 3);
-    row.address = AddressOf(line);
+    const AddressField address = AddressOf(line);
+    row.address = address.text;
 
     // Without an address there is nothing to anchor the name and port on.
-    const qsizetype at = row.address.isEmpty() ? -1 : line.indexOf(row.address);
-    if (at < 0)
+    if (row.address.isEmpty())
         return row;
+    const qsizetype at = address.at;
 
     const qsizetype portStart = at + row.address.size() + 1;
     const qsizetype portEnd = line.indexOf(QLatin1Char(' '), portStart);

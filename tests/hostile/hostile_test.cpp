@@ -235,6 +235,14 @@ TEST_F(HostileTest, SixtyFourHostileNamesMeetExactlyTheRules)
             name = QStringLiteral("x\u0080ADMIN\u0081x");
         if (slot == 50)
             name = QStringLiteral("\u0085Ghost\"Admin\u009f");
+        // A refusal's words are a name like any other, and so is the
+        // player's own address.
+        if (slot == 3)
+            name = QStringLiteral("Bad rconpassword.");
+        if (slot == 4)
+            name = QStringLiteral("bad RCONPASSWORD. x");
+        if (slot == 8)
+            name = QStringLiteral("192.0.0.9 admin");
         names << name;
         players.append(Player(slot, name, QStringLiteral("192.0.%1.%2").arg(slot / 10).arg(slot + 1)));
     }
@@ -242,6 +250,7 @@ TEST_F(HostileTest, SixtyFourHostileNamesMeetExactlyTheRules)
     Open(sim.port());
     // A name ban, an illegal word, and an immune player whose name holds that word.
     AddRow(data->tblBanned, {{"NAME", names[17]}, {"ADDRESS", "10.9.9.9"}});
+    AddRow(data->tblBanned, {{"NAME", names[4]}, {"ADDRESS", "10.9.9.4"}});
     AddRow(data->tblIllegal, {{"NAME", "admin"}});
     AddRow(data->tblImmune, {{"NAME", names[50]}});
     Monitor(2);
@@ -249,17 +258,19 @@ TEST_F(HostileTest, SixtyFourHostileNamesMeetExactlyTheRules)
     EXPECT_TRUE(window->MonitorRunning());
     // The banned name and the illegal one are kicked (and gone at the next
     // poll); the immune player passes although his name holds the word.
-    EXPECT_EQ(Kicks(sim.commandTexts()), QStringList({"17", "33"}));
+    EXPECT_EQ(Kicks(sim.commandTexts()), QStringList({"04", "08", "17", "33"}));
+    EXPECT_TRUE(sim.commandTexts().contains(QStringLiteral("say Kicking player bad RCONPASSWORD. x for BANNED IP")));
     EXPECT_EQ(statuses.last(), QString());
-    EXPECT_EQ(Column(data->tblBanned, "ADDRESS"), QStringList({"192.0.1.18"}));
+    const QStringList addresses = Column(data->tblBanned, "ADDRESS");
+    EXPECT_EQ(QSet<QString>(addresses.begin(), addresses.end()), QSet<QString>({"192.0.0.5", "192.0.1.18"}));
 
     QStringList expected;
     for (int slot = 0; slot < 64; ++slot)
-        if (slot != 17 && slot != 33)
+        if (slot != 4 && slot != 8 && slot != 17 && slot != 33)
             expected << TDataPalisor::FixQuotes(names[slot]);
     const QStringList recorded = Column(data->tblPlayers, "NAME");
     EXPECT_EQ(QSet<QString>(recorded.begin(), recorded.end()), QSet<QString>(expected.begin(), expected.end()));
-    EXPECT_EQ(data->CountRows(data->tblBanned), 1);
+    EXPECT_EQ(data->CountRows(data->tblBanned), 2);
     EXPECT_TRUE(dialogs.calls().empty());
 }
 

@@ -175,8 +175,13 @@ TEST_F(PollTest, ServerBanRequestBansAndKicksInTheSamePoll)
 TEST_F(PollTest, HighPingKicksOnTheStrikeLimitThPoll)
 {
     StartServer(Player(2, "Laggy", "203.0.113.201", 251) + "," + Player(3, "Edge", "203.0.113.202", 250),
-                QStringLiteral(R"(, "timeline": [{"after_status": 4, "join": %1}])")
+                QStringLiteral(R"(, "timeline": [{"after_status": 5, "join": %1}])")
                     .arg(Player(7, "Latecomer", "203.0.113.203", 400)));
+    // Before the first start there is no strike limit: nobody is kicked for high ping.
+    TMonitor(*data, rcon, view).ReadPlayers();
+    EXPECT_EQ(Column(data->tblPlayers, "NAME"), (QStringList{"Laggy", "Edge"}));
+    EXPECT_EQ(sim.commandTexts(), (QStringList{"status", "clientban"}));
+
     monitor->Start(30);
     for (int poll = 1; poll <= 3; ++poll) {
         monitor->ReadPlayers();

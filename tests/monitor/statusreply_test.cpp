@@ -42,6 +42,14 @@ TEST(CutPlayerLine, KeepsBlanksAndHighBytesInsideNamesAndLongClientNumbers)
     EXPECT_EQ(row.port, "27960");
 }
 
+TEST(CutPlayerLine, NameHoldingThePlayersOwnAddressIsKeptWhole)
+{
+    EXPECT_EQ(CutPlayerLine(QStringLiteral("  1     0   50 203.0.113.9 admin      0 203.0.113.9:12203   1 1")),
+              (PlayerRow{"01", "203.0.113.9 admin", "203.0.113.9", "12203", "050"}));
+    EXPECT_EQ(CutPlayerLine(QStringLiteral("  2     0   50 Bob 203.0.113.8 admin  0 203.0.113.8:12203   1 1")),
+              (PlayerRow{"02", "Bob 203.0.113.8 admin", "203.0.113.8", "12203", "050"}));
+}
+
 TEST(CutPlayerLine, PingTakesTheLastThreeOfItsFourColumns)
 {
     const PlayerRow row = CutPlayerLine(QStringLiteral("  1     0 1234 Lagger               0 10.0.0.2:1 1 1"));

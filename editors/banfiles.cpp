@@ -1,6 +1,6 @@
 #include "editors/banfiles.h"
 
-#include "app/error.h"
+#include "core/error.h"
 
 #include <QFile>
 

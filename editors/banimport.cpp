@@ -1,6 +1,6 @@
 #include "editors/banimport.h"
 
-#include "app/error.h"
+#include "core/error.h"
 #include "editors/banfiles.h"
 #include "store/banbatch.h"
 #include "store/datapalisor.h"

@@ -1,7 +1,7 @@
 #include "editors/formactionresponse.h"
 
-#include "app/errorhandler.h"
-#include "app/shellutils.h"
+#include "core/errorhandler.h"
+#include "core/shellutils.h"
 
 #include <QAction>
 #include <QFontDatabase>

@@ -1,8 +1,8 @@
 #include "editors/formbannedplayers.h"
 
-#include "app/dialogs.h"
-#include "app/shellutils.h"
-#include "app/timing.h"
+#include "core/dialogs.h"
+#include "core/shellutils.h"
+#include "core/timing.h"
 #include "editors/banfiles.h"
 #include "editors/banimport.h"
 #include "editors/tablegrid.h"

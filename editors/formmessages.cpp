@@ -1,7 +1,7 @@
 #include "editors/formmessages.h"
 
-#include "app/dialogs.h"
-#include "app/shellutils.h"
+#include "core/dialogs.h"
+#include "core/shellutils.h"
 #include "editors/announcementhost.h"
 #include "editors/tablegrid.h"
 #include "store/datapalisor.h"

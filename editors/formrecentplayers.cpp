@@ -1,6 +1,6 @@
 #include "editors/formrecentplayers.h"
 
-#include "app/dialogs.h"
+#include "core/dialogs.h"
 #include "editors/formactionresponse.h"
 #include "editors/tablegrid.h"
 #include "store/datapalisor.h"

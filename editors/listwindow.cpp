@@ -1,9 +1,9 @@
 #include "editors/listwindow.h"
 
-#include "app/dialogs.h"
-#include "app/menuutils.h"
+#include "core/dialogs.h"
+#include "widgets/menuutils.h"
 #include "editors/formactionresponse.h"
-#include "app/errorhandler.h"
+#include "core/errorhandler.h"
 #include "editors/tablegrid.h"
 #include "store/datapalisor.h"
 #include "store/livetable.h"

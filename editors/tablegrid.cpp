@@ -1,7 +1,7 @@
 #include "editors/tablegrid.h"
 
-#include "app/dialogs.h"
-#include "app/errorhandler.h"
+#include "core/dialogs.h"
+#include "core/errorhandler.h"
 #include "store/livetable.h"
 
 #include <QApplication>

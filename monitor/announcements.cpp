@@ -1,7 +1,7 @@
 #include "monitor/announcements.h"
 
-#include "app/shellutils.h"
-#include "app/timing.h"
+#include "core/shellutils.h"
+#include "core/timing.h"
 #include "store/datapalisor.h"
 
 #include <QLocale>

@@ -1,7 +1,7 @@
 #include "monitor/monitor.h"
 
-#include "app/shellutils.h"
-#include "app/timing.h"
+#include "core/shellutils.h"
+#include "core/timing.h"
 #include "monitor/serverinfo.h"
 #include "monitor/statusreply.h"
 #include "monitor/textrules.h"

@@ -1,6 +1,6 @@
 #include "monitor/monitorrules.h"
 
-#include "app/error.h"
+#include "core/error.h"
 
 namespace palisor {
 

@@ -1,6 +1,6 @@
 #include "monitor/playeractions.h"
 
-#include "app/dialogs.h"
+#include "core/dialogs.h"
 #include "store/datapalisor.h"
 
 namespace palisor {

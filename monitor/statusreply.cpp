@@ -1,6 +1,6 @@
 #include "monitor/statusreply.h"
 
-#include "app/shellutils.h"
+#include "core/shellutils.h"
 #include "monitor/textrules.h"
 
 namespace palisor {

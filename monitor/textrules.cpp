@@ -1,7 +1,7 @@
 #include "monitor/textrules.h"
 
-#include "app/error.h"
-#include "app/shellutils.h"
+#include "core/error.h"
+#include "core/shellutils.h"
 
 namespace palisor {
 

@@ -1,6 +1,6 @@
 #include "rcon/rcon.h"
 
-#include "app/error.h"
+#include "core/error.h"
 #include "rcon/reply.h"
 
 #include <chrono>

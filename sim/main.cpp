@@ -1,6 +1,6 @@
 // palisor-sim: a stand-in for the game server's remote console on a UDP port.
 
-#include "app/error.h"
+#include "core/error.h"
 #include "sim/simserver.h"
 #include "version.h"
 

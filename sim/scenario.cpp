@@ -1,6 +1,6 @@
 #include "sim/scenario.h"
 
-#include "app/error.h"
+#include "core/error.h"
 
 #include <QFile>
 #include <QHostAddress>

@@ -1,6 +1,6 @@
 #include "sim/serverstate.h"
 
-#include "app/error.h"
+#include "core/error.h"
 
 #include <algorithm>
 

@@ -1,9 +1,9 @@
 #include "store/datapalisor.h"
 
-#include "app/dialogs.h"
-#include "app/error.h"
-#include "app/shellutils.h"
-#include "app/timing.h"
+#include "core/dialogs.h"
+#include "core/error.h"
+#include "core/shellutils.h"
+#include "core/timing.h"
 #include "store/ruleindexes.h"
 #include "store/sqltext.h"
 

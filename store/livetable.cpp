@@ -1,6 +1,6 @@
 #include "store/livetable.h"
 
-#include "app/error.h"
+#include "core/error.h"
 #include "store/livetablemodel.h"
 #include "store/sqltext.h"
 

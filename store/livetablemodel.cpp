@@ -1,6 +1,6 @@
 #include "store/livetablemodel.h"
 
-#include "app/error.h"
+#include "core/error.h"
 #include "store/livetable.h"
 #include "store/sqltext.h"
 

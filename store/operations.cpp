@@ -1,8 +1,8 @@
 // The data module's operations for the monitor and the list windows:
 // recording and banning players, the rule checks, counts, sorting, searching.
 
-#include "app/dialogs.h"
-#include "app/error.h"
+#include "core/dialogs.h"
+#include "core/error.h"
 #include "store/datapalisor.h"
 #include "store/ruleindexes.h"
 #include "store/sqltext.h"

@@ -1,6 +1,6 @@
 #include "store/sqltext.h"
 
-#include "app/error.h"
+#include "core/error.h"
 
 #include <QDateTime>
 

@@ -1,7 +1,7 @@
 // palisor-rcon HOST:PORT PASSWORD COMMAND...
 // Sends one console command to the game server and prints its reply.
 
-#include "app/error.h"
+#include "core/error.h"
 #include "rcon/rcon.h"
 #include "version.h"
 

@@ -1,7 +1,7 @@
 // Importing a 100,000-line names-and-addresses file into an empty banned
 // list, beside isql-fb inserting the same rows in one transaction into an
 // equally empty database: the two figures of one run give the ratio.
-#include "app/dialogs.h"
+#include "core/dialogs.h"
 #include "editors/banfiles.h"
 #include "editors/formbannedplayers.h"
 #include "store/datapalisor.h"

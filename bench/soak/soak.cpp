@@ -5,9 +5,9 @@
 // memory grew by more than 5 % or a descriptor leaked.
 //
 //   palisor-soak [POLLS]        (default 10000)
-#include "app/timing.h"
-#include "monitor/formpalisor.h"
-#include "app/errorhandler.h"
+#include "core/timing.h"
+#include "window/formpalisor.h"
+#include "core/errorhandler.h"
 #include "rcon/rcon.h"
 #include "store/datapalisor.h"
 #include "tests/support/db/tempdatabase.h"

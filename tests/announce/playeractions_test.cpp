@@ -1,6 +1,6 @@
 // The Kick, Ban and Dump User actions on the current player, with the dialogs
 // answered by the test, against a real database and the simulator.
-#include "app/error.h"
+#include "core/error.h"
 #include "monitor/playeractions.h"
 #include "tests/announce/serverfixture.h"
 #include "tests/support/dialogs/scripteddialogs.h"

@@ -1,6 +1,6 @@
 // The announcement variables and the rotation of scheduled announcements,
 // against a real database and the simulator's command log.
-#include "app/error.h"
+#include "core/error.h"
 #include "monitor/announcements.h"
 #include "tests/announce/serverfixture.h"
 

@@ -2,7 +2,7 @@
 // and kick routine between them, for the announcement and player-action tests.
 #pragma once
 
-#include "app/timing.h"
+#include "core/timing.h"
 #include "monitor/monitor.h"
 #include "rcon/rcon.h"
 #include "store/datapalisor.h"

@@ -1,8 +1,8 @@
-#include "app/application.h"
-#include "app/error.h"
-#include "app/errorhandler.h"
-#include "app/menuutils.h"
-#include "app/qtdialogs.h"
+#include "widgets/application.h"
+#include "core/error.h"
+#include "core/errorhandler.h"
+#include "widgets/menuutils.h"
+#include "widgets/qtdialogs.h"
 #include "tests/support/dialogs/scripteddialogs.h"
 
 #include <QAbstractButton>

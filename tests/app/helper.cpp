@@ -5,7 +5,7 @@
 //   hold NAME     takes the single-instance lock NAME, prints "held" (or
 //                 "refused" and exits 1) and then waits to be killed
 //   probe NAME    exit code 0 when the lock NAME could be taken, else 1
-#include "app/singleinstance.h"
+#include "core/singleinstance.h"
 
 #include <QString>
 

@@ -1,5 +1,5 @@
-#include "app/error.h"
-#include "app/shellutils.h"
+#include "core/error.h"
+#include "core/shellutils.h"
 #include "tests/support/dialogs/scripteddialogs.h"
 
 #include <QDir>

@@ -12,7 +12,7 @@
 //   try|done  ban NAME ADDRESS | immune NAME | unimmune NAME | illegal WORD
 //             | message TEXT | alias MAP ALIAS | maxping VALUE
 //   seen NAME ADDRESS          (a player the poll recorded)
-#include "app/timing.h"
+#include "core/timing.h"
 #include "monitor/monitor.h"
 #include "rcon/rcon.h"
 #include "store/datapalisor.h"

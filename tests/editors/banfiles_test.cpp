@@ -1,4 +1,4 @@
-#include "app/error.h"
+#include "core/error.h"
 #include "editors/banfiles.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "app/timing.h"
+#include "core/timing.h"
 #include "editors/banfiles.h"
 #include "editors/formbannedplayers.h"
 #include "editors/tablegrid.h"

@@ -1,7 +1,7 @@
 #include "tests/editors/editorfixture.h"
 
-#include "app/errorhandler.h"
-#include "app/timing.h"
+#include "core/errorhandler.h"
+#include "core/timing.h"
 
 #include <QAbstractItemView>
 #include <QDialog>

@@ -1,4 +1,4 @@
-#include "app/timing.h"
+#include "core/timing.h"
 #include "editors/announcementhost.h"
 #include "editors/formmessages.h"
 #include "editors/listwindows.h"

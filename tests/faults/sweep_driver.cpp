@@ -1,7 +1,7 @@
 // Opens the database of the folder given and runs one maintenance cycle, as
 // the monitor does after a poll. Exit code 0 when the cycle ended well, 1 with
 // the error on standard error otherwise. The tests kill it half-way.
-#include "app/error.h"
+#include "core/error.h"
 #include "store/datapalisor.h"
 
 #include <QCoreApplication>

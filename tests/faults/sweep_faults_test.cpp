@@ -2,7 +2,7 @@
 // killed while the live file is moved aside, and a disk that fills up while
 // the compact copy is restored. Whatever happens, the newest data is in the
 // live file afterwards, at once or after the next start-up.
-#include "app/error.h"
+#include "core/error.h"
 #include "store/datapalisor.h"
 #include "tests/support/db/tempdatabase.h"
 

@@ -1,6 +1,6 @@
 // Lines of a banned-list file being imported: the file split into lines and
 // each line split into name and address.
-#include "app/error.h"
+#include "core/error.h"
 #include "editors/banfiles.h"
 #include "tests/fuzz/fuzzinput.h"
 

@@ -3,9 +3,9 @@
 // datagrams, and a server that answers only every other command. The
 // monitor must keep running, show what went wrong in the status bar, and
 // kick or ban exactly the players its rules name.
-#include "app/timing.h"
-#include "monitor/formpalisor.h"
-#include "app/errorhandler.h"
+#include "core/timing.h"
+#include "window/formpalisor.h"
+#include "core/errorhandler.h"
 #include "rcon/rcon.h"
 #include "store/datapalisor.h"
 #include "tests/hostile/hostilepeer.h"

@@ -1,6 +1,6 @@
 // Whole polls of the monitor against the game-server simulator and a real
 // database: what is recorded, who is kicked, and the exact console traffic.
-#include "app/timing.h"
+#include "core/timing.h"
 #include "monitor/monitor.h"
 #include "rcon/rcon.h"
 #include "store/datapalisor.h"

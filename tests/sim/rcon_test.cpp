@@ -1,6 +1,6 @@
 // The simulator driven by Palisor's own console client, as the monitor drives it.
 
-#include "app/error.h"
+#include "core/error.h"
 #include "rcon/rcon.h"
 #include "tests/support/sim/byteprinter.h"
 #include "tests/support/sim/simprocess.h"

@@ -1,6 +1,6 @@
 // Scenario files: clear messages for mistakes, and the timeline of changes.
 
-#include "app/error.h"
+#include "core/error.h"
 #include "sim/simserver.h"
 
 #include <QFile>

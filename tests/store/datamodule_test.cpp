@@ -1,5 +1,5 @@
-#include "app/error.h"
-#include "app/timing.h"
+#include "core/error.h"
+#include "core/timing.h"
 #include "tests/store/storetest.h"
 
 #include <QDir>

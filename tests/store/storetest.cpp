@@ -1,6 +1,6 @@
 #include "tests/store/storetest.h"
 
-#include "app/error.h"
+#include "core/error.h"
 
 #include <QSqlError>
 

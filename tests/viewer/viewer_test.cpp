@@ -1,4 +1,4 @@
-#include "app/errorhandler.h"
+#include "core/errorhandler.h"
 #include "editors/aboutme.h"
 #include "editors/formactionresponse.h"
 #include "tests/support/dialogs/scripteddialogs.h"

@@ -1,6 +1,6 @@
 #include "tests/support/db/tempdatabase.h"
 
-#include "app/error.h"
+#include "core/error.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "app/menuutils.h"
+#include "widgets/menuutils.h"
 
 #include <QAction>
 #include <QMenu>

@@ -1,4 +1,4 @@
-#include "app/singleinstance.h"
+#include "core/singleinstance.h"
 
 #include <QDir>
 #include <QFile>

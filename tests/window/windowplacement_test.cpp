@@ -1,4 +1,4 @@
-#include "monitor/windowplacement.h"
+#include "window/windowplacement.h"
 
 #include <gtest/gtest.h>
 

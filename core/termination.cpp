@@ -1,4 +1,4 @@
-#include "app/termination.h"
+#include "core/termination.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>

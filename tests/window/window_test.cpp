@@ -1,9 +1,9 @@
 // The main window on the offscreen platform over a real database, and against
 // the simulator where it polls.
-#include "app/timing.h"
-#include "monitor/formpalisor.h"
-#include "monitor/playergrid.h"
-#include "monitor/windowplacement.h"
+#include "core/timing.h"
+#include "window/formpalisor.h"
+#include "window/playergrid.h"
+#include "window/windowplacement.h"
 #include "rcon/rcon.h"
 #include "store/datapalisor.h"
 #include "tests/monitor/printers.h"

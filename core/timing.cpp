@@ -1,4 +1,4 @@
-#include "app/timing.h"
+#include "core/timing.h"
 
 #include <QThread>
 

@@ -1,8 +1,8 @@
-#include "app/errorhandler.h"
+#include "core/errorhandler.h"
 
-#include "app/dialogs.h"
-#include "app/error.h"
-#include "app/startup.h"
+#include "core/dialogs.h"
+#include "core/error.h"
+#include "core/startup.h"
 
 namespace palisor {
 namespace {

@@ -1,6 +1,6 @@
-#include "app/application.h"
+#include "widgets/application.h"
 
-#include "app/errorhandler.h"
+#include "core/errorhandler.h"
 
 namespace palisor {
 

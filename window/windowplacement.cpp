@@ -1,6 +1,6 @@
-#include "monitor/windowplacement.h"
+#include "window/windowplacement.h"
 
-#include "app/error.h"
+#include "core/error.h"
 #include "monitor/textrules.h"
 
 #include <QFile>

@@ -1,11 +1,11 @@
 // The main window's side of the server monitor: starting and stopping, the
 // timed poll, the buttons, and what a poll shows.
-#include "monitor/formpalisor.h"
+#include "window/formpalisor.h"
 
-#include "app/menuutils.h"
+#include "widgets/menuutils.h"
 #include "editors/formactionresponse.h"
 #include "monitor/monitorrules.h"
-#include "monitor/playergrid.h"
+#include "window/playergrid.h"
 #include "monitor/textrules.h"
 #include "store/datapalisor.h"
 

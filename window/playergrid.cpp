@@ -1,7 +1,7 @@
-#include "monitor/playergrid.h"
+#include "window/playergrid.h"
 
-#include "app/dialogs.h"
-#include "app/errorhandler.h"
+#include "core/dialogs.h"
+#include "core/errorhandler.h"
 #include "store/livetable.h"
 
 #include <QContextMenuEvent>

@@ -1,6 +1,6 @@
-#include "app/qtdialogs.h"
+#include "widgets/qtdialogs.h"
 
-#include "app/startup.h"
+#include "core/startup.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "app/dialogs.h"
+#include "core/dialogs.h"
 
 #include <cstdio>
 

@@ -1,15 +1,14 @@
-#include "monitor/formpalisor.h"
+#include "window/formpalisor.h"
 
-#include "app/errorhandler.h"
-#include "app/menuutils.h"
+#include "core/errorhandler.h"
+#include "widgets/menuutils.h"
 #include "editors/aboutme.h"
 #include "editors/formactionresponse.h"
 #include "editors/listwindows.h"
-#include "app/errorhandler.h"
-#include "monitor/playergrid.h"
-#include "monitor/settingsbinding.h"
+#include "window/playergrid.h"
+#include "window/settingsbinding.h"
 #include "monitor/textrules.h"
-#include "monitor/windowplacement.h"
+#include "window/windowplacement.h"
 #include "store/datapalisor.h"
 
 #include <QAction>

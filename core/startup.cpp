@@ -1,7 +1,7 @@
-#include "app/startup.h"
+#include "core/startup.h"
 
-#include "app/dialogs.h"
-#include "app/singleinstance.h"
+#include "core/dialogs.h"
+#include "core/singleinstance.h"
 
 #include <QDir>
 #include <QFileInfo>

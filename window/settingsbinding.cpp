@@ -1,4 +1,4 @@
-#include "monitor/settingsbinding.h"
+#include "window/settingsbinding.h"
 
 #include "store/livetable.h"
 

@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 #include <QSqlQuery>
 #include <atomic>
@@ -200,7 +201,7 @@ void TDataPalisor::SweepDatabase()
         throw Error(QStringLiteral("Cannot open file \"%1\". %2").arg(databasePath(), live.errorString()));
     const qint64 size = live.size();
     live.close();
-    if (size <= SweepThreshold)
+    if (size <= sweepAbove_)
         return;
 
     WriteLog(QStringLiteral("Performing Database Sweep"));
@@ -215,6 +216,7 @@ void TDataPalisor::SweepDatabase()
     // The compact file is restored under a temporary name and becomes the live
     // file only when both runs succeeded; an old backup is never restored.
     const QString restored = dataFolder() + QStringLiteral("/PALISOR.NEW");
+    qint64 left = 0;
     try {
         QFile::remove(gbkPath());
         QFile::remove(restored);
@@ -224,6 +226,7 @@ void TDataPalisor::SweepDatabase()
         if (RunAndWait(gbakCommand(QStringLiteral("-r"), gbkPath(), restored), false) != 0
             || !QFile::exists(restored))
             throw Error(QStringLiteral("gbak could not restore ") + gbkPath());
+        left = QFileInfo(restored).size();
         if (!QFile::rename(restored, databasePath()))
             throw Error(QStringLiteral("cannot rename %1 to %2").arg(restored, databasePath()));
     } catch (const Error& e) {
@@ -240,6 +243,9 @@ void TDataPalisor::SweepDatabase()
         }
         throw Error(QStringLiteral("Database sweep failed: ") + e.message() + outcome);
     }
+    // A database whose live data alone is past the threshold would otherwise
+    // be cycled at every poll.
+    sweepAbove_ = left > SweepThreshold ? 2 * left : SweepThreshold;
     ConnectDatabase();
 }
 

@@ -84,6 +84,9 @@ private:
     QString connection_;
     std::unique_ptr<RuleIndexes> rules_;
     qint64 expiredMark_ = 0;   // RECENT_EXPIRED as of the last look
+    // A cycle that leaves the file past the threshold raises the size the
+    // next cycle waits for to twice what it left, for the rest of the run.
+    qint64 sweepAbove_ = SweepThreshold;
 };
 
 // The one data module of the running program, set by whoever creates it.

@@ -36,11 +36,12 @@ protected:
 
     void noGbak() { qputenv("PATH", tools_.path().toLocal8Bit()); }
 
-    bool logged(const QString& text) const
+    int timesLogged(const QString& text) const
     {
         QFile log(data->logPath());
-        return log.open(QIODevice::ReadOnly) && QString::fromLatin1(log.readAll()).contains(text);
+        return log.open(QIODevice::ReadOnly) ? int(QString::fromLatin1(log.readAll()).count(text)) : 0;
     }
+    bool logged(const QString& text) const { return timesLogged(text) > 0; }
 
     // After a failed cycle: the live file with the newest row, tables open,
     // no restored leftovers.
@@ -86,6 +87,36 @@ TEST_F(SweepTest, OneByteMoreIsCompactedWithEveryRowKept)
     data->SweepDatabase();
     EXPECT_EQ(QFileInfo(data->backupPath()).size(), TDataPalisor::SweepThreshold + 2);
     EXPECT_EQ(data->tblBanned->text("NAME"), "O`Neil");
+}
+
+TEST_F(SweepTest, ACompactedFileStillPastTheThresholdWaitsUntilItHasDoubled)
+{
+    // The restored file keeps 12,000,000 bytes, as live data of that size would.
+    standInGbak("/usr/bin/gbak \"$@\" || exit\n"
+                "if [ \"$1\" = -r ]; then for last; do :; done; truncate -s 12000000 \"$last\"; fi");
+    const QString cycle = "Performing Database Sweep";
+    growTo(TDataPalisor::SweepThreshold + 1);
+    data->SweepDatabase();
+    EXPECT_EQ(timesLogged(cycle), 1);
+    EXPECT_EQ(QFileInfo(data->databasePath()).size(), 12'000'000);
+
+    data->SweepDatabase();
+    growTo(24'000'000);
+    data->SweepDatabase();
+    EXPECT_EQ(timesLogged(cycle), 1);
+
+    growTo(24'000'001);
+    data->SweepDatabase();
+    EXPECT_EQ(timesLogged(cycle), 2);
+    EXPECT_EQ(QFileInfo(data->backupPath()).size(), 24'000'001);
+
+    // A cycle that compacts below the threshold brings the threshold back.
+    qputenv("PATH", path_);
+    growTo(24'000'001);
+    data->SweepDatabase();
+    growTo(TDataPalisor::SweepThreshold + 1);
+    data->SweepDatabase();
+    EXPECT_EQ(timesLogged(cycle), 4);
 }
 
 class FailingSweepTest : public SweepTest {

@@ -9,12 +9,12 @@
 namespace palisor {
 
 int ImportBanLines(TDataPalisor& data, const QStringList& lines, int kind, const QString& placeholder,
-                   const ImportProgress& progress)
+                   const QString& fileName, const ImportProgress& progress)
 {
     LiveTable& banned = *data.tblBanned;
     const int nameLength = banned.declaredLength(QStringLiteral("NAME"));
     const int addressLength = banned.declaredLength(QStringLiteral("ADDRESS"));
-    BanBatch batch(data);
+    BanBatch batch(data, Penalty{EventSource::Import, fileName, QString()});
     int added = 0;
     try {
         for (int i = 0; i < lines.size(); ++i) {

@@ -19,9 +19,9 @@ using ImportProgress = std::function<bool(int linesDone)>;
 // are stored and BANNED is re-read once when the import ends, also when it is
 // stopped or a line fails (the bans before that line stay; the error is
 // passed on). Lines with neither name nor address are skipped. Returns the
-// number of lines banned.
+// number of lines banned. The penalty log gives fileName as each ban's reason.
 int ImportBanLines(TDataPalisor& data, const QStringList& lines, int kind, const QString& placeholder,
-                   const ImportProgress& progress = {});
+                   const QString& fileName, const ImportProgress& progress = {});
 
 // How many lines pass between two progress calls.
 constexpr int ImportProgressStep = 250;

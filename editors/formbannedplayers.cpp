@@ -10,6 +10,7 @@
 #include "store/livetable.h"
 
 #include <QAction>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressDialog>
@@ -65,7 +66,7 @@ void TformBannedPlayers::ImportBanned(int kind)
         progress->setAutoClose(false);
         progress->setValue(0);
     }
-    ImportBanLines(data(), lines, kind, placeholder, [&progress](int done) {
+    ImportBanLines(data(), lines, kind, placeholder, QFileInfo(fileName).fileName(), [&progress](int done) {
         if (!progress)
             return true;
         progress->setValue(done);

@@ -58,7 +58,9 @@ void TformRecentPlayers::actBanExecute()
     const QString name = table().text(QStringLiteral("NAME"));
     if (!dialogs().confirm(QStringLiteral("Are you sure you want to ban ") + name + QLatin1Char('?')))
         return;
-    data().BanPlayer(name, table().text(QStringLiteral("ADDRESS")));
+    // The penalty log tells this ban from one made on the server by hand.
+    data().BanPlayer(name, table().text(QStringLiteral("ADDRESS")),
+                     Penalty{EventSource::Admin, QStringLiteral("Recent Players list"), QString()});
 }
 
 void TformRecentPlayers::ShowMatches(const QString& listColumn, const QString& matchColumn)

@@ -90,15 +90,15 @@ void TMonitor::CheckPlayer(const QString& clientId, const QString& name, const Q
                            const QString& port, const QString& address)
 {
     if (pendingBanClient_ == clientId)
-        data_.BanPlayer(name, address);
+        data_.BanPlayer(name, address, Penalty{EventSource::ServerRequest, QStringLiteral("SERVER REQUEST"), clientId});
 
     QString result;
     if (data_.IsIllegalName(name))
-        result = KickPlayer(clientId, name, QStringLiteral("ILLEGAL NAME"));
+        result = KickPlayer(clientId, name, QStringLiteral("ILLEGAL NAME"), address);
     else if (data_.IsBanned(name, address))
-        result = KickPlayer(clientId, name, QStringLiteral("BANNED IP"));
+        result = KickPlayer(clientId, name, QStringLiteral("BANNED IP"), address);
     else if (CheckHighPing(clientId + address, ping))
-        result = KickPlayer(clientId, name, QStringLiteral("HIGH PING"));
+        result = KickPlayer(clientId, name, QStringLiteral("HIGH PING"), address);
     else {
         data_.RecordPlayer(clientId, name, address, port, ping);
         return;
@@ -106,13 +106,20 @@ void TMonitor::CheckPlayer(const QString& clientId, const QString& name, const Q
     view_.ShowStatus(result);
 }
 
-QString TMonitor::KickPlayer(const QString& clientId, const QString& name, const QString& reason)
+QString TMonitor::KickPlayer(const QString& clientId, const QString& name, const QString& reason,
+                             const QString& address, const QString& source)
 {
-    if (data_.IsImmune(name))
+    const Penalty why{source, reason, clientId};
+    if (data_.IsImmune(name)) {
+        data_.RecordEvent(EventKind::Refusal, why, name, address);
         return QStringLiteral("Player ") + name + QStringLiteral(" is Immune and can not be kicked.");
+    }
     SendCommand(QStringLiteral("say Kicking player ") + name + QStringLiteral(" for ") + reason);
     pause(KickPause);
-    return SendCommand(QStringLiteral("clientkick ") + clientId);
+    const QString reply = SendCommand(QStringLiteral("clientkick ") + clientId);
+    // Recorded once the server took the kick; a failed kick is no penalty.
+    data_.RecordEvent(EventKind::Kick, why, name, address);
+    return reply;
 }
 
 bool TMonitor::CheckHighPing(const QString& key, const QString& ping)
@@ -139,6 +146,17 @@ void TMonitor::ReadServerInfo()
     const auto readVariable = [this](const QString& name) { return rcon_.QueryVariable(name); };
     view_.ShowServerInfo(ServerBox::NextMap, NextMapName(mapName, readVariable, alias));
     view_.UpdateVariables();
+    RecordSample(value("sv_maxclients"), ShortMapName(mapName, alias));
+}
+
+void TMonitor::RecordSample(const QString& maxPlayers, const QString& mapName)
+{
+    const LiveTable& players = *data_.tblPlayers;
+    QList<int> pings;
+    for (int row = 0; row < players.rowCount(); ++row)
+        pings << players.value(row, QStringLiteral("PING")).toString().toInt();
+    data_.RecordSample({now(), data_.CountRows(data_.tblPlayers), maxPlayers.trimmed().toInt(), mapName,
+                        MedianPing(pings), HighestPing(pings)});
 }
 
 }  // namespace palisor

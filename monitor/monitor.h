@@ -1,6 +1,7 @@
 #pragma once
 
 #include "monitor/monitorrules.h"
+#include "store/history.h"
 
 #include <QString>
 #include <QStringList>
@@ -56,7 +57,10 @@ public:
     void PollClientBan();
     void CheckPlayer(const QString& clientId, const QString& name, const QString& ping,
                      const QString& port, const QString& address);
-    QString KickPlayer(const QString& clientId, const QString& name, const QString& reason);
+    // Announces and kicks, or refuses an immune player; either way the
+    // penalty log gets the event, with the address and source given.
+    QString KickPlayer(const QString& clientId, const QString& name, const QString& reason,
+                       const QString& address = QString(), const QString& source = EventSource::Monitor);
     bool CheckHighPing(const QString& key, const QString& ping);
     void ReadServerInfo();
 
@@ -65,6 +69,9 @@ public:
     const QStringList& ServerInfo() const { return serverInfo_; }
 
 private:
+    // The poll's picture of the server for the History window.
+    void RecordSample(const QString& maxPlayers, const QString& mapName);
+
     TDataPalisor& data_;
     TRcon& rcon_;
     MonitorView& view_;

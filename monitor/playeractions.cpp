@@ -32,7 +32,7 @@ void PlayerActionHandlers::actKickExecute()
                                   QStringLiteral("?\r\n\r\nReason for kick:"),
                               reason))
         return;
-    dialogs().message(hooks_.kickPlayer(player.clientId, player.name, reason));
+    dialogs().message(hooks_.kickPlayer(player.clientId, player.name, reason, player.address));
 }
 
 void PlayerActionHandlers::actBanExecute()
@@ -47,8 +47,8 @@ void PlayerActionHandlers::actBanExecute()
                               reason))
         return;
     // Stored first, so the ban holds whatever becomes of the kick.
-    data_.BanPlayer(player.name, player.address);
-    dialogs().message(hooks_.kickPlayer(player.clientId, player.name, reason));
+    data_.BanPlayer(player.name, player.address, Penalty{EventSource::Admin, reason, player.clientId});
+    dialogs().message(hooks_.kickPlayer(player.clientId, player.name, reason, player.address));
 }
 
 void PlayerActionHandlers::actDumpuserExecute()

@@ -9,10 +9,12 @@ class TDataPalisor;
 
 // What the manual player actions need from the main window.
 struct PlayerActionHooks {
-    // The shared kick routine: client number, name, reason in; result text
-    // out (the refusal text for an immune player, else the server's reply
-    // to "clientkick").
-    std::function<QString(const QString& clientId, const QString& name, const QString& reason)> kickPlayer;
+    // The shared kick routine: client number, name, reason and the address
+    // for the penalty log in; result text out (the refusal text for an
+    // immune player, else the server's reply to "clientkick").
+    std::function<QString(const QString& clientId, const QString& name, const QString& reason,
+                          const QString& address)>
+        kickPlayer;
     // SendCommand: command in, console reply out; throws palisor::Error.
     std::function<QString(const QString& command)> sendCommand;
     // ShowResponse: the response viewer, captioned "Results for " + title.

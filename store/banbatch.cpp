@@ -7,8 +7,9 @@
 
 namespace palisor {
 
-BanBatch::BanBatch(TDataPalisor& data)
+BanBatch::BanBatch(TDataPalisor& data, const Penalty& why)
     : data_(data),
+      why_(why),
       db_(data.database()),
       query_(db_),
       nameLength_(data.tblBanned->declaredLength(QStringLiteral("NAME"))),
@@ -19,6 +20,8 @@ BanBatch::BanBatch(TDataPalisor& data)
 
 void BanBatch::prepare()
 {
+    // The reason lives as long as the transaction, so each one gets it anew.
+    data_.SetPenaltyContext(&why_);
     if (!query_.prepare(QStringLiteral("EXECUTE PROCEDURE BAN_PLAYER(?, ?)")))
         throw Error(sql::errorText(query_.lastError()));
 }
@@ -45,7 +48,12 @@ void BanBatch::commit()
 
 void BanBatch::finish()
 {
-    commit();
+    // Whatever BANNED sees next in this transaction is not this batch's doing.
+    query_.finish();
+    data_.SetPenaltyContext(nullptr);
+    if (stored_)
+        sql::commitAndContinue(db_);
+    stored_ = false;
     data_.tblBanned->refresh();
 }
 

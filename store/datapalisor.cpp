@@ -6,6 +6,7 @@
 #include "core/timing.h"
 #include "store/ruleindexes.h"
 #include "store/sqltext.h"
+#include "store/upgrade.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -160,6 +161,7 @@ void TDataPalisor::ConnectDatabase()
         db.setDatabaseName(databasePath());
         if (!db.open())
             throw Error(errorText(db.lastError()));
+        upgradeDatabase();
     }
     db.transaction();
     for (LiveTable* table : openOrder())
@@ -179,6 +181,24 @@ void TDataPalisor::DisconnectDatabase()
         db.close();
     }
 }
+
+void TDataPalisor::upgradeDatabase()
+{
+    // A database that cannot gain the penalty log keeps working as before,
+    // without it; the log says why.
+    QSqlDatabase db = database();
+    try {
+        const int applied = ApplyUpgrade(db, ParseUpgradeScript(HistoryScript()));
+        if (applied > 0)
+            WriteLog(QStringLiteral("Database upgraded: %1 objects added").arg(applied));
+        history_ = true;
+    } catch (const Error& e) {
+        history_ = false;
+        WriteLog(QStringLiteral("Exception: History not available: ") + e.message());
+    }
+}
+
+bool TDataPalisor::HasHistory() const { return history_ && isConnected(); }
 
 // ---- maintenance cycle --------------------------------------------------
 

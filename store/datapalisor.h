@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/history.h"
 #include "store/livetable.h"
 
 #include <QObject>
@@ -51,7 +52,8 @@ public:
     static QString FixQuotes(const QString& text);
     void RecordPlayer(const QString& clientId, const QString& name, const QString& address,
                       const QString& port, const QString& ping);
-    void BanPlayer(const QString& name, const QString& address);
+    // The ban and its record in the penalty log are one commit.
+    void BanPlayer(const QString& name, const QString& address, const Penalty& why = Penalty());
     bool IsImmune(const QString& name);
     bool IsBanned(const QString& name, const QString& address);
     bool IsIllegalName(const QString& name);
@@ -62,6 +64,16 @@ public:
     QString SelectMatches(const QString& resultColumn, const QString& keyColumn, LiveTable* table);
     QString LookupMapAlias(const QString& mapName);
     void tblMessagesAfterPost(LiveTable& table);
+
+    // The penalty log and the server's samples (store/history.cpp). Both do
+    // nothing on a database that could not gain their tables.
+    void RecordEvent(const QString& kind, const Penalty& why, const QString& name, const QString& address);
+    void RecordSample(const ServerSample& sample);
+    // Whether the connected database has the penalty log and the samples.
+    bool HasHistory() const;
+    // Tells the database who makes the next change to BANNED and why, for the
+    // record its triggers write; null clears it. Lasts until the next commit.
+    void SetPenaltyContext(const Penalty* why);
 
     bool isConnected() const;
     QSqlDatabase database() const;
@@ -74,6 +86,7 @@ public:
 private:
     QList<LiveTable*> openOrder() const;
     void restoreMissingLiveFile();
+    void upgradeDatabase();
     QString gbakCommand(const QString& mode, const QString& from, const QString& to) const;
     void callProcedure(const QString& name, const QVariantList& inputs, bool commitNow = true);
     void requireOpen(const LiveTable* table) const;
@@ -87,6 +100,7 @@ private:
     // A cycle that leaves the file past the threshold raises the size the
     // next cycle waits for to twice what it left, for the rest of the run.
     qint64 sweepAbove_ = SweepThreshold;
+    bool history_ = false;     // the upgrade gave the database EVENTS and SAMPLES
 };
 
 // The one data module of the running program, set by whoever creates it.

@@ -128,12 +128,20 @@ void TDataPalisor::RecordPlayer(const QString& clientId, const QString& name, co
     rereadRecent(recentName, recentAddress, recorded);
 }
 
-void TDataPalisor::BanPlayer(const QString& name, const QString& address)
+void TDataPalisor::BanPlayer(const QString& name, const QString& address, const Penalty& why)
 {
     requireOpen(tblBanned);
     const QString fixed = fitted(tblBanned, QStringLiteral("NAME"), FixQuotes(name));
     const QString fittedAddress = fitted(tblBanned, QStringLiteral("ADDRESS"), address);
-    callProcedure(QStringLiteral("BAN_PLAYER"), {fixed, fittedAddress});
+    // BANNED's triggers write the record in the statement that stores the
+    // ban; the commit that ends the call also ends the context.
+    SetPenaltyContext(&why);
+    try {
+        callProcedure(QStringLiteral("BAN_PLAYER"), {fixed, fittedAddress});
+    } catch (...) {
+        SetPenaltyContext(nullptr);
+        throw;
+    }
     tblBanned->refreshRowsMatching({QStringLiteral("NAME"), QStringLiteral("ADDRESS")}, {fixed, fittedAddress});
 }
 

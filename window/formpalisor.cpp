@@ -106,8 +106,9 @@ TformPalisor::TformPalisor(TDataPalisor& data, TRcon& rcon, QWidget* parent)
       monitor_(data, rcon, *this),
       announcements_(data, [this](const QString& command) { return SendCommand(command); }),
       playerActions_(data, PlayerActionHooks{
-                               [this](const QString& id, const QString& name, const QString& reason) {
-                                   return monitor_.KickPlayer(id, name, reason);
+                               [this](const QString& id, const QString& name, const QString& reason,
+                                      const QString& address) {
+                                   return monitor_.KickPlayer(id, name, reason, address, EventSource::Admin);
                                },
                                [this](const QString& command) { return SendCommand(command); },
                                [this](const QString& reply, const QString& title) { ShowResponse(reply, title, this); },

@@ -26,8 +26,9 @@ protected:
         sim.clearLog();
         actions = std::make_unique<PlayerActionHandlers>(
             *data, PlayerActionHooks{
-                       [this](const QString& id, const QString& name, const QString& reason) {
-                           return monitor->KickPlayer(id, name, reason);
+                       [this](const QString& id, const QString& name, const QString& reason,
+                              const QString& address) {
+                           return monitor->KickPlayer(id, name, reason, address, EventSource::Admin);
                        },
                        [this](const QString& command) { return send(command); },
                        [this](const QString& reply, const QString& title) { responses.append({reply, title}); },

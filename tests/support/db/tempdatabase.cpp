@@ -1,18 +1,20 @@
 #include "tests/support/db/tempdatabase.h"
 
 #include "core/error.h"
+#include "store/upgrade.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSqlDatabase>
 
 namespace palisor::test {
 namespace {
 
 // Building a database with isql-fb takes a moment, so each test program
 // builds one and copies it for every TempDatabase.
-QString templateDatabase()
+QString createdDatabase()
 {
     static QTemporaryDir folder;
     static QString made;
@@ -31,14 +33,41 @@ QString templateDatabase()
     return made;
 }
 
+// The created database as the program leaves it after its first connect.
+QString upgradedDatabase()
+{
+    static QTemporaryDir folder;
+    static QString made;
+    if (!made.isEmpty())
+        return made;
+    const QString path = QDir(folder.path()).filePath(QStringLiteral("PALISOR.GDB"));
+    if (!QFile::copy(createdDatabase(), path))
+        throw Error(QStringLiteral("Cannot copy the created database to ") + path);
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QIBASE"), QStringLiteral("palisor-test-upgrade"));
+        db.setDatabaseName(path);
+        db.setUserName(QString::fromLatin1(TDataPalisor::DbUser));
+        db.setPassword(QString::fromLatin1(TDataPalisor::DbPassword));
+        if (!db.open())
+            throw Error(QStringLiteral("Cannot open ") + path);
+        ApplyUpgrade(db, ParseUpgradeScript(HistoryScript()));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("palisor-test-upgrade"));
+    made = path;
+    return made;
+}
+
 }  // namespace
 
-TempDatabase::TempDatabase()
+TempDatabase::TempDatabase(Made made)
 {
     if (!dir_.isValid())
         throw Error(QStringLiteral("Cannot make a temporary folder"));
     QDir(dir_.path()).mkpath(QStringLiteral("data"));
-    if (!QFile::copy(templateDatabase(), databasePath()))
+    const QString from = made == Made::ByCreateDb ? createdDatabase() : upgradedDatabase();
+    if (!QFile::copy(from, databasePath()))
         throw Error(QStringLiteral("Cannot copy the template database to ") + databasePath());
     QFile::setPermissions(databasePath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }

@@ -20,7 +20,11 @@ namespace palisor::test {
 // A QCoreApplication (or QApplication) must exist first.
 class TempDatabase {
 public:
-    TempDatabase();
+    enum class Made {
+        ByCreateDb,     // as scripts/create-db leaves it, before the program ever connected
+        AndConnected,   // as the program's first connect leaves it (upgraded)
+    };
+    explicit TempDatabase(Made made = Made::AndConnected);
 
     QString folder() const;         // the folder to give TDataPalisor
     QString dataFolder() const;     // folder()/data

@@ -1,0 +1,142 @@
+// The penalty log and the server's samples: recording them for the monitor
+// and the actions, reading them for the History window.
+
+#include "store/history.h"
+
+#include "core/error.h"
+#include "store/datapalisor.h"
+#include "store/sqltext.h"
+
+#include <QSqlQuery>
+#include <algorithm>
+
+namespace palisor {
+
+using namespace palisor::sql;
+
+namespace {
+
+// Declared lengths of the log's columns.
+constexpr int SourceLength = 16;
+constexpr int ReasonLength = 250;
+constexpr int ClientIdLength = 9;
+constexpr int NameLength = 40;
+constexpr int AddressLength = 16;
+constexpr int MapNameLength = 64;
+
+// The log's text columns are Latin-1, as the game server's names are; a
+// typed reason may hold more, which is kept as '?' instead of failing the
+// ban or the kick it belongs to. Empty texts are stored as NULL.
+QVariant column(const QString& text, int length)
+{
+    if (text.isEmpty())
+        return QVariant(QMetaType::fromType<QString>());
+    QString fitted = text.left(length);
+    for (QChar& c : fitted) {
+        if (c.unicode() > 0xFF)
+            c = QLatin1Char('?');
+    }
+    return fitted;
+}
+
+QString textOf(const QVariant& v) { return v.isNull() ? QString() : v.toString(); }
+
+}  // namespace
+
+QVariant MedianPing(QList<int> pings)
+{
+    if (pings.isEmpty())
+        return QVariant(QMetaType::fromType<int>());
+    std::sort(pings.begin(), pings.end());
+    const qsizetype mid = pings.size() / 2;
+    if (pings.size() % 2 == 1)
+        return pings[mid];
+    return (pings[mid - 1] + pings[mid] + 1) / 2;
+}
+
+QVariant HighestPing(const QList<int>& pings)
+{
+    if (pings.isEmpty())
+        return QVariant(QMetaType::fromType<int>());
+    return *std::max_element(pings.begin(), pings.end());
+}
+
+void TDataPalisor::SetPenaltyContext(const Penalty* why)
+{
+    // The values are Latin-1 before they reach the context, so the trigger
+    // copies the same bytes into BANNED and EVENTS.
+    const Penalty none{QString(), QString(), QString()};
+    const Penalty& p = why ? *why : none;
+    run(database(),
+        QStringLiteral("SELECT RDB$SET_CONTEXT('USER_TRANSACTION', 'PALISOR_SOURCE', "
+                       "CAST(? AS VARCHAR(16) CHARACTER SET ISO8859_1)), "
+                       "RDB$SET_CONTEXT('USER_TRANSACTION', 'PALISOR_REASON', "
+                       "CAST(? AS VARCHAR(250) CHARACTER SET ISO8859_1)), "
+                       "RDB$SET_CONTEXT('USER_TRANSACTION', 'PALISOR_CLIENTID', "
+                       "CAST(? AS VARCHAR(9) CHARACTER SET ISO8859_1)) FROM RDB$DATABASE"),
+        {column(p.source, SourceLength), column(p.reason, ReasonLength), column(p.clientId, ClientIdLength)});
+}
+
+void TDataPalisor::RecordEvent(const QString& kind, const Penalty& why, const QString& name, const QString& address)
+{
+    if (!HasHistory())
+        return;
+    QSqlDatabase db = database();
+    run(db,
+        QStringLiteral("INSERT INTO EVENTS (KIND, CLIENTID, NAME, ADDRESS, REASON, SOURCE) VALUES (?, ?, ?, ?, ?, ?)"),
+        {kind, column(why.clientId, ClientIdLength), column(FixQuotes(name), NameLength),
+         column(address, AddressLength), column(why.reason, ReasonLength), column(why.source, SourceLength)});
+    commitAndContinue(db);
+}
+
+void TDataPalisor::RecordSample(const ServerSample& sample)
+{
+    if (!HasHistory())
+        return;
+    QSqlDatabase db = database();
+    run(db, QStringLiteral("EXECUTE PROCEDURE ADD_SAMPLE(?, ?, ?, ?, ?, ?)"),
+        {sample.taken, sample.playerCount, sample.maxPlayers, column(sample.mapName, MapNameLength),
+         sample.medianPing, sample.highPing});
+    commitAndContinue(db);
+}
+
+QList<PenaltyEvent> ReadEvents(const QSqlDatabase& db, const QString& text, const QString& kind)
+{
+    QStringList conditions;
+    QVariantList values;
+    if (!text.isEmpty()) {
+        conditions << QStringLiteral("(NAME CONTAINING ? OR ADDRESS CONTAINING ?)");
+        values << column(text, ReasonLength) << column(text, ReasonLength);
+    }
+    if (!kind.isEmpty()) {
+        conditions << QStringLiteral("KIND = ?");
+        values << kind;
+    }
+    QString statement = QStringLiteral("SELECT OCCURRED, KIND, CLIENTID, NAME, ADDRESS, REASON, SOURCE FROM EVENTS");
+    if (!conditions.isEmpty())
+        statement += QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND "));
+    statement += QStringLiteral(" ORDER BY ID DESC");
+    QSqlQuery q = run(db, statement, values);
+    QList<PenaltyEvent> events;
+    while (q.next()) {
+        events.append({q.value(0).toDateTime(), textOf(q.value(1)), textOf(q.value(2)), textOf(q.value(3)),
+                       textOf(q.value(4)), textOf(q.value(5)), textOf(q.value(6))});
+    }
+    return events;
+}
+
+QList<ServerSample> ReadSamples(const QSqlDatabase& db, const QDateTime& from)
+{
+    QSqlQuery q = run(db,
+                      QStringLiteral("SELECT TAKEN, PLAYERCOUNT, MAXPLAYERS, MAPNAME, MEDIANPING, HIGHPING "
+                                     "FROM SAMPLES WHERE TAKEN >= ? ORDER BY TAKEN"),
+                      {from});
+    QList<ServerSample> samples;
+    while (q.next()) {
+        samples.append({q.value(0).toDateTime(), q.value(1).toInt(), q.value(2).toInt(), textOf(q.value(3)),
+                        q.value(4), q.value(5)});
+    }
+    return samples;
+}
+
+}  // namespace palisor

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QSqlDatabase>
+#include <QString>
+#include <QVariant>
+
+namespace palisor {
+
+// The kinds of the penalty log's events (EVENTS.KIND).
+namespace EventKind {
+inline const QString Kick = QStringLiteral("KICK");
+inline const QString Ban = QStringLiteral("BAN");
+inline const QString Refusal = QStringLiteral("REFUSAL");   // an immune player was not kicked
+inline const QString Unban = QStringLiteral("UNBAN");       // a row left BANNED
+}  // namespace EventKind
+
+// Who caused an event (EVENTS.SOURCE).
+namespace EventSource {
+inline const QString Monitor = QStringLiteral("monitor");
+inline const QString Admin = QStringLiteral("admin");
+inline const QString Import = QStringLiteral("import");
+inline const QString ServerRequest = QStringLiteral("server request");
+}  // namespace EventSource
+
+// Why a penalty happens, as the penalty log keeps it.
+struct Penalty {
+    QString source = EventSource::Admin;
+    QString reason;     // the rule, the typed reason, the imported file's name
+    QString clientId;   // the player's client number when he was on the server
+};
+
+// One row of the penalty log.
+struct PenaltyEvent {
+    QDateTime occurred;
+    QString kind;
+    QString clientId;
+    QString name;
+    QString address;
+    QString reason;
+    QString source;
+};
+
+// One poll's picture of the server. The pings are of the players recorded
+// in that poll; without players they are null.
+struct ServerSample {
+    QDateTime taken;
+    int playerCount = 0;
+    int maxPlayers = 0;
+    QString mapName;
+    QVariant medianPing;
+    QVariant highPing;
+};
+
+// How long samples are kept.
+constexpr int SampleDays = 90;
+
+// The median (the lower middle one's and the upper middle one's mean,
+// rounded, for an even count) and the highest of the pings; null without any.
+QVariant MedianPing(QList<int> pings);
+QVariant HighestPing(const QList<int>& pings);
+
+// The penalty log newest first: with a text, only events whose name or
+// address contains it (letter case ignored); with a kind, only that kind.
+QList<PenaltyEvent> ReadEvents(const QSqlDatabase& db, const QString& text = QString(),
+                               const QString& kind = QString());
+
+// The samples taken from `from` on, oldest first, in one query.
+QList<ServerSample> ReadSamples(const QSqlDatabase& db, const QDateTime& from);
+
+}  // namespace palisor

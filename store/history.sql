@@ -1,0 +1,98 @@
+/* The penalty log and the server's samples, added to the tables of
+   schema.sql. Palisor applies this file whenever it connects: each statement
+   runs only when the object it makes is missing, so a database made by any
+   earlier schema gains these objects and keeps every row it had. The file
+   also runs as it stands through isql-fb. Only CREATE TABLE, ALTER TABLE ...
+   ADD, CREATE [DESCENDING] INDEX, CREATE SEQUENCE, CREATE TRIGGER and
+   CREATE PROCEDURE belong here: the upgrade recognises no other statement. */
+
+SET SQL DIALECT 3;
+SET AUTODDL ON;
+
+/* When and why a player was banned; rows banned before Palisor kept this
+   stay NULL. */
+ALTER TABLE BANNED ADD BANNEDAT TIMESTAMP;
+ALTER TABLE BANNED ADD REASON VARCHAR(250) CHARACTER SET ISO8859_1;
+
+/* Every kick, ban, refusal of an immune player and removal from BANNED.
+   KIND is KICK, BAN, REFUSAL or UNBAN; SOURCE is monitor, admin, import or
+   server request. ID numbers the events in the order they were written. */
+CREATE SEQUENCE EVENTS_ID;
+CREATE TABLE EVENTS (
+  ID       BIGINT,
+  OCCURRED TIMESTAMP,
+  KIND     VARCHAR(10)  CHARACTER SET ISO8859_1,
+  CLIENTID VARCHAR(9)   CHARACTER SET ISO8859_1,
+  NAME     VARCHAR(40)  CHARACTER SET ISO8859_1,
+  ADDRESS  VARCHAR(16)  CHARACTER SET ISO8859_1,
+  REASON   VARCHAR(250) CHARACTER SET ISO8859_1,
+  SOURCE   VARCHAR(16)  CHARACTER SET ISO8859_1
+);
+CREATE DESCENDING INDEX EVENTS_NEWEST ON EVENTS (ID);
+
+/* One row per poll: how full the server was, on which map, how it pinged. */
+CREATE TABLE SAMPLES (
+  TAKEN       TIMESTAMP,
+  PLAYERCOUNT INTEGER,
+  MAXPLAYERS  INTEGER,
+  MAPNAME     VARCHAR(64) CHARACTER SET ISO8859_1,
+  MEDIANPING  INTEGER,
+  HIGHPING    INTEGER
+);
+CREATE INDEX SAMPLES_TAKEN ON SAMPLES (TAKEN);
+
+SET TERM ^ ;
+
+/* An event is numbered, and one written without a time happened now. */
+CREATE TRIGGER EVENTS_STAMP FOR EVENTS ACTIVE BEFORE INSERT POSITION 0 AS
+BEGIN
+  IF (NEW.ID IS NULL) THEN
+    NEW.ID = NEXT VALUE FOR EVENTS_ID;
+  IF (NEW.OCCURRED IS NULL) THEN
+    NEW.OCCURRED = CAST('NOW' AS TIMESTAMP);
+END^
+
+/* The program says who bans and why through context variables of its
+   transaction (PALISOR_SOURCE, PALISOR_REASON, PALISOR_CLIENTID); a row
+   typed into the list carries its own reason, if any. */
+CREATE TRIGGER BANNED_STAMP FOR BANNED ACTIVE BEFORE INSERT POSITION 0 AS
+BEGIN
+  IF (NEW.BANNEDAT IS NULL) THEN
+    NEW.BANNEDAT = CAST('NOW' AS TIMESTAMP);
+  IF (NEW.REASON IS NULL) THEN
+    NEW.REASON = RDB$GET_CONTEXT('USER_TRANSACTION', 'PALISOR_REASON');
+END^
+
+/* The record of a ban or of its removal is written by the statement that
+   makes the change, so both are committed together or not at all. */
+CREATE TRIGGER BANNED_RECORD FOR BANNED ACTIVE AFTER INSERT OR DELETE POSITION 0 AS
+DECLARE VARIABLE SOURCE VARCHAR(16) CHARACTER SET ISO8859_1;
+DECLARE VARIABLE CLIENTID VARCHAR(9) CHARACTER SET ISO8859_1;
+BEGIN
+  SOURCE = COALESCE(RDB$GET_CONTEXT('USER_TRANSACTION', 'PALISOR_SOURCE'), 'admin');
+  CLIENTID = RDB$GET_CONTEXT('USER_TRANSACTION', 'PALISOR_CLIENTID');
+  IF (INSERTING) THEN
+    INSERT INTO EVENTS (KIND, CLIENTID, NAME, ADDRESS, REASON, SOURCE)
+      VALUES ('BAN', :CLIENTID, NEW.NAME, NEW.ADDRESS, NEW.REASON, :SOURCE);
+  ELSE
+    INSERT INTO EVENTS (KIND, CLIENTID, NAME, ADDRESS, REASON, SOURCE)
+      VALUES ('UNBAN', :CLIENTID, OLD.NAME, OLD.ADDRESS,
+              RDB$GET_CONTEXT('USER_TRANSACTION', 'PALISOR_REASON'), :SOURCE);
+END^
+
+/* A poll's sample; samples older than 90 days are forgotten. */
+CREATE PROCEDURE ADD_SAMPLE (
+  ITAKEN       TIMESTAMP,
+  IPLAYERCOUNT INTEGER,
+  IMAXPLAYERS  INTEGER,
+  IMAPNAME     VARCHAR(64) CHARACTER SET ISO8859_1,
+  IMEDIANPING  INTEGER,
+  IHIGHPING    INTEGER)
+AS
+BEGIN
+  INSERT INTO SAMPLES (TAKEN, PLAYERCOUNT, MAXPLAYERS, MAPNAME, MEDIANPING, HIGHPING)
+    VALUES (:ITAKEN, :IPLAYERCOUNT, :IMAXPLAYERS, :IMAPNAME, :IMEDIANPING, :IHIGHPING);
+  DELETE FROM SAMPLES WHERE TAKEN < DATEADD(-90 DAY TO :ITAKEN);
+END^
+
+SET TERM ; ^

@@ -67,7 +67,8 @@ void TDataPalisor::SetPenaltyContext(const Penalty* why)
     // copies the same bytes into BANNED and EVENTS.
     const Penalty none{QString(), QString(), QString()};
     const Penalty& p = why ? *why : none;
-    run(database(),
+    // The values are set as the row is fetched.
+    QSqlQuery set = run(database(),
         QStringLiteral("SELECT RDB$SET_CONTEXT('USER_TRANSACTION', 'PALISOR_SOURCE', "
                        "CAST(? AS VARCHAR(16) CHARACTER SET ISO8859_1)), "
                        "RDB$SET_CONTEXT('USER_TRANSACTION', 'PALISOR_REASON', "
@@ -75,6 +76,7 @@ void TDataPalisor::SetPenaltyContext(const Penalty* why)
                        "RDB$SET_CONTEXT('USER_TRANSACTION', 'PALISOR_CLIENTID', "
                        "CAST(? AS VARCHAR(9) CHARACTER SET ISO8859_1)) FROM RDB$DATABASE"),
         {column(p.source, SourceLength), column(p.reason, ReasonLength), column(p.clientId, ClientIdLength)});
+    set.next();
 }
 
 void TDataPalisor::RecordEvent(const QString& kind, const Penalty& why, const QString& name, const QString& address)

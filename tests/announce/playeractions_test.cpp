@@ -74,6 +74,7 @@ TEST_F(PlayerActionsTest, KickWithTheDefaultReason)
     EXPECT_EQ(sim.commandTexts(), (QStringList{"say Kicking player Bob for ADMIN DECISION", "clientkick 03"}));
     EXPECT_EQ(pauses, QList<int>{1500});
     EXPECT_EQ(scripted.texts(Kind::Message), QStringList{"Command Executed\r\n"});
+    EXPECT_EQ(test::RecordedEvents(*data), QStringList{"KICK|03|Bob|203.0.113.9|ADMIN DECISION|admin"});
 }
 
 TEST_F(PlayerActionsTest, KickWithTheReasonEmptiedOrCancelled)
@@ -122,6 +123,8 @@ TEST_F(PlayerActionsTest, BanIsStoredBeforeTheKick)
     data->tblPlayers->first();
     actions->actBanExecute();
     EXPECT_EQ(bannedNames(), QStringList{"Bob@203.0.113.9"});
+    EXPECT_EQ(test::RecordedEvents(*data), (QStringList{"BAN|03|Bob|203.0.113.9|CHEATING|admin",
+                                                       "KICK|03|Bob|203.0.113.9|CHEATING|admin"}));
 }
 
 TEST_F(PlayerActionsTest, AnImmunePlayerIsBannedButNotKicked)
@@ -136,6 +139,9 @@ TEST_F(PlayerActionsTest, AnImmunePlayerIsBannedButNotKicked)
     EXPECT_EQ(bannedNames(), QStringList{"Bob@203.0.113.9"});
     EXPECT_EQ(scripted.texts(Kind::Message), (QStringList{"Player Bob is Immune and can not be kicked.",
                                                          "Player Bob is Immune and can not be kicked."}));
+    EXPECT_EQ(test::RecordedEvents(*data), (QStringList{"REFUSAL|03|Bob|203.0.113.9|ADMIN DECISION|admin",
+                                                       "BAN|03|Bob|203.0.113.9|CHEATING|admin",
+                                                       "REFUSAL|03|Bob|203.0.113.9|CHEATING|admin"}));
 }
 
 TEST_F(PlayerActionsTest, DumpUserSendsTheNameWithAnOpeningQuoteOnly)
@@ -168,6 +174,8 @@ TEST_F(PlayerActionsTest, ARefusedPasswordEndsEachActionWithoutAResult)
     EXPECT_EQ(bannedNames(), QStringList{"Bob@203.0.113.9"});
     EXPECT_TRUE(scripted.texts(Kind::Message).isEmpty());
     EXPECT_TRUE(responses.isEmpty());
+    // A kick the server never took is no penalty; the ban is.
+    EXPECT_EQ(test::RecordedEvents(*data), QStringList{"BAN|03|Bob|203.0.113.9|CHEATING|admin"});
 }
 
 TEST_F(PlayerActionsTest, NothingHappensWithoutAPlayer)

@@ -159,6 +159,7 @@ TEST_F(RecentTest, BanAsksThenBansWithoutTouchingTheRecentList)
     });
     EXPECT_EQ(Column(*data->tblBanned, "NAME"), QStringList{"O`Neil"});
     EXPECT_EQ(Column(*data->tblBanned, "ADDRESS"), QStringList{"10.0.0.7"});
+    EXPECT_EQ(test::RecordedEvents(*data), QStringList{"BAN||O`Neil|10.0.0.7|Recent Players list|admin"});
 }
 
 TEST_F(RecentTest, RemoveAsksWithTheName)

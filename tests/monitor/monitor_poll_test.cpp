@@ -123,6 +123,7 @@ TEST_F(PollTest, PassingPlayersAreRecordedAndTheServerInformationShown)
     EXPECT_EQ(view.actionMenuRefreshes, 1);
     EXPECT_TRUE(view.statuses == QStringList{QString()});
     EXPECT_EQ(sim.commandTexts(), (QStringList{"status", "clientban", "serverinfo", "nextmap", "m2"}));
+    EXPECT_EQ(test::RecordedSamples(*data), QStringList{"2/32 obj_team1 84 120"});
 }
 
 TEST_F(PollTest, OffendersAreAnnouncedAndKickedInLineOrder)
@@ -150,6 +151,11 @@ TEST_F(PollTest, OffendersAreAnnouncedAndKickedInLineOrder)
     // The immune player is refused, not kicked, and not listed this poll.
     EXPECT_EQ(view.statuses.last(), "Player vip is Immune and can not be kicked.");
     EXPECT_EQ(Column(data->tblPlayers, "NAME"), QStringList{"Fine"});
+    EXPECT_EQ(test::RecordedEvents(*data).mid(2), (QStringList{"KICK|01|xAdMiNx|192.0.2.10|ILLEGAL NAME|monitor",
+                                                              "KICK|02|Innocent|192.0.2.66|BANNED IP|monitor",
+                                                              "KICK|04|BOB|198.51.100.9|BANNED IP|monitor",
+                                                              "REFUSAL|05|vip|192.0.2.12|HIGH PING|monitor"}));
+    EXPECT_EQ(test::RecordedSamples(*data), QStringList{"1/32 mohdm1 100 100"});
 }
 
 TEST_F(PollTest, ServerBanRequestBansAndKicksInTheSamePoll)
@@ -164,6 +170,9 @@ TEST_F(PollTest, ServerBanRequestBansAndKicksInTheSamePoll)
     EXPECT_EQ(Column(data->tblBanned, "NAME"), QStringList{"Spawncamper"});
     EXPECT_EQ(Column(data->tblBanned, "ADDRESS"), QStringList{"198.51.100.99"});
     EXPECT_EQ(Column(data->tblPlayers, "NAME"), QStringList{"Bystander"});
+    EXPECT_EQ(test::RecordedEvents(*data),
+              (QStringList{"BAN|05|Spawncamper|198.51.100.99|SERVER REQUEST|server request",
+                           "KICK|05|Spawncamper|198.51.100.99|BANNED IP|monitor"}));
 
     // The kick took him off the server; the request was reset with it.
     sim.clearLog();
@@ -193,6 +202,7 @@ TEST_F(PollTest, HighPingKicksOnTheStrikeLimitThPoll)
     EXPECT_EQ(sim.commandTexts().count("clientkick 02"), 1);
     EXPECT_FALSE(sim.commandTexts().contains("clientkick 03"));
     EXPECT_EQ(Column(data->tblPlayers, "NAME"), QStringList{"Edge"});
+    EXPECT_EQ(test::RecordedEvents(*data), QStringList{"KICK|02|Laggy|203.0.113.201|HIGH PING|monitor"});
 
     // A new run counts afresh, and at two-minute polls the first strike kicks.
     sim.clearLog();

@@ -83,4 +83,25 @@ std::unique_ptr<TDataPalisor> TempDatabase::createDataModule() const
     return module;
 }
 
+QStringList RecordedEvents(const TDataPalisor& data)
+{
+    QStringList lines;
+    const QList<PenaltyEvent> events = ReadEvents(data.database());
+    for (auto it = events.rbegin(); it != events.rend(); ++it)
+        lines << QStringList{it->kind, it->clientId, it->name, it->address, it->reason, it->source}.join('|');
+    return lines;
+}
+
+QStringList RecordedSamples(const TDataPalisor& data)
+{
+    QStringList lines;
+    for (const ServerSample& s : ReadSamples(data.database(), QDateTime(QDate(1900, 1, 1), QTime(0, 0))))
+        lines << QStringLiteral("%1/%2 %3 %4 %5")
+                     .arg(s.playerCount)
+                     .arg(s.maxPlayers)
+                     .arg(s.mapName, s.medianPing.isNull() ? QString() : s.medianPing.toString(),
+                          s.highPing.isNull() ? QString() : s.highPing.toString());
+    return lines;
+}
+
 }  // namespace palisor::test

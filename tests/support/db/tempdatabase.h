@@ -37,4 +37,11 @@ private:
     QTemporaryDir dir_;
 };
 
+// The penalty log oldest first, one line per event:
+// "KIND|CLIENTID|NAME|ADDRESS|REASON|SOURCE", NULL as empty.
+QStringList RecordedEvents(const TDataPalisor& data);
+
+// The samples oldest first: "PLAYERCOUNT/MAXPLAYERS MAPNAME MEDIANPING HIGHPING".
+QStringList RecordedSamples(const TDataPalisor& data);
+
 }  // namespace palisor::test

@@ -1,0 +1,163 @@
+// The penalty log and the samples: the upgrade of databases made before
+// them, what each way of banning records, and that a ban and its record
+// cannot be parted.
+#include "core/error.h"
+#include "store/banbatch.h"
+#include "store/upgrade.h"
+#include "tests/store/storetest.h"
+
+#include <QFile>
+#include <QSqlError>
+
+using namespace palisor;
+using palisor::test::App;
+using palisor::test::RecordedEvents;
+using palisor::test::RecordedSamples;
+using palisor::test::StoreTest;
+using palisor::test::TempDatabase;
+
+namespace {
+
+// Statements on a database no data module has opened yet.
+void Prepare(const TempDatabase& db, const QStringList& statements)
+{
+    {
+        QSqlDatabase raw = QSqlDatabase::addDatabase("QIBASE", "prepare");
+        raw.setDatabaseName(db.databasePath());
+        raw.setUserName("SYSDBA");
+        ASSERT_TRUE(raw.open()) << raw.lastError().text().toStdString();
+        for (const QString& statement : statements) {
+            QSqlQuery q(raw);
+            ASSERT_TRUE(q.exec(statement)) << q.lastError().text().toStdString();
+        }
+        raw.commit();
+        raw.close();
+    }
+    QSqlDatabase::removeDatabase("prepare");
+}
+
+QString Log(const TDataPalisor& data)
+{
+    QFile log(data.logPath());
+    return log.open(QIODevice::ReadOnly) ? QString::fromLatin1(log.readAll()) : QString();
+}
+
+TEST(HistoryUpgradeTest, ADatabaseMadeByTheSchemaGainsTheLogOnceAndKeepsItsRows)
+{
+    App();
+    TempDatabase db(TempDatabase::Made::ByCreateDb);
+    Prepare(db, {"INSERT INTO BANNED (NAME, ADDRESS) VALUES ('Old', '10.0.0.1')",
+                 "INSERT INTO RECENT (NAME, ADDRESS) VALUES ('Seen', '10.0.0.2')"});
+    auto data = db.createDataModule();
+
+    EXPECT_TRUE(data->HasHistory());
+    EXPECT_TRUE(Log(*data).contains("Database upgraded: 11 objects added")) << Log(*data).toStdString();
+    EXPECT_EQ(data->tblBanned->columnNames(), QStringList({"NAME", "ADDRESS", "BANNEDAT", "REASON"}));
+    EXPECT_EQ(data->tblBanned->text("NAME"), "Old");
+    EXPECT_TRUE(data->tblBanned->value("BANNEDAT").isNull());
+    EXPECT_TRUE(data->tblBanned->value("REASON").isNull());
+    EXPECT_EQ(data->tblRecent->text("NAME"), "Seen");
+    EXPECT_TRUE(RecordedEvents(*data).isEmpty());
+
+    // Every later connect finds everything there.
+    data->DisconnectDatabase();
+    data->ConnectDatabase();
+    EXPECT_EQ(Log(*data).count("Database upgraded"), 1);
+    QSqlDatabase connection = data->database();
+    connection.commit();
+    EXPECT_EQ(ApplyUpgrade(connection, ParseUpgradeScript(HistoryScript())), 0);
+    connection.transaction();
+}
+
+TEST(HistoryUpgradeTest, ADatabaseThatCannotGainTheLogKeepsItsListsWorking)
+{
+    App();
+    TempDatabase db(TempDatabase::Made::ByCreateDb);
+    Prepare(db, {"CREATE TABLE EVENTS (WHAT INTEGER)"});
+    auto data = db.createDataModule();
+
+    EXPECT_FALSE(data->HasHistory());
+    EXPECT_TRUE(Log(*data).contains("Exception: History not available: ")) << Log(*data).toStdString();
+    data->BanPlayer("Cheater", "10.0.0.9", Penalty{EventSource::Monitor, "BANNED IP", "04"});
+    data->RecordEvent(EventKind::Kick, Penalty{EventSource::Monitor, "BANNED IP", "04"}, "Cheater", "10.0.0.9");
+    data->RecordSample({QDateTime::currentDateTime(), 1, 8, "obj_team1", 40, 40});
+    data->RecordPlayer("04", "Passer", "10.0.0.8", "1", "040");
+    data->tblBanned->deleteCurrent();
+    EXPECT_EQ(data->tblBanned->rowCount(), 0);
+    EXPECT_EQ(data->tblPlayers->text("NAME"), "Passer");
+}
+
+TEST(HistoryUpgradeTest, ScriptStatementsAreRecognisedOrRefused)
+{
+    const QList<UpgradeStep> steps = ParseUpgradeScript(
+        "SET TERM ^ ;\n/* a; comment */ CREATE TRIGGER T FOR X AS BEGIN NEW.A = ';'; END^\n"
+        "SET TERM ; ^\ncreate descending index I on X (A); -- done;\nCOMMIT;");
+    ASSERT_EQ(steps.size(), 2);
+    EXPECT_EQ(steps[0].statement, "CREATE TRIGGER T FOR X AS BEGIN NEW.A = ';'; END");
+    EXPECT_EQ(steps[0].existsKeys, QVariantList{"T"});
+    EXPECT_EQ(steps[1].existsKeys, QVariantList{"I"});
+    EXPECT_THROW(ParseUpgradeScript("DROP TABLE BANNED;"), Error);
+}
+
+using HistoryTest = StoreTest;
+
+TEST_F(HistoryTest, EveryWayIntoAndOutOfBannedIsRecordedWithItsReason)
+{
+    data->BanPlayer("O'Neil", "10.0.0.3", Penalty{EventSource::Admin, QString::fromUtf8("Wallhack \u00e9 \u20ac"), "07"});
+    data->BanPlayer("O'Neil", "10.0.0.3", Penalty{EventSource::Admin, "again", "07"});   // already banned
+    EXPECT_EQ(data->tblBanned->text("REASON"), QString::fromUtf8("Wallhack \u00e9 ?"));
+    EXPECT_FALSE(data->tblBanned->value("BANNEDAT").isNull());
+
+    // What the grid stores carries no reason from the ban before it.
+    addRow(data->tblBanned, {{"NAME", "Typed"}, {"ADDRESS", "10.0.0.4"}});
+    {
+        BanBatch batch(*data, Penalty{EventSource::Import, "Banned.txt", ""});
+        batch.ban("Imported", "10.0.0.5");
+        batch.commit();
+        batch.ban("Late", "10.0.0.6");
+        batch.finish();
+    }
+    data->SortTable("NAME", data->tblBanned);
+    data->tblBanned->setCurrentRow(column(data->tblBanned, "NAME").indexOf("Typed"));
+    data->tblBanned->deleteCurrent();
+
+    EXPECT_EQ(RecordedEvents(*data), QStringList({QString::fromUtf8("BAN|07|O`Neil|10.0.0.3|Wallhack \u00e9 ?|admin"),
+                                                  "BAN||Typed|10.0.0.4||admin",
+                                                  "BAN||Imported|10.0.0.5|Banned.txt|import",
+                                                  "BAN||Late|10.0.0.6|Banned.txt|import",
+                                                  "UNBAN||Typed|10.0.0.4||admin"}));
+}
+
+// The ban is stored by an INSERT whose trigger writes its record: one
+// statement, so there is no moment, and no place for a kill, at which the
+// database holds the one without the other. A record that cannot be
+// written takes the ban with it.
+TEST_F(HistoryTest, ABanAndItsRecordAreOneStatement)
+{
+    sql("CREATE TRIGGER REFUSE_RECORD FOR EVENTS BEFORE INSERT AS BEGIN "
+        "IF (NEW.NAME = 'Mallory') THEN NEW.KIND = 'FAR TOO LONG A KIND'; END");
+    data->BanPlayer("Alice", "10.0.0.1");
+    EXPECT_THROW(data->BanPlayer("Mallory", "10.0.0.2", Penalty{EventSource::ServerRequest, "SERVER REQUEST", "02"}),
+                 Error);
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM BANNED WHERE NAME = 'Mallory'").toInt(), 0);
+    // The refused ban's reason does not stick to the next change.
+    addRow(data->tblBanned, {{"NAME", "Bob"}});
+    EXPECT_EQ(RecordedEvents(*data), QStringList({"BAN||Alice|10.0.0.1||admin", "BAN||Bob|||admin"}));
+}
+
+TEST_F(HistoryTest, SamplesAreKeptNinetyDays)
+{
+    const QDateTime now(QDate(2026, 5, 1), QTime(12, 0));
+    data->RecordSample({now.addDays(-91), 3, 16, "old", 1, 1});
+    data->RecordSample({now.addDays(-89), 4, 16, "kept", 50, 70});
+    data->RecordSample({now, 0, 16, QString(), QVariant(), QVariant()});
+    EXPECT_EQ(RecordedSamples(*data), QStringList({"4/16 kept 50 70", "0/16   "}));
+    EXPECT_EQ(ReadSamples(data->database(), now.addSecs(-1)).size(), 1);
+
+    EXPECT_TRUE(MedianPing({}).isNull());
+    EXPECT_EQ(MedianPing({40, 10, 30}).toInt(), 30);
+    EXPECT_EQ(MedianPing({90, 10, 20, 31}).toInt(), 26);
+    EXPECT_EQ(HighestPing({40, 310, 30}).toInt(), 310);
+}
+
+}  // namespace

@@ -28,8 +28,11 @@ void BanBatch::prepare()
 
 void BanBatch::ban(const QString& name, const QString& address)
 {
-    query_.bindValue(0, TDataPalisor::FixQuotes(name).left(nameLength_));
-    query_.bindValue(1, address.left(addressLength_));
+    // An empty field is stored as an empty text, never as no value, so a ban
+    // imported again is recognised as the same ban.
+    const auto text = [](const QString& value) { return value.isNull() ? QStringLiteral("") : value; };
+    query_.bindValue(0, text(TDataPalisor::FixQuotes(name).left(nameLength_)));
+    query_.bindValue(1, text(address.left(addressLength_)));
     if (!query_.exec())
         throw Error(sql::errorText(query_.lastError()));
     stored_ = true;

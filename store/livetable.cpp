@@ -61,15 +61,20 @@ void LiveTable::open(const QSqlDatabase& db)
     // Declared lengths in characters: the driver reports bytes of its own
     // connection character set, which is not what an edit box limits.
     QSqlQuery meta = run(db_,
-        QStringLiteral("SELECT TRIM(RF.RDB$FIELD_NAME), F.RDB$CHARACTER_LENGTH, F.RDB$FIELD_LENGTH "
+        QStringLiteral("SELECT TRIM(RF.RDB$FIELD_NAME), F.RDB$CHARACTER_LENGTH, F.RDB$FIELD_LENGTH, "
+                       "TRIM(CS.RDB$CHARACTER_SET_NAME) "
                        "FROM RDB$RELATION_FIELDS RF JOIN RDB$FIELDS F ON F.RDB$FIELD_NAME = RF.RDB$FIELD_SOURCE "
+                       "LEFT JOIN RDB$CHARACTER_SETS CS ON CS.RDB$CHARACTER_SET_ID = F.RDB$CHARACTER_SET_ID "
+                       "AND F.RDB$CHARACTER_LENGTH IS NOT NULL "
                        "WHERE RF.RDB$RELATION_NAME = ? ORDER BY RF.RDB$FIELD_POSITION"),
         {table_});
     QStringList columns;
     QList<int> lengths;
+    QStringList characterSets;
     while (meta.next()) {
         columns << meta.value(0).toString();
         lengths << (meta.value(1).isNull() ? meta.value(2).toInt() : meta.value(1).toInt());
+        characterSets << meta.value(3).toString();
     }
     if (columns.isEmpty())
         throw Error(QStringLiteral("Table unknown: %1").arg(table_));
@@ -77,6 +82,7 @@ void LiveTable::open(const QSqlDatabase& db)
         throw Error(QStringLiteral("%1: Field '%2' not found").arg(table_, sort_));
     columns_ = columns;
     lengths_ = lengths;
+    characterSets_ = characterSets;
     model_->setColumns(db_, table_);
 
     reload();
@@ -168,6 +174,12 @@ int LiveTable::declaredLength(const QString& column) const
 {
     requireOpen();
     return lengths_[requireColumn(column)];
+}
+
+QString LiveTable::characterSet(const QString& column) const
+{
+    requireOpen();
+    return characterSets_[requireColumn(column)];
 }
 
 QVariant LiveTable::cell(int row, int column) const

@@ -52,6 +52,9 @@ public:
     QStringList columnNames() const;                     // in table order
     int fieldIndex(const QString& column) const;         // -1 if absent
     int declaredLength(const QString& column) const;     // in characters
+    // The text column's character set as the database names it (for example
+    // "ISO8859_1"); empty for a column that holds no text.
+    QString characterSet(const QString& column) const;
     QVariant value(const QString& column) const;         // current row, pending edits included
     QString text(const QString& column) const;           // "" for NULL, trailing blanks kept
     QVariant value(int row, const QString& column) const;
@@ -121,6 +124,7 @@ private:
     QSqlDatabase db_;
     QStringList columns_;
     QList<int> lengths_;
+    QStringList characterSets_;
     QList<Row> rows_;
     QSet<quint64> keys_;          // the keys of the stored rows in rows_
     std::unique_ptr<LiveTableModel> model_;

@@ -26,12 +26,12 @@ QString trimmedName(const QString& name)
     return name.mid(from, to - from);
 }
 
-// Case-blind prefix match of one row's column against a search key.
-bool startsCaseBlind(const QVariant& value, const QString& key)
+// Case-blind prefix match of one row's name against the search text as the
+// administrator entered it: a trailing blank is part of it, and an empty text
+// begins every name.
+bool beginsWithEntered(const QVariant& value, const QString& upperEntered)
 {
-    if (value.isNull() || key.isEmpty())
-        return false;
-    return RuleIndexes::caseBlindKey(value.toString()).startsWith(key);
+    return !value.isNull() && value.toString().toUpper().startsWith(upperEntered);
 }
 
 // A hostile or broken server can send a field longer than its column; the
@@ -194,8 +194,14 @@ int TDataPalisor::CountRows(LiveTable* table)
 {
     if (!table || !table->isOpen())
         return 0;
-    QSqlQuery q = run(database(), QStringLiteral("SELECT COUNT(DISTINCT %1) AS \"COUNT\" FROM %2")
-                                      .arg(quoted(table->columnNames().first()), quoted(table->tableName())));
+    const QString column = table->columnNames().first();
+    QString statement = QStringLiteral("SELECT COUNT(DISTINCT %1) AS \"COUNT\" FROM %2")
+                            .arg(quoted(column), quoted(table->tableName()));
+    // A text of blanks only is no entry (the database compares texts as if
+    // padded with blanks, so this leaves out the empty text as well).
+    if (!table->characterSet(column).isEmpty())
+        statement += QStringLiteral(" WHERE %1 <> ''").arg(quoted(column));
+    QSqlQuery q = run(database(), statement);
     return q.next() ? q.value(0).toInt() : 0;
 }
 
@@ -239,10 +245,10 @@ void TDataPalisor::FindPlayer(bool ask, QString& searchText, LiveTable* table)
             return;
         searchText = entered;
     }
-    const QString key = RuleIndexes::caseBlindKey(searchText);
+    const QString key = searchText.toUpper();
     const int rows = table->rowCount();
     for (int r = start; r < rows; ++r) {
-        if (startsCaseBlind(table->value(r, QStringLiteral("NAME")), key)) {
+        if (beginsWithEntered(table->value(r, QStringLiteral("NAME")), key)) {
             table->setCurrentRow(r);
             return;
         }

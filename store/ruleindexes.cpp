@@ -70,16 +70,15 @@ int RuleIndexes::ExactIndex::first(const QString& key) const
 
 namespace {
 
-// The key a row's column gives, or a null text when the column has no value.
+// The key a row's column gives, or a null text when the column holds no
+// entry: no value, or nothing but blanks. Such a row never matches a player.
 QString keyOf(const QVariant& value, bool caseBlind)
 {
     if (value.isNull())
         return QString();
-    QString text = caseBlind ? RuleIndexes::caseBlindKey(value.toString())
-                             : sql::withoutTrailingBlanks(value.toString());
-    if (text.isNull())
-        text = QLatin1String("");
-    return text;
+    const QString text = caseBlind ? RuleIndexes::caseBlindKey(value.toString())
+                                   : sql::withoutTrailingBlanks(value.toString());
+    return text.isEmpty() ? QString() : text;
 }
 
 }  // namespace
@@ -131,9 +130,9 @@ int RuleIndexes::immuneRow(const QString& name)
         immuneSorted_.clear();
         const int rows = immune_.rowCount();
         for (int r = 0; r < rows; ++r) {
-            const QVariant v = immune_.value(r, QStringLiteral("NAME"));
-            if (!v.isNull())
-                immuneSorted_.emplace_back(caseBlindKey(v.toString()), r);
+            const QString key = keyOf(immune_.value(r, QStringLiteral("NAME")), true);
+            if (!key.isNull())
+                immuneSorted_.emplace_back(key, r);
         }
         std::sort(immuneSorted_.begin(), immuneSorted_.end());
         immuneValid_ = true;
@@ -225,9 +224,8 @@ int RuleIndexes::illegalRow(const QString& name)
         const int rows = illegal_.rowCount();
         for (int r = 0; r < rows; ++r) {
             const QVariant v = illegal_.value(r, QStringLiteral("NAME"));
-            const QString pattern = v.isNull() ? QString() : lowerAsciiLetters(v.toString());
-            if (!pattern.isEmpty())
-                illegalPatterns_.add(pattern, r);
+            if (!keyOf(v, false).isNull())
+                illegalPatterns_.add(lowerAsciiLetters(v.toString()), r);
         }
         illegalPatterns_.finish();
     }

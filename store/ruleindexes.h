@@ -15,8 +15,9 @@ class LiveTable;
 // The rule checks of every poll (immune, banned, illegal name) answered from
 // indexes over the IMMUNE, BANNED and ILLEGAL table objects instead of row
 // scans. Each answer is the row a scan from the first row would stop at, or
-// -1. An index is rebuilt on first use after its table was re-read and kept in
-// step when a single row is stored.
+// -1. A row whose column has no value or only blanks is no entry and never
+// matches. An index is rebuilt on first use after its table was re-read and
+// kept in step when a single row is stored.
 class RuleIndexes : public QObject {
     Q_OBJECT
 public:

@@ -88,6 +88,9 @@ TEST_F(BannedTest, AHalfEmptyLineStillBans)
     WhileOpen(window, [&] {
         Import(window.miImportNamesIPs, File("kind3.txt", "Bob\n"));
         Import(window.miImportIPs, File("kind2.txt", "Carol\t\n"));
+        // An empty field is an empty text however the line leaves it empty,
+        // so importing the same ban again adds nothing.
+        Import(window.miImportNamesIPs, File("again.txt", "Bob\t\n"));
     });
     EXPECT_EQ(Bans(*data->tblBanned), (QStringList{"Bob|", Placeholder + "|"}));
 }

@@ -127,6 +127,18 @@ TEST_F(OperationsTest, ImmuneBeatsBannedAndIllegal)
     EXPECT_TRUE(data->IsIllegalName("Bobbyx"));
 }
 
+TEST_F(OperationsTest, EmptyEntriesNeverMatch)
+{
+    addRow(data->tblBanned, {{"NAME", ""}, {"ADDRESS", ""}});
+    addRow(data->tblBanned, {{"NAME", "  "}, {"ADDRESS", "  "}});
+    addRow(data->tblIllegal, {{"NAME", "  "}});
+    addRow(data->tblImmune, {{"NAME", " "}});
+    EXPECT_FALSE(data->IsBanned("", ""));
+    EXPECT_FALSE(data->IsBanned(" ", " "));
+    EXPECT_FALSE(data->IsIllegalName("two  blanks"));
+    EXPECT_FALSE(data->IsImmune(" "));
+}
+
 TEST_F(OperationsTest, IllegalNamesMatchAnywhereIgnoringAsciiCase)
 {
     addRow(data->tblIllegal, {{"NAME", "nazi"}});
@@ -175,10 +187,12 @@ TEST_F(OperationsTest, RuleIndexesAgreeWithRowScans)
             return !key.isEmpty() && RuleIndexes::caseBlindKey(v).startsWith(key);
         });
         const int byAddress = scan(data->tblBanned, "ADDRESS", [&](const QString& v) { return v == address; });
-        const int byName = scan(data->tblBanned, "NAME", [&](const QString& v) { return RuleIndexes::caseBlindKey(v) == key; });
+        const int byName = scan(data->tblBanned, "NAME", [&](const QString& v) {
+            return !key.isEmpty() && RuleIndexes::caseBlindKey(v) == key;
+        });
         const QString lowered = RuleIndexes::lowerAsciiLetters(name);
         const int illegal = scan(data->tblIllegal, "NAME", [&](const QString& v) {
-            return !v.isEmpty() && lowered.contains(RuleIndexes::lowerAsciiLetters(v));
+            return !v.trimmed().isEmpty() && lowered.contains(RuleIndexes::lowerAsciiLetters(v));
         });
 
         ASSERT_EQ(data->IsImmune(name), immune >= 0) << name.toStdString();
@@ -201,8 +215,13 @@ TEST_F(OperationsTest, CountRowsCountsDistinctFirstColumnValues)
 {
     data->BanPlayer("Twin", "1.1.1.1");
     data->BanPlayer("Twin", "2.2.2.2");
-    addRow(data->tblBanned, {{"ADDRESS", "3.3.3.3"}});   // no name: not counted
+    // No name, or only blanks: not counted.
+    addRow(data->tblBanned, {{"ADDRESS", "3.3.3.3"}});
+    addRow(data->tblBanned, {{"NAME", ""}, {"ADDRESS", "4.4.4.4"}});
+    addRow(data->tblBanned, {{"NAME", "  "}, {"ADDRESS", "5.5.5.5"}});
     EXPECT_EQ(data->CountRows(data->tblBanned), 1);
+    addRow(data->tblMessages, {{"SEQ", 1}});
+    EXPECT_EQ(data->CountRows(data->tblMessages), 1);
     EXPECT_EQ(data->CountRows(data->tblSettings), 1);
     data->tblBanned->close();
     EXPECT_EQ(data->CountRows(data->tblBanned), 0);
@@ -264,6 +283,16 @@ TEST_F(OperationsTest, FindPlayerAndFindNext)
     dialogs.answerInput("CA");
     data->FindPlayer(false, empty, data->tblBanned);
     EXPECT_EQ(data->tblBanned->text("NAME"), "carl");
+
+    // The text is used as entered: a trailing blank is part of it, and an
+    // empty text begins every name.
+    dialogs.answerInput("Bob ");
+    data->FindPlayer(true, search, data->tblBanned);
+    EXPECT_EQ(data->tblBanned->text("NAME"), "carl");
+    EXPECT_EQ(dialogs.texts(Kind::Information).last(), "Player Bob  Not Found");
+    dialogs.answerInput("");
+    data->FindPlayer(true, search, data->tblBanned);
+    EXPECT_EQ(data->tblBanned->currentRow(), 0);
 }
 
 TEST_F(OperationsTest, SelectMatchesBindsTheValue)

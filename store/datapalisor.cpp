@@ -176,10 +176,17 @@ void TDataPalisor::DisconnectDatabase()
     for (auto it = order.rbegin(); it != order.rend(); ++it)
         (*it)->close();
     QSqlDatabase db = database();
-    if (db.isOpen()) {
-        db.commit();
-        db.close();
-    }
+    if (!db.isOpen())
+        return;
+    const bool committed = db.commit();
+    const QSqlError failure = db.lastError();
+    // The connection ends either way; a transaction the database would not
+    // commit is rolled back, or it would hold the connection open.
+    if (!committed)
+        db.rollback();
+    db.close();
+    if (!committed)
+        throw Error(QStringLiteral("Unable to commit transaction: ") + errorText(failure));
 }
 
 void TDataPalisor::upgradeDatabase()
@@ -227,7 +234,12 @@ void TDataPalisor::SweepDatabase()
     WriteLog(QStringLiteral("Performing Database Sweep"));
     if (QFile::exists(backupPath()) && !QFile::remove(backupPath()))
         throw Error(QStringLiteral("Database sweep failed: cannot delete ") + backupPath());
-    DisconnectDatabase();
+    try {
+        DisconnectDatabase();
+    } catch (const Error&) {
+        ConnectDatabase();
+        throw;
+    }
     if (!QFile::rename(databasePath(), backupPath())) {
         ConnectDatabase();
         throw Error(QStringLiteral("Database sweep failed: cannot rename %1 to %2").arg(databasePath(), backupPath()));

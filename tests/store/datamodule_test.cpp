@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSqlError>
+#include <QSqlQuery>
 
 using namespace palisor;
 using palisor::test::App;
@@ -101,6 +103,32 @@ TEST_F(DataModuleTest, ShutDownGoesOnPastAFailingStep)
     const QStringList log = logLines(*data);
     EXPECT_TRUE(log.filter("Exception: Cannot perform this operation on a closed dataset").size() == 1);
     EXPECT_TRUE(logText(log[log.size() - 2]).endsWith(" Exiting"));
+}
+
+TEST_F(DataModuleTest, AFailedFinalCommitIsReported)
+{
+    auto data = db.createDataModule();
+    QSqlDatabase connection = data->database();
+    // A commit the database refuses once this connection asks it to.
+    for (const char* statement :
+         {"CREATE EXCEPTION REFUSED 'commit refused'",
+          "CREATE TRIGGER REFUSE_COMMIT ON TRANSACTION COMMIT AS BEGIN "
+          "IF (RDB$GET_CONTEXT('USER_SESSION', 'REFUSE') = '1') THEN EXCEPTION REFUSED; END",
+          "SELECT RDB$SET_CONTEXT('USER_SESSION', 'REFUSE', '1') FROM RDB$DATABASE"}) {
+        QSqlQuery query(connection);
+        ASSERT_TRUE(query.exec(QLatin1String(statement))) << query.lastError().text().toStdString();
+        query.next();
+        if (connection.commit())
+            connection.transaction();
+    }
+    try {
+        data->DisconnectDatabase();
+        FAIL() << "the commit was not reported";
+    } catch (const Error& e) {
+        EXPECT_TRUE(e.message().contains("commit refused")) << e.message().toStdString();
+    }
+    EXPECT_FALSE(data->isConnected());
+    EXPECT_NO_THROW(data->ConnectDatabase());
 }
 
 TEST_F(DataModuleTest, AMissingDatabaseFailsWithTheEnginesMessageAndLeavesTablesClosed)

@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 #include <memory>
@@ -65,7 +66,12 @@ TformActionResponse::TformActionResponse(QWidget* parent)
 
 void TformActionResponse::miSaveAsClick()
 {
-    SaveTextAs(QStringLiteral("Response.txt"), moMessage->toPlainText());
+    // The plain-text form would turn a no-break space, which player names
+    // use, into a blank; the raw text keeps every character, and only the
+    // document's paragraph ends become line ends.
+    QString text = moMessage->document()->toRawText();
+    text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    SaveTextAs(QStringLiteral("Response.txt"), text);
 }
 
 void TformActionResponse::miExitClick() { close(); }

@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QFontMetrics>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QSqlField>
@@ -17,6 +18,7 @@
 #include <QStyleOptionHeader>
 #include <QStyledItemDelegate>
 #include <QTimer>
+#include <QValidator>
 
 #include <algorithm>
 
@@ -24,16 +26,56 @@ namespace palisor {
 
 namespace {
 
-// Times show in full, to the second, in one fixed form.
+// Refuses characters beyond the highest one the column's character set holds.
+class CharacterSetValidator final : public QValidator {
+public:
+    CharacterSetValidator(char16_t highest, QObject* parent) : QValidator(parent), highest_(highest) {}
+    State validate(QString& input, int&) const override
+    {
+        for (const QChar c : input)
+            if (c.unicode() > highest_)
+                return Invalid;
+        return Acceptable;
+    }
+
+private:
+    char16_t highest_;
+};
+
+// Times show in full, to the second, in one fixed form. A text cell's editor
+// takes only what its column can store: no more characters than the column
+// declares, and only characters of its character set, so that leaving the
+// row never fails on what was typed.
 class CellDelegate final : public QStyledItemDelegate {
 public:
-    using QStyledItemDelegate::QStyledItemDelegate;
+    CellDelegate(LiveTable& table, QObject* parent) : QStyledItemDelegate(parent), table_(table) {}
+
     QString displayText(const QVariant& value, const QLocale& locale) const override
     {
         if (value.metaType().id() == QMetaType::QDateTime)
             return value.toDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
         return QStyledItemDelegate::displayText(value, locale);
     }
+
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
+        auto* line = qobject_cast<QLineEdit*>(editor);
+        const QStringList columns = table_.columnNames();
+        if (!line || index.column() >= columns.size())
+            return editor;
+        const QString& column = columns[index.column()];
+        const QString characterSet = table_.characterSet(column);
+        if (characterSet.isEmpty())
+            return editor;
+        line->setMaxLength(table_.declaredLength(column));
+        if (characterSet == QLatin1String("ISO8859_1"))
+            line->setValidator(new CharacterSetValidator(0xFF, line));
+        return editor;
+    }
+
+private:
+    LiveTable& table_;
 };
 
 // The largest width for the widest columns at which all columns fit, none
@@ -120,7 +162,12 @@ TableGrid::TableGrid(LiveTable& table, bool editable, QWidget* parent)
         colours.setColor(QPalette::Inactive, role, colours.color(QPalette::Active, role));
     setPalette(colours);
 
-    setItemDelegate(new CellDelegate(this));
+    setItemDelegate(new CellDelegate(table, this));
+    // What the view itself does to the table (storing a cell, adding or
+    // removing a row, re-reading) cannot raise an error through Qt's event
+    // handling; its failures arrive here and go where every error goes.
+    connect(&table_, &LiveTable::operationFailed, this,
+            [](const QString& message) { HandleApplicationError(message); });
 
     QHeaderView* titles = horizontalHeader();
     titles->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);

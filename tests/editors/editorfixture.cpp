@@ -87,17 +87,24 @@ void WriteBytes(const QString& path, const QByteArray& bytes)
     ASSERT_EQ(file.write(bytes), bytes.size());
 }
 
+// Each character as a key carrying it, any character a keyboard can type.
+static void TypeKeys(QWidget* widget, const QString& text)
+{
+    for (const QChar c : text)
+        QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+}
+
 void TypeIntoCell(QTableView& grid, const QString& text)
 {
     ASSERT_FALSE(text.isEmpty());
     if (QWidget* open = grid.indexWidget(grid.currentIndex())) {
-        QTest::keyClicks(open, text);
+        TypeKeys(open, text);
         return;
     }
-    QTest::keyClicks(&grid, text.left(1));
+    TypeKeys(&grid, text.left(1));
     QWidget* editor = grid.indexWidget(grid.currentIndex());
     ASSERT_NE(editor, nullptr) << "typing opened no cell editor";
-    QTest::keyClicks(editor, text.mid(1));
+    TypeKeys(editor, text.mid(1));
 }
 
 EditorTest::EditorTest()

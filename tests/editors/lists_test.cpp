@@ -248,6 +248,18 @@ TEST_F(ListWindowTest, ClosingStoresTheChangeInProgress)
     EXPECT_EQ(StoredRows("IMMUNE"), 1);
 }
 
+TEST_F(ListWindowTest, CellEditorsTakeOnlyWhatTheColumnCanStore)
+{
+    AddRows(*data->tblImmune, {"NAME"}, {{"Bob"}});
+    TformImmunePlayers window(*data);
+    const QString latin1 = QString::fromLatin1("\xC9t\xE9 ") + QString(40, QLatin1Char('x'));
+    WhileOpen(window, [&] {
+        TypeIntoCell(*window.PlayerDataGrid, QStringLiteral("\u20AC") + latin1 + QStringLiteral("\u03A9"));
+    });
+    EXPECT_EQ(Column(*data->tblImmune, "NAME"), QStringList{latin1.left(40)});
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+}
+
 TEST_F(ListWindowTest, ClosingDropsANewRowLeftUntouched)
 {
     TformIllegalNames empty(*data);

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -159,6 +160,18 @@ TEST_F(DataModuleTest, StartUpPutsAnInterruptedCyclesFileBack)
     EXPECT_TRUE(QFile::exists(db.databasePath()));
     EXPECT_FALSE(QFile::exists(module->backupPath()));
     EXPECT_EQ(module->tblBanned->text("NAME"), "Kept");
+    module->DataModuleDestroy();
+    module.reset();
+
+    // The set-up script that makes a missing database puts the file back too.
+    ASSERT_TRUE(data.rename("PALISOR.GDB", "PALISOR.BKP"));
+    QProcess create;
+    create.start(QFileInfo(qEnvironmentVariable("PALISOR_SCHEMA")).absolutePath() + "/../scripts/create-db",
+                 {db.dataFolder()});
+    ASSERT_TRUE(create.waitForFinished(120000));
+    EXPECT_EQ(create.exitCode(), 0) << create.readAllStandardError().toStdString();
+    EXPECT_FALSE(data.exists("PALISOR.BKP"));
+    EXPECT_EQ(db.createDataModule()->tblBanned->text("NAME"), "Kept");
 }
 
 // A separate process makes changes and is killed without any shut-down.

@@ -1,4 +1,5 @@
 #include "widgets/application.h"
+#include "core/datafolderlock.h"
 #include "core/dialogs.h"
 #include "core/error.h"
 #include "widgets/qtdialogs.h"
@@ -41,6 +42,13 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QString::fromLatin1(palisor::ApplicationTitle));
     // Data files are addressed relative to the working folder.
     palisor::EnterExecutableFolder();
+    // The headless monitor may be using this data folder: the database is
+    // left alone then.
+    palisor::DataFolderLock dataLock;
+    if (!dataLock.take(QStringLiteral("data"), QStringLiteral("palisor"))) {
+        palisor::dialogs().error(QString::fromLatin1(palisor::ApplicationTitle), dataLock.refusal());
+        return 1;
+    }
 
     auto DataPalisor = std::make_unique<palisor::TDataPalisor>();
     runStep([&] { DataPalisor->DataModuleCreate(); });

@@ -7,6 +7,7 @@
 #include "editors/listwindows.h"
 #include "window/playergrid.h"
 #include "window/settingsbinding.h"
+#include "window/statuspanel.h"
 #include "monitor/textrules.h"
 #include "window/windowplacement.h"
 #include "store/datapalisor.h"
@@ -27,6 +28,7 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
+#include <QThread>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -176,6 +178,7 @@ void TformPalisor::BuildTopPanel()
     MakeLabel(PanelTop, QStringLiteral("RCON Password"), 21, 104);
     dbPswd = MakeBox(PanelTop, 21, 104, 161, 35);
     dbPswd->setEchoMode(QLineEdit::Password);
+    dbPswd->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));   // "*"
     MakeLabel(PanelTop, QStringLiteral("Scan Time"), 189, 104);
     dbScanTime = MakeBox(PanelTop, 189, 104, 77, 3);
     MakeLabel(PanelTop, QStringLiteral("Max Ping"), 273, 104);
@@ -247,7 +250,7 @@ void TformPalisor::BuildBottomPanel()
 
     StatusBar = new QStatusBar(PanelBottom);
     StatusBar->setFixedHeight(20);
-    StatusPanel = new QLabel(StatusBar);
+    StatusPanel = new TStatusPanel(StatusBar);
     StatusBar->addWidget(StatusPanel, 1);
 
     auto* layout = new QVBoxLayout(PanelBottom);
@@ -366,7 +369,7 @@ bool TformPalisor::eventFilter(QObject* watched, QEvent* event)
     return QMainWindow::eventFilter(watched, event);
 }
 
-QString TformPalisor::StatusText() const { return StatusPanel->text(); }
+QString TformPalisor::StatusText() const { return StatusPanel->FullText(); }
 
 void TformPalisor::ShowStatus(const QString& text)
 {
@@ -375,7 +378,7 @@ void TformPalisor::ShowStatus(const QString& text)
     line.replace(QLatin1String("\r\n"), QLatin1String(" "));
     line.replace(QLatin1Char('\r'), QLatin1Char(' '));
     line.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    StatusPanel->setText(line);
+    StatusPanel->SetFullText(line);
     StatusPanel->repaint();
 }
 
@@ -432,10 +435,21 @@ void TformPalisor::showEvent(QShowEvent* event)
     if (shownOnce_)
         return;
     shownOnce_ = true;
-    if (TrayAvailable())
-        tiPalisor->show();
+    if (TrayIconShown())
+        return;
+    // An error of the window's creation already in the panel keeps its place.
+    const QString notice = QStringLiteral("No system tray: Minimize and Close act on the window itself");
+    if (StatusText().isEmpty())
+        ShowStatus(notice);
     else
-        ShowStatus(QStringLiteral("No system tray: Minimize and Close act on the window itself"));
+        data_.WriteLog(notice);
+}
+
+bool TformPalisor::TrayIconShown()
+{
+    if (!tiPalisor->isVisible() && TrayAvailable())
+        tiPalisor->show();
+    return tiPalisor->isVisible();
 }
 
 void TformPalisor::HideToTray()
@@ -447,7 +461,7 @@ void TformPalisor::HideToTray()
 void TformPalisor::changeEvent(QEvent* event)
 {
     QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange && isMinimized() && TrayAvailable())
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && TrayIconShown())
         QTimer::singleShot(0, this, &TformPalisor::HideToTray);
 }
 
@@ -455,7 +469,7 @@ void TformPalisor::closeEvent(QCloseEvent* event)
 {
     // Without a notification area a hidden window could not be brought back,
     // so closing it ends the program.
-    if (!ExitRequested && !TrayAvailable())
+    if (!ExitRequested && !TrayIconShown())
         ExitRequested = true;
     hide();
     if (!ExitRequested) {
@@ -464,6 +478,10 @@ void TformPalisor::closeEvent(QCloseEvent* event)
     }
     event->accept();
     Guarded([this] { SavePlacement(); });
+    // Closing a window that was already hidden (Exit from the tray) does not
+    // end the message loop by itself.
+    if (QThread::currentThread()->loopLevel() > 0)
+        QCoreApplication::exit(0);
 }
 
 void TformPalisor::miExitClick()

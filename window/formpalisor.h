@@ -25,6 +25,7 @@ class SettingsBinding;
 class TDataPalisor;
 class TPlayerGrid;
 class TRcon;
+class TStatusPanel;
 
 // The program's one main window: the settings of the monitored server, the
 // server information, the player list, the buttons that drive the monitor,
@@ -57,7 +58,7 @@ public:
     QProgressBar* ProgressBar;
     TPlayerGrid* PlayerGrid;
     QStatusBar* StatusBar;
-    QLabel* StatusPanel;
+    TStatusPanel* StatusPanel;
     QTimer* StatusTimer;
     QTimer* MsgTimer;
 
@@ -123,7 +124,7 @@ public:
     void ShutdownQuery();
     void ApplicationException(const QString& message);
 
-    // The text of the status bar's panel.
+    // The whole text of the status bar's panel (it shows as much as fits).
     QString StatusText() const;
     // Where the window's placement is kept: Palisor.INI beside the executable.
     static QString IniPath();
@@ -157,6 +158,9 @@ private:
     void RestorePlacement();
     void SavePlacement();
     void HideToTray();
+    // Shows the tray icon once the desktop has a notification area; whether
+    // it shows, so that the window hides only where it can be brought back.
+    bool TrayIconShown();
 
     TDataPalisor& data_;
     TRcon& rcon_;

@@ -3,6 +3,7 @@
 #include "core/timing.h"
 #include "window/formpalisor.h"
 #include "window/playergrid.h"
+#include "window/statuspanel.h"
 #include "window/windowplacement.h"
 #include "rcon/rcon.h"
 #include "store/datapalisor.h"
@@ -25,6 +26,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSystemTrayIcon>
 #include <QTimer>
 
 using namespace palisor;
@@ -133,6 +135,7 @@ TEST_F(WindowTest, NumberBoxesKeepDigitsAndSettingsAreWrittenOnLeaving)
     EXPECT_EQ(Setting("ADDRESS"), "10.0.0.5");
     EXPECT_EQ(window->dbPswd->echoMode(), QLineEdit::Password);
     EXPECT_EQ(window->dbPswd->text(), "secret");
+    EXPECT_EQ(window->dbPswd->displayText(), "******");
 }
 
 TEST_F(WindowTest, TitleClickSortsKeepsTheSelectionAndIsRememberedAcrossARestart)
@@ -260,9 +263,56 @@ TEST_F(WindowTest, CloseHidesIntoTheTrayAndTrayExitSavesThePosition)
     QCoreApplication::processEvents();
     EXPECT_TRUE(window->isHidden());
     EXPECT_FALSE(window->isMinimized());
-    window->miTrayExit->trigger();
+    // Exit from the tray ends the message loop while the window is hidden.
+    QTimer::singleShot(0, window->miTrayExit, &QAction::trigger);
+    QTimer patience;
+    patience.callOnTimeout([] { QCoreApplication::exit(1); });
+    patience.start(5000);
+    EXPECT_EQ(QApplication::exec(), 0);
     EXPECT_TRUE(window->ExitRequested);
     EXPECT_EQ(IniFile(TformPalisor::IniPath()).Read("Main", "NormalPos").value_or("-"), "30,40,590,560");
+}
+
+// A desktop whose notification area appears after the window was shown.
+class LateTrayWindow : public TformPalisor {
+public:
+    using TformPalisor::TformPalisor;
+    bool tray = false;
+
+protected:
+    bool TrayAvailable() const override { return tray; }
+};
+
+TEST_F(WindowTest, TheIconAppearsWithALateTrayAndTheWindowHidesOnlyBehindIt)
+{
+    Open<LateTrayWindow>();
+    auto& late = static_cast<LateTrayWindow&>(*window);
+    late.show();
+    late.setWindowState(Qt::WindowMinimized);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(late.tiPalisor->isVisible());
+    EXPECT_FALSE(late.isHidden());
+
+    late.setWindowState(Qt::WindowNoState);
+    late.tray = true;
+    late.setWindowState(Qt::WindowMinimized);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(late.tiPalisor->isVisible());
+    EXPECT_TRUE(late.isHidden());
+}
+
+TEST_F(WindowTest, ALongMessageNeverWidensTheWindow)
+{
+    Open<TrayWindow>();
+    window->show();
+    const int width = window->width();
+    const QString message = QStringLiteral("Unable to commit transaction: ") + QString(180, QLatin1Char('x'));
+    window->ApplicationException(message);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window->width(), width);
+    EXPECT_EQ(window->StatusText(), message);
+    EXPECT_EQ(window->StatusPanel->toolTip(), message);
+    EXPECT_LT(window->StatusPanel->text().size(), message.size());
 }
 
 TEST_F(WindowTest, WithoutATrayCloseEndsTheProgramAndTheStatusBarSaysSo)
@@ -273,6 +323,12 @@ TEST_F(WindowTest, WithoutATrayCloseEndsTheProgramAndTheStatusBarSaysSo)
     window->close();
     EXPECT_TRUE(window->ExitRequested);
     EXPECT_TRUE(QFile::exists(TformPalisor::IniPath()));
+
+    // An error of the window's creation stays in sight.
+    window.reset();
+    Open({{"SORTED", "NOSUCHFIELD"}});
+    window->show();
+    EXPECT_TRUE(window->StatusText().contains("NOSUCHFIELD")) << window->StatusText().toStdString();
 }
 
 TEST_F(WindowTest, SessionEndExitsWithoutAQuestion)

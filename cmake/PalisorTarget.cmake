@@ -21,9 +21,15 @@ endfunction()
 
 # What every test of ours runs with: widgets offscreen, the schema file, the
 # build folder, and in the sanitizer builds the sanitizers' settings.
+# Each test keeps the embedded engine's lock files in a folder of its own:
+# a test that kills a program inside the engine can wedge the shared lock
+# memory, and that must not hang the other tests or a Palisor the user runs.
 function(palisor_test_environment test)
   set(environment
-    "QT_QPA_PLATFORM=offscreen" "PALISOR_SCHEMA=${PALISOR_SCHEMA_FILE}" "PALISOR_BUILD_DIR=${CMAKE_BINARY_DIR}")
+    "QT_QPA_PLATFORM=offscreen" "PALISOR_SCHEMA=${PALISOR_SCHEMA_FILE}" "PALISOR_BUILD_DIR=${CMAKE_BINARY_DIR}"
+    "FIREBIRD_LOCK=${CMAKE_BINARY_DIR}/firebird-lock/${test}")
+  # The engine makes the test's own folder, but not its parent.
+  file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/firebird-lock)
   if(PALISOR_SANITIZE OR PALISOR_FUZZ)
     list(APPEND environment
       "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/scripts/lsan-suppressions.txt:print_suppressions=0:use_tls=0"

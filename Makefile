@@ -9,7 +9,7 @@ FUZZ_SECONDS ?= 60
 # Polls of `make soak`.
 SOAK_POLLS ?= 10000
 
-.PHONY: all deps build run test test-asan test-fuzz fuzz-build fuzz soak bench clean
+.PHONY: all deps build run test test-asan test-fuzz fuzz-build fuzz soak bench package clean
 
 all: build
 
@@ -58,5 +58,12 @@ bench: build
 	$(BUILD)/bench/store/bench_store
 	$(BUILD)/bench/import/bench_import
 
+# The Debian package, left in this folder: palisor_VERSION-1_ARCH.deb.
+package: build
+	rm -f palisor_*.deb
+	cd $(BUILD) && cpack -G DEB
+	cp $(BUILD)/palisor_*.deb .
+
 clean:
+	rm -f palisor_*.deb
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

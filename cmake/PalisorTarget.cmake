@@ -16,6 +16,11 @@ function(palisor_target target)
   endif()
   if(PALISOR_FUZZ)
     target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link)
+  elseif(NOT PALISOR_SANITIZE)
+    # Debian's hardening for the programs it installs; fortified functions
+    # need the optimiser.
+    target_compile_definitions(${target} PRIVATE $<$<CONFIG:Release,RelWithDebInfo,MinSizeRel>:_FORTIFY_SOURCE=2>)
+    target_link_options(${target} PRIVATE -Wl,-z,relro,-z,now)
   endif()
 endfunction()
 

@@ -60,7 +60,7 @@ bench: build
 
 # The Debian package, left in this folder: palisor_VERSION-1_ARCH.deb.
 package: build
-	rm -f palisor_*.deb
+	rm -f palisor_*.deb $(BUILD)/palisor_*.deb
 	cd $(BUILD) && cpack -G DEB
 	cp $(BUILD)/palisor_*.deb .
 

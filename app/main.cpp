@@ -2,6 +2,7 @@
 #include "core/datafolderlock.h"
 #include "core/dialogs.h"
 #include "core/error.h"
+#include "core/places.h"
 #include "widgets/qtdialogs.h"
 #include "core/startup.h"
 #include "core/termination.h"
@@ -9,6 +10,8 @@
 #include "window/formpalisor.h"
 #include "rcon/rcon.h"
 #include "store/datapalisor.h"
+#include "store/firststart.h"
+#include "version.h"
 
 #include <memory>
 
@@ -40,17 +43,31 @@ int main(int argc, char** argv)
         return 0;
 
     QApplication::setApplicationName(QString::fromLatin1(palisor::ApplicationTitle));
-    // Data files are addressed relative to the working folder.
-    palisor::EnterExecutableFolder();
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(palisor::DesktopId));
+
+    // A portable copy addresses its data files relative to the working folder,
+    // its own; an installed copy keeps them in the user's folders and makes
+    // its database on first start.
+    const palisor::Places places = palisor::FindPlaces(palisor::ExecutableFolder());
+    palisor::SetProgramPlaces(places);
+    if (places.installed)
+        runStep([&] { palisor::PrepareDataFolder(places.dataFolder); });
+    else
+        palisor::EnterExecutableFolder();
     // The headless monitor may be using this data folder: the database is
     // left alone then.
     palisor::DataFolderLock dataLock;
-    if (!dataLock.take(QStringLiteral("data"), QStringLiteral("palisor"))) {
+    if (!dataLock.take(places.dataFolder, QStringLiteral("palisor"))) {
         palisor::dialogs().error(QString::fromLatin1(palisor::ApplicationTitle), dataLock.refusal());
         return 1;
     }
-
-    auto DataPalisor = std::make_unique<palisor::TDataPalisor>();
+    std::unique_ptr<palisor::TDataPalisor> DataPalisor;
+    if (places.installed) {
+        runStep([&] { palisor::CreateMissingDatabase(places.dataFolder, places.schemaFile()); });
+        DataPalisor = std::make_unique<palisor::TDataPalisor>(palisor::DataFolder{places.dataFolder});
+    } else {
+        DataPalisor = std::make_unique<palisor::TDataPalisor>();
+    }
     runStep([&] { DataPalisor->DataModuleCreate(); });
     // Again: the database engine installs signal handlers of its own when it
     // first opens a database, and they must not close it under the program.

@@ -69,6 +69,11 @@ TDataPalisor::TDataPalisor(const QString& baseFolder, QObject* parent)
     rules_ = std::make_unique<RuleIndexes>(*tblImmune, *tblBanned, *tblIllegal);
 }
 
+TDataPalisor::TDataPalisor(const DataFolder& folder, QObject* parent) : TDataPalisor(QString(), parent)
+{
+    data_ = QDir::cleanPath(QDir(folder.path).absolutePath());
+}
+
 TDataPalisor::~TDataPalisor()
 {
     rules_.reset();
@@ -94,6 +99,8 @@ bool TDataPalisor::isConnected() const { return database().isOpen(); }
 
 QString TDataPalisor::dataFolder() const
 {
+    if (!data_.isEmpty())
+        return data_;
     const QDir base(base_.isEmpty() ? QDir::currentPath() : base_);
     return QDir::cleanPath(base.absoluteFilePath(QStringLiteral("data")));
 }
@@ -214,7 +221,7 @@ QString TDataPalisor::gbakCommand(const QString& mode, const QString& from, cons
     auto arg = [this](const QString& path) {
         // Relative to the working folder, as the tool is started there,
         // unless the data lives elsewhere.
-        const QString shown = base_.isEmpty() ? QDir::current().relativeFilePath(path) : path;
+        const QString shown = base_.isEmpty() && data_.isEmpty() ? QDir::current().relativeFilePath(path) : path;
         return shown.contains(QLatin1Char(' ')) ? QLatin1Char('"') + shown + QLatin1Char('"') : shown;
     };
     return QStringLiteral("gbak %1 -user %2 -password %3 %4 %5")

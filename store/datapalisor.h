@@ -13,6 +13,12 @@ namespace palisor {
 
 class RuleIndexes;
 
+// A folder that holds the data files itself (an installed copy's or a
+// service's data folder) rather than in data/ below it.
+struct DataFolder {
+    QString path;
+};
+
 // The data module: the connection to data/PALISOR.GDB, one live table object
 // per table, the stored-procedure calls, the maintenance cycle, the rule
 // look-ups and the announcement variable list. One instance for the run.
@@ -21,6 +27,7 @@ class TDataPalisor : public QObject {
 public:
     // baseFolder holds data/; empty means the working folder.
     explicit TDataPalisor(const QString& baseFolder = QString(), QObject* parent = nullptr);
+    explicit TDataPalisor(const DataFolder& folder, QObject* parent = nullptr);
     ~TDataPalisor() override;
 
     // The live file is compacted once it grows beyond this many bytes.
@@ -94,6 +101,7 @@ private:
     void rereadRecent(const QString& name, const QString& address, bool recorded);
 
     QString base_;
+    QString data_;   // set when the data files are not in base_/data
     QString connection_;
     std::unique_ptr<RuleIndexes> rules_;
     qint64 expiredMark_ = 0;   // RECENT_EXPIRED as of the last look

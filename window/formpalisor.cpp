@@ -1,6 +1,7 @@
 #include "window/formpalisor.h"
 
 #include "core/errorhandler.h"
+#include "core/places.h"
 #include "widgets/menuutils.h"
 #include "editors/aboutme.h"
 #include "editors/formactionresponse.h"
@@ -389,7 +390,7 @@ void TformPalisor::ApplicationException(const QString& message)
     QCoreApplication::processEvents();
 }
 
-QString TformPalisor::IniPath() { return QCoreApplication::applicationDirPath() + QStringLiteral("/Palisor.INI"); }
+QString TformPalisor::IniPath() { return ProgramPlaces().iniFile; }
 
 void TformPalisor::RestorePlacement()
 {
@@ -509,7 +510,7 @@ void TformPalisor::ShutdownQuery()
 
 void TformPalisor::miManualClick()
 {
-    const QUrl manual = ShortcutTarget(QDir::current().absoluteFilePath(QStringLiteral("manual.url")));
+    const QUrl manual = ShortcutTarget(ProgramPlaces().manualShortcut());
     if (manual.isValid())
         QDesktopServices::openUrl(manual);
 }

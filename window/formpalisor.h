@@ -126,7 +126,8 @@ public:
 
     // The whole text of the status bar's panel (it shows as much as fits).
     QString StatusText() const;
-    // Where the window's placement is kept: Palisor.INI beside the executable.
+    // Where the window's placement is kept: Palisor.INI beside the executable,
+    // or in the user's settings folder for an installed copy.
     static QString IniPath();
 
 protected:

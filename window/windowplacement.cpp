@@ -3,7 +3,9 @@
 #include "core/error.h"
 #include "monitor/textrules.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 namespace palisor {
@@ -85,6 +87,8 @@ void IniFile::Write(const QString& section, const QString& key, const QString& v
 
 void IniFile::Save() const
 {
+    // An installed copy's settings folder may not exist before the first save.
+    QDir().mkpath(QFileInfo(path_).absolutePath());
     QSaveFile file(path_);
     QByteArray bytes;
     for (const QString& line : lines_)

@@ -1,3 +1,4 @@
+#include "core/places.h"
 #include "core/singleinstance.h"
 #include "tests/support/db/tempdatabase.h"
 
@@ -19,9 +20,10 @@ namespace {
 const QByteArray alreadyRunning =
     "Palisor: Palisor is already running.\r\nDouble click the icon in the system tray.\n";
 
-// Each test runs a private copy of Palisor, so that whatever it would create
-// beside itself lands in a fresh folder, and a private runtime folder, so
-// that its lock meets only the copies of this test.
+// Each test runs a private portable copy of Palisor (a data folder beside
+// it), so that whatever it would create beside itself lands in a fresh
+// folder, and a private runtime folder, so that its lock meets only the
+// copies of this test.
 class PalisorProcess : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -58,6 +60,7 @@ protected:
         folder_ = folder;
         palisor_ = QDir(folder).filePath("palisor");
         ASSERT_TRUE(QFile::copy(built, palisor_));
+        ASSERT_TRUE(QDir(folder).mkpath("data"));
     }
 
     QProcess& start(const QString& program, const QStringList& arguments)
@@ -122,7 +125,8 @@ TEST_F(PalisorProcess, SecondCopyOnlyShowsTheMessage)
     EXPECT_EQ(second.readAllStandardError(), alreadyRunning);
     EXPECT_EQ(second.readAllStandardOutput(), "");
     // Nothing was created beside the program or where it was started.
-    EXPECT_EQ(QDir(bin_.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList({"palisor"}));
+    EXPECT_EQ(QDir(bin_.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList({"data", "palisor"}));
+    EXPECT_TRUE(QDir(bin_.path() + "/data").isEmpty());
     EXPECT_TRUE(QDir(elsewhere_.path()).isEmpty());
     // The running copy is not disturbed.
     EXPECT_EQ(first.state(), QProcess::Running);
@@ -217,6 +221,34 @@ TEST(SingleInstanceLock, FileLivesInTheRuntimeFolder)
     EXPECT_EQ(inRuntime, runtime.path() + "/Palisor.lock");
     EXPECT_TRUE(inTemp.startsWith(QDir::tempPath() + "/" + QString(103, 'x') + "."));
     EXPECT_TRUE(inTemp.endsWith(".lock"));
+}
+
+// A data folder beside the program makes a portable copy; without one the
+// user's XDG folders hold the data and the settings, and the schema and the
+// manual are read from share/palisor beside bin.
+TEST(Places, PortableBesideItsDataOtherwiseTheUsersFolders)
+{
+    QTemporaryDir prefix, home;
+    const QString bin = prefix.path() + "/bin";
+    ASSERT_TRUE(QDir().mkpath(bin));
+    const QByteArray savedData = qgetenv("XDG_DATA_HOME"), savedConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_DATA_HOME", QFile::encodeName(home.path() + "/data"));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path() + "/config"));
+    const palisor::Places installed = palisor::FindPlaces(bin);
+    ASSERT_TRUE(QDir().mkpath(bin + "/data"));
+    const palisor::Places portable = palisor::FindPlaces(bin);
+    qputenv("XDG_DATA_HOME", savedData);
+    qputenv("XDG_CONFIG_HOME", savedConfig);
+
+    EXPECT_TRUE(installed.installed);
+    EXPECT_EQ(installed.dataFolder, home.path() + "/data/palisor");
+    EXPECT_EQ(installed.iniFile, home.path() + "/config/palisor/Palisor.INI");
+    EXPECT_EQ(installed.schemaFile(), prefix.path() + "/share/palisor/schema.sql");
+    EXPECT_EQ(installed.manualShortcut(), prefix.path() + "/share/palisor/manual.url");
+    EXPECT_FALSE(portable.installed);
+    EXPECT_EQ(portable.dataFolder, bin + "/data");
+    EXPECT_EQ(portable.iniFile, bin + "/Palisor.INI");
+    EXPECT_EQ(portable.manualShortcut(), bin + "/manual.url");
 }
 
 }  // namespace

@@ -72,10 +72,9 @@ if [ "$(id -u)" -eq 0 ]; then
 fi
 chmod -R a-w "$root"
 
-as_user() {
-  env -i PATH=/usr/bin:/bin HOME="$home" XDG_CONFIG_HOME="$home/settings" XDG_RUNTIME_DIR="$run" \
-    QT_QPA_PLATFORM=offscreen PALISOR_NONINTERACTIVE=1 "${user_prefix[@]}" "$@"
-}
+# The data folder is left to its default, the settings folder is given.
+as_user=(env -i PATH=/usr/bin:/bin HOME="$home" XDG_CONFIG_HOME="$home/settings" XDG_RUNTIME_DIR="$run"
+  QT_QPA_PLATFORM=offscreen PALISOR_NONINTERACTIVE=1 "${user_prefix[@]}")
 
 data=$home/.local/share/palisor
 config=$home/settings/palisor
@@ -94,7 +93,7 @@ wait_idle() {
   return 1
 }
 
-as_user "$root/usr/bin/palisor" >"$work/palisor.out" 2>"$work/palisor.err" &
+"${as_user[@]}" "$root/usr/bin/palisor" >"$work/palisor.out" 2>"$work/palisor.err" &
 palisor=$!
 children+=("$palisor")
 wait_idle "$palisor" "$data/PALISOR.GDB" || { cat "$work/palisor.err" >&2; fail "palisor did not come up"; }
@@ -102,7 +101,10 @@ kill -TERM "$palisor"
 status=0
 wait "$palisor" || status=$?
 [ "$status" -eq 0 ] || { cat "$work/palisor.err" >&2; fail "palisor ended with $status"; }
-[ ! -s "$work/palisor.err" ] || { cat "$work/palisor.err" >&2; fail "palisor reported errors"; }
+# Qt's offscreen display notes what it cannot do; anything else is an error.
+if grep -v 'does not support propagateSizeHints' "$work/palisor.err" >&2; then
+  fail "palisor reported errors"
+fi
 grep -q '^ShowCmd=1' "$config/Palisor.INI" || fail "no shown window's placement in $config/Palisor.INI"
 grep -q '^NormalPos=' "$config/Palisor.INI" || fail "no window position in $config/Palisor.INI"
 grep -q 'Database Connection Successful' "$data/PALISOR.LOG" || fail "no log under $data"
@@ -111,7 +113,7 @@ if [ -e "$root/usr/bin/palisor-monitor" ]; then
   # A fresh data folder: the service's first start makes the database with
   # the password given, and a poll of the simulator prints its players.
   rm -rf "$data"
-  as_user "$root/usr/bin/palisor-sim" --password secret \
+  "${as_user[@]}" "$root/usr/bin/palisor-sim" --password secret \
     --scenario "$root/usr/share/palisor/scenarios/demo.json" >"$work/sim.out" 2>&1 &
   children+=("$!")
   for _ in $(seq 100); do
@@ -120,9 +122,9 @@ if [ -e "$root/usr/bin/palisor-monitor" ]; then
   done
   grep -q 'listening on 127.0.0.1:12203' "$work/sim.out" \
     || fail "the simulator could not listen on 127.0.0.1:12203: $(cat "$work/sim.out")"
-  as_user "$root/usr/bin/palisor-monitor" --init --password secret || fail "palisor-monitor --init failed"
+  "${as_user[@]}" "$root/usr/bin/palisor-monitor" --init --password secret || fail "palisor-monitor --init failed"
   [ -s "$data/PALISOR.GDB" ] || fail "palisor-monitor --init made no database under $data"
-  as_user "$root/usr/bin/palisor-monitor" --once >"$work/once.out" || fail "palisor-monitor --once failed"
+  "${as_user[@]}" "$root/usr/bin/palisor-monitor" --once >"$work/once.out" || fail "palisor-monitor --once failed"
   # The demo scenario's first player.
   grep -qF Sgt.Pepper "$work/once.out" || fail "palisor-monitor --once did not print the players"
 fi
@@ -145,6 +147,4 @@ dpkg -i "$deb" >/dev/null || fail "dpkg -i failed"
 /usr/bin/palisor-rcon --version | grep -q palisor-rcon || fail "the installed palisor-rcon does not run"
 dpkg -r palisor >/dev/null || fail "dpkg -r failed"
 [ ! -e /usr/bin/palisor ] || fail "dpkg -r left /usr/bin/palisor behind"
-dpkg --purge palisor >/dev/null
-installed_here=
 echo "package test passed"

@@ -1,5 +1,6 @@
 #include "core/error.h"
 #include "core/timing.h"
+#include "store/firststart.h"
 #include "tests/store/storetest.h"
 
 #include <QDir>
@@ -8,6 +9,7 @@
 #include <QProcess>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTemporaryDir>
 
 using namespace palisor;
 using palisor::test::App;
@@ -172,6 +174,47 @@ TEST_F(DataModuleTest, StartUpPutsAnInterruptedCyclesFileBack)
     EXPECT_EQ(create.exitCode(), 0) << create.readAllStandardError().toStdString();
     EXPECT_FALSE(data.exists("PALISOR.BKP"));
     EXPECT_EQ(db.createDataModule()->tblBanned->text("NAME"), "Kept");
+}
+
+// An installed copy's first start: the database comes from the schema file,
+// with the remote-console password given; a second start changes nothing.
+TEST_F(DataModuleTest, FirstStartMakesTheDatabaseFromTheSchema)
+{
+    QTemporaryDir home;
+    const QString folder = home.path() + "/palisor";
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString schema = qEnvironmentVariable("PALISOR_SCHEMA");
+    EXPECT_TRUE(CreateMissingDatabase(folder, schema, "it's secret"));
+    EXPECT_FALSE(QFile::exists(folder + "/PALISOR.GDB.new"));
+    EXPECT_FALSE(CreateMissingDatabase(folder, schema, "other"));
+
+    TDataPalisor data(DataFolder{folder});
+    data.DataModuleCreate();
+    EXPECT_EQ(data.databasePath(), folder + "/PALISOR.GDB");
+    EXPECT_EQ(data.tblSettings->text("PASSWORD"), "it's secret");
+    EXPECT_EQ(data.tblSettings->text("PORT"), "12203");
+    EXPECT_TRUE(QFile::exists(folder + "/PALISOR.LOG"));
+}
+
+// A lone PALISOR.BKP is the user's data: it is put back, never replaced by a
+// fresh database; a schema that cannot be read makes nothing.
+TEST_F(DataModuleTest, FirstStartNeverReplacesAnInterruptedCyclesFile)
+{
+    {
+        auto data = db.createDataModule();
+        data->BanPlayer("Kept", "1.2.3.4");
+        data->DataModuleDestroy();
+    }
+    ASSERT_TRUE(QDir(db.dataFolder()).rename("PALISOR.GDB", "PALISOR.BKP"));
+    EXPECT_FALSE(CreateMissingDatabase(db.dataFolder(), qEnvironmentVariable("PALISOR_SCHEMA")));
+    EXPECT_FALSE(QFile::exists(db.databasePath()));
+    TDataPalisor data(DataFolder{db.dataFolder()});
+    data.DataModuleCreate();
+    EXPECT_EQ(data.tblBanned->text("NAME"), "Kept");
+
+    QTemporaryDir empty;
+    EXPECT_THROW(CreateMissingDatabase(empty.path(), empty.path() + "/schema.sql"), Error);
+    EXPECT_TRUE(QDir(empty.path()).isEmpty());
 }
 
 // A separate process makes changes and is killed without any shut-down.

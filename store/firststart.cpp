@@ -1,0 +1,96 @@
+#include "store/firststart.h"
+
+#include "core/error.h"
+#include "core/startup.h"
+#include "store/datapalisor.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryFile>
+
+namespace palisor {
+
+namespace {
+
+constexpr QFileDevice::Permissions OwnerOnly =
+    QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+
+void makePrivateFolder(const QString& path)
+{
+    if (QDir(path).exists())
+        return;
+    if (!QDir().mkpath(path) || !QFile::setPermissions(path, OwnerOnly))
+        throw Error(QStringLiteral("Cannot create the folder ") + path);
+}
+
+QString sqlText(const QString& text) { return QLatin1Char('\'') + QString(text).replace(QStringLiteral("'"), QStringLiteral("''")) + QLatin1Char('\''); }
+
+QString isqlProgram()
+{
+    const QString beside = QStandardPaths::findExecutable(QStringLiteral("isql-fb"), {ExecutableFolder()});
+    return beside.isEmpty() ? QStandardPaths::findExecutable(QStringLiteral("isql-fb")) : beside;
+}
+
+}  // namespace
+
+bool CreateMissingDatabase(const QString& dataFolder, const QString& schemaFile, const QString& rconPassword)
+{
+    const QDir data(dataFolder);
+    const QString target = data.filePath(QStringLiteral("PALISOR.GDB"));
+    if (QFile::exists(target) || QFile::exists(data.filePath(QStringLiteral("PALISOR.BKP"))))
+        return false;
+
+    QFile schema(schemaFile);
+    if (!schema.open(QIODevice::ReadOnly))
+        throw Error(QStringLiteral("Cannot read the schema %1: %2").arg(schemaFile, schema.errorString()));
+    // Made under another name and moved into place only when complete, so an
+    // interrupted first start never leaves a half-made database behind.
+    const QString partial = target + QStringLiteral(".new");
+    QFile::remove(partial);
+    QString script = QStringLiteral("CREATE DATABASE %1 USER %2 PASSWORD %3 PAGE_SIZE 8192 "
+                                    "DEFAULT CHARACTER SET ISO8859_1;\n")
+                         .arg(sqlText(partial), sqlText(QString::fromLatin1(TDataPalisor::DbUser)),
+                              sqlText(QString::fromLatin1(TDataPalisor::DbPassword)))
+                   + QString::fromLatin1(schema.readAll());
+    if (!rconPassword.isEmpty())
+        script += QStringLiteral("\nUPDATE SETTINGS SET PASSWORD = %1;\nCOMMIT;\n").arg(sqlText(rconPassword));
+
+    QTemporaryFile file;
+    if (!file.open() || file.write(script.toLatin1()) != script.toLatin1().size() || !file.flush())
+        throw Error(QStringLiteral("Cannot write the database script: ") + file.errorString());
+    const QString isql = isqlProgram();
+    if (isql.isEmpty())
+        throw Error(QStringLiteral("Cannot create the database: isql-fb was not found"));
+    QProcess run;
+    run.setProcessChannelMode(QProcess::MergedChannels);
+    run.start(isql, {QStringLiteral("-q"), QStringLiteral("-b"), QStringLiteral("-ch"), QStringLiteral("ISO8859_1"),
+                     QStringLiteral("-i"), file.fileName()});
+    const bool finished = run.waitForFinished(120000);
+    if (!finished || run.exitStatus() != QProcess::NormalExit || run.exitCode() != 0
+        || !QFile::rename(partial, target)) {
+        run.kill();
+        run.waitForFinished();
+        QFile::remove(partial);
+        throw Error(QStringLiteral("Cannot create the database %1: %2")
+                        .arg(target, QString::fromLocal8Bit(run.readAll()).trimmed()));
+    }
+    return true;
+}
+
+void PrepareDataFolder(const QString& dataFolder)
+{
+    makePrivateFolder(dataFolder);
+    QDir::setCurrent(dataFolder);
+    if (qEnvironmentVariableIsEmpty("FIREBIRD_LOCK")) {
+        const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+        const QString locks = !runtime.isEmpty() && QDir(runtime).exists()
+                                  ? runtime + QStringLiteral("/palisor-firebird")
+                                  : dataFolder + QStringLiteral("/firebird-locks");
+        makePrivateFolder(locks);
+        qputenv("FIREBIRD_LOCK", QFile::encodeName(locks));
+    }
+}
+
+}  // namespace palisor

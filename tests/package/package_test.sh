@@ -56,7 +56,10 @@ lintian --fail-on error "$deb" >"$work/lintian.out" 2>&1 || { cat "$work/lintian
 grep -v '^running with root privileges' "$work/lintian.out" || true
 
 for program in palisor palisor-rcon palisor-sim; do
-  [ -s "$root/usr/share/man/man1/$program.1.gz" ] || fail "no manual page for $program"
+  [ -x "$root/usr/bin/$program" ] || fail "$program is not in /usr/bin"
+done
+for program in "$root"/usr/bin/*; do
+  [ -s "$root/usr/share/man/man1/${program##*/}.1.gz" ] || fail "no manual page for ${program##*/}"
 done
 [ -s "$root/usr/share/palisor/schema.sql" ] || fail "the schema is not in /usr/share/palisor"
 

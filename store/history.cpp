@@ -9,6 +9,7 @@
 
 #include <QSqlQuery>
 #include <algorithm>
+#include <limits>
 
 namespace palisor {
 
@@ -127,18 +128,49 @@ QList<PenaltyEvent> ReadEvents(const QSqlDatabase& db, const QString& text, cons
     return events;
 }
 
-QList<ServerSample> ReadSamples(const QSqlDatabase& db, const QDateTime& from)
+QList<SampleStretch> ReadSampleStretches(const QSqlDatabase& db, const QDateTime& from, int stretchSeconds)
 {
-    QSqlQuery q = run(db,
-                      QStringLiteral("SELECT TAKEN, PLAYERCOUNT, MAXPLAYERS, MAPNAME, MEDIANPING, HIGHPING "
-                                     "FROM SAMPLES WHERE TAKEN >= ? ORDER BY TAKEN"),
-                      {from});
-    QList<ServerSample> samples;
+    // Stretches of ten minutes or more are made of the ten-minute spans;
+    // shorter ones of the samples themselves. Times come as local
+    // milliseconds since 1970, each turned into a moment with the zone's
+    // offset of its hour.
+    static const QString fromSamples = QStringLiteral(
+        "SELECT DATEDIFF(SECOND FROM CAST(? AS TIMESTAMP) TO TAKEN) / CAST(? AS INTEGER) AS STRETCH, "
+        "DATEDIFF(MILLISECOND FROM TIMESTAMP '1970-01-01 00:00:00' TO MIN(TAKEN)), COUNT(*), "
+        "MIN(PLAYERCOUNT), MAX(PLAYERCOUNT), MIN(MEDIANPING), MAX(MEDIANPING), MAX(MAXPLAYERS), "
+        "SUM(NEWMAP), MAX(IIF(NEWMAP = 1, MAPNAME, NULL)), "
+        "DATEDIFF(MILLISECOND FROM TIMESTAMP '1970-01-01 00:00:00' TO MIN(IIF(NEWMAP = 1, TAKEN, NULL))) "
+        "FROM SAMPLES WHERE TAKEN >= ? GROUP BY 1 ORDER BY 1");
+    static const QString fromSpans = QStringLiteral(
+        "SELECT DATEDIFF(SECOND FROM CAST(? AS TIMESTAMP) TO SPANSTART) / CAST(? AS INTEGER) AS STRETCH, "
+        "DATEDIFF(MILLISECOND FROM TIMESTAMP '1970-01-01 00:00:00' TO MIN(FIRSTTAKEN)), SUM(POLLS), "
+        "MIN(FEWESTPLAYERS), MAX(MOSTPLAYERS), MIN(LOWESTPING), MAX(HIGHESTPING), MAX(MAXPLAYERS), "
+        "SUM(NEWMAPS), MAX(NEWMAP), "
+        "DATEDIFF(MILLISECOND FROM TIMESTAMP '1970-01-01 00:00:00' TO MIN(MAPCHANGED)) "
+        "FROM SAMPLESPANS WHERE SPANSTART >= ? GROUP BY 1 ORDER BY 1");
+    QSqlQuery q = run(db, stretchSeconds >= SpanSeconds ? fromSpans : fromSamples,
+                      {from, qMax(1, stretchSeconds), from});
+    constexpr qint64 hourMs = 3'600'000;
+    qint64 hour = std::numeric_limits<qint64>::min();
+    qint64 offsetMs = 0;
+    const auto moment = [&](const QVariant& localMs) {
+        if (localMs.isNull())
+            return QDateTime();
+        const qint64 ms = localMs.toLongLong();
+        if (ms / hourMs != hour) {
+            hour = ms / hourMs;
+            const QDateTime wall = QDateTime::fromMSecsSinceEpoch(hour * hourMs, Qt::UTC);
+            offsetMs = qint64(QDateTime(wall.date(), wall.time()).offsetFromUtc()) * 1000;
+        }
+        return QDateTime::fromMSecsSinceEpoch(ms - offsetMs, Qt::UTC);
+    };
+    QList<SampleStretch> stretches;
     while (q.next()) {
-        samples.append({q.value(0).toDateTime(), q.value(1).toInt(), q.value(2).toInt(), textOf(q.value(3)),
-                        q.value(4), q.value(5)});
+        stretches.append({moment(q.value(1)), q.value(2).toInt(), q.value(3).toInt(), q.value(4).toInt(),
+                          q.value(5), q.value(6), q.value(7).toInt(), q.value(8).toInt(), textOf(q.value(9)),
+                          moment(q.value(10))});
     }
-    return samples;
+    return stretches;
 }
 
 }  // namespace palisor

@@ -66,7 +66,27 @@ QVariant HighestPing(const QList<int>& pings);
 QList<PenaltyEvent> ReadEvents(const QSqlDatabase& db, const QString& text = QString(),
                                const QString& kind = QString());
 
-// The samples taken from `from` on, oldest first, in one query.
-QList<ServerSample> ReadSamples(const QSqlDatabase& db, const QDateTime& from);
+// The samples of one stretch of a chart's time axis, summed up.
+struct SampleStretch {
+    QDateTime first;               // the stretch's first poll
+    int polls = 0;
+    int fewestPlayers = 0;
+    int mostPlayers = 0;
+    QVariant lowestPing;           // of the polls' median pings; null when
+    QVariant highestPing;          // no poll of the stretch had players
+    int maxPlayers = 0;
+    int mapChanges = 0;
+    QString newMap;                // the map changed to (the last in name order when several)
+    QDateTime mapChanged;          // the stretch's first change
+};
+
+// The database keeps the samples summed up by spans of this many seconds.
+constexpr int SpanSeconds = 600;
+
+// The samples taken from `from` on, in stretches of stretchSeconds counted
+// from `from`, oldest first, in one query. Stretches of a span or more are
+// made of whole spans (the span that holds `from` is left out), so a month
+// of polls is read as 4,320 spans rather than 86,400 samples.
+QList<SampleStretch> ReadSampleStretches(const QSqlDatabase& db, const QDateTime& from, int stretchSeconds);
 
 }  // namespace palisor

@@ -5,6 +5,7 @@
 #include "widgets/menuutils.h"
 #include "editors/aboutme.h"
 #include "editors/formactionresponse.h"
+#include "editors/formhistory.h"
 #include "editors/listwindows.h"
 #include "window/playergrid.h"
 #include "window/settingsbinding.h"
@@ -281,11 +282,13 @@ void TformPalisor::BuildMenus()
     miIllegal = miEdit->addAction(QStringLiteral("Illegal &Names"));
     miAnnouncements = miEdit->addAction(QStringLiteral("&Announcements"));
     miMapAliases = miEdit->addAction(QStringLiteral("&Map Aliases"));
+    miHistory = miEdit->addAction(QStringLiteral("&History"));
     editor(miBanned, &ShowBannedPlayers);
     editor(miRecent, &ShowRecentPlayers);
     editor(miImmune, &ShowImmunePlayers);
     editor(miIllegal, &ShowIllegalNames);
     editor(miMapAliases, &ShowMapAliases);
+    editor(miHistory, &ShowHistory);
     connect(miAnnouncements, &QAction::triggered, this,
             [this] { Guarded([this] { ShowAnnouncements(data_, *this, this); }); });
 

@@ -73,6 +73,7 @@ public:
     QAction* miIllegal;
     QAction* miAnnouncements;
     QAction* miMapAliases;
+    QAction* miHistory;
     QAction* miManual;
     QAction* miAbout;
     QAction* actKick;

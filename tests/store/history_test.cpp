@@ -51,7 +51,7 @@ TEST(HistoryUpgradeTest, ADatabaseMadeByTheSchemaGainsTheLogOnceAndKeepsItsRows)
     auto data = db.createDataModule();
 
     EXPECT_TRUE(data->HasHistory());
-    EXPECT_TRUE(Log(*data).contains("Database upgraded: 11 objects added")) << Log(*data).toStdString();
+    EXPECT_TRUE(Log(*data).contains("Database upgraded: 17 objects added")) << Log(*data).toStdString();
     EXPECT_EQ(data->tblBanned->columnNames(), QStringList({"NAME", "ADDRESS", "BANNEDAT", "REASON"}));
     EXPECT_EQ(data->tblBanned->text("NAME"), "Old");
     EXPECT_TRUE(data->tblBanned->value("BANNEDAT").isNull());
@@ -145,14 +145,37 @@ TEST_F(HistoryTest, ABanAndItsRecordAreOneStatement)
     EXPECT_EQ(RecordedEvents(*data), QStringList({"BAN||Alice|10.0.0.1||admin", "BAN||Bob|||admin"}));
 }
 
-TEST_F(HistoryTest, SamplesAreKeptNinetyDays)
+TEST_F(HistoryTest, SamplesAreKeptNinetyDaysAndSummedUpByStretch)
 {
     const QDateTime now(QDate(2026, 5, 1), QTime(12, 0));
+    const QVariant none(QMetaType::fromType<int>());
     data->RecordSample({now.addDays(-91), 3, 16, "old", 1, 1});
     data->RecordSample({now.addDays(-89), 4, 16, "kept", 50, 70});
-    data->RecordSample({now, 0, 16, QString(), QVariant(), QVariant()});
-    EXPECT_EQ(RecordedSamples(*data), QStringList({"4/16 kept 50 70", "0/16   "}));
-    EXPECT_EQ(ReadSamples(data->database(), now.addSecs(-1)).size(), 1);
+    data->RecordSample({now.addSecs(-600), 0, 16, "kept", none, none});
+    data->RecordSample({now.addSecs(-590), 9, 18, "dm2", 40, 90});
+    data->RecordSample({now.addSecs(-580), 5, 18, "dm3", 80, 120});
+    data->RecordSample({now, 2, 18, "dm3", 60, 60});
+    EXPECT_EQ(RecordedSamples(*data),
+              QStringList({"4/16 >kept 50 70", "0/16 kept  ", "9/18 >dm2 40 90", "5/18 >dm3 80 120", "2/18 dm3 60 60"}));
+
+    // Read from the samples, and from their ten-minute spans, alike.
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM SAMPLESPANS").toInt(), 3);
+    for (const int stretchSeconds : {300, SpanSeconds}) {
+        const QList<SampleStretch> stretches = ReadSampleStretches(data->database(), now.addSecs(-600), stretchSeconds);
+        ASSERT_EQ(stretches.size(), 2);
+        const SampleStretch& busy = stretches[0];
+        EXPECT_EQ(busy.first, now.addSecs(-600));
+        EXPECT_EQ(busy.polls, 3);
+        EXPECT_EQ(QList<int>({busy.fewestPlayers, busy.mostPlayers, busy.lowestPing.toInt(), busy.highestPing.toInt()}),
+                  QList<int>({0, 9, 40, 80}));
+        EXPECT_EQ(busy.maxPlayers, 18);
+        EXPECT_EQ(busy.mapChanges, 2);
+        EXPECT_EQ(busy.newMap, "dm3");
+        EXPECT_EQ(busy.mapChanged, now.addSecs(-590));
+        EXPECT_EQ(stretches[1].first, now);
+        EXPECT_EQ(stretches[1].mapChanges, 0);
+        EXPECT_TRUE(stretches[1].mapChanged.isNull());
+    }
 
     EXPECT_TRUE(MedianPing({}).isNull());
     EXPECT_EQ(MedianPing({40, 10, 30}).toInt(), 30);

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 
 namespace palisor::test {
 namespace {
@@ -94,13 +95,15 @@ QStringList RecordedEvents(const TDataPalisor& data)
 
 QStringList RecordedSamples(const TDataPalisor& data)
 {
+    QSqlQuery q(data.database());
+    q.exec(QStringLiteral("SELECT PLAYERCOUNT, MAXPLAYERS, MAPNAME, MEDIANPING, HIGHPING, NEWMAP FROM SAMPLES "
+                          "ORDER BY TAKEN"));
     QStringList lines;
-    for (const ServerSample& s : ReadSamples(data.database(), QDateTime(QDate(1900, 1, 1), QTime(0, 0))))
-        lines << QStringLiteral("%1/%2 %3 %4 %5")
-                     .arg(s.playerCount)
-                     .arg(s.maxPlayers)
-                     .arg(s.mapName, s.medianPing.isNull() ? QString() : s.medianPing.toString(),
-                          s.highPing.isNull() ? QString() : s.highPing.toString());
+    const auto text = [&q](int column) { return q.value(column).isNull() ? QString() : q.value(column).toString(); };
+    while (q.next()) {
+        const QString map = (q.value(5).toInt() == 1 ? QStringLiteral(">") : QString()) + text(2);
+        lines << QStringLiteral("%1/%2 %3 %4 %5").arg(text(0), text(1), map, text(3), text(4));
+    }
     return lines;
 }
 

@@ -41,7 +41,8 @@ private:
 // "KIND|CLIENTID|NAME|ADDRESS|REASON|SOURCE", NULL as empty.
 QStringList RecordedEvents(const TDataPalisor& data);
 
-// The samples oldest first: "PLAYERCOUNT/MAXPLAYERS MAPNAME MEDIANPING HIGHPING".
+// The samples oldest first: "PLAYERCOUNT/MAXPLAYERS MAPNAME MEDIANPING HIGHPING",
+// the map name after ">" on the first poll on a new map.
 QStringList RecordedSamples(const TDataPalisor& data);
 
 }  // namespace palisor::test

@@ -1,0 +1,103 @@
+// The History window over a real database: the penalty log's filters and
+// CSV file, and the chart's series for known samples.
+#include "core/timing.h"
+#include "editors/formhistory.h"
+#include "editors/penaltymodel.h"
+#include "editors/serverchart.h"
+#include "tests/editors/editorfixture.h"
+
+#include <QAreaSeries>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLineSeries>
+#include <QPushButton>
+#include <QScatterSeries>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QValueAxis>
+
+using namespace palisor;
+using namespace palisor::test;
+
+namespace {
+
+class HistoryTest : public EditorTest {
+protected:
+    ~HistoryTest() override { setClockFunction({}); }
+
+    static QList<QPointF> Points(QLineSeries* series) { return series->points(); }
+    static qreal X(const QDateTime& at) { return qreal(at.toMSecsSinceEpoch()); }
+};
+
+TEST_F(HistoryTest, CsvQuotesWhatNeedsItAndIsUtf8)
+{
+    const QDateTime at(QDate(2026, 3, 4), QTime(21, 5, 9));
+    const QByteArray csv = PenaltiesCsv({
+        {at, "KICK", "07", "Sgt. \"Rock\"", "198.51.100.42", "Wall hack, reported", "admin"},
+        {at.addSecs(60), "BAN", "", QString::fromUtf8("K\u00fcbelwagen"), "203.0.113.5", "Spam\r\nagain", "import"},
+    });
+    EXPECT_EQ(csv, QByteArray("Time,Kind,Client,Name,Address,Reason,Source\r\n"
+                              "2026-03-04 21:05:09,KICK,07,\"Sgt. \"\"Rock\"\"\",198.51.100.42,\"Wall hack, reported\",admin\r\n"
+                              "2026-03-04 21:06:09,BAN,,K\xc3\xbc" "belwagen,203.0.113.5,\"Spam\r\nagain\",import\r\n"));
+}
+
+TEST_F(HistoryTest, PenaltiesAreFilteredByTextAndKindAndExportedAsShown)
+{
+    const QString kubel = QString::fromUtf8("K\u00fcbelwagen");
+    data->BanPlayer(kubel, "203.0.113.5", Penalty{EventSource::ServerRequest, "SERVER REQUEST", "02"});
+    data->RecordEvent(EventKind::Kick, Penalty{EventSource::Monitor, "BANNED IP", "02"}, kubel, "203.0.113.5");
+    data->RecordEvent(EventKind::Kick, Penalty{EventSource::Admin, "Spam, again", "12"}, "Spammer", "192.0.2.7");
+
+    TformHistory window(*data);
+    WhileOpen(window, [&] {
+        EXPECT_EQ(window.EventGrid->model()->rowCount(), 3);
+        EXPECT_EQ(window.EventGrid->model()->index(0, 3).data().toString(), "Spammer");
+        window.edFilter->setText("belw");
+        EXPECT_EQ(window.EventGrid->model()->rowCount(), 2);
+        window.cbKind->setCurrentIndex(window.cbKind->findData(EventKind::Ban));
+        ASSERT_EQ(window.EventGrid->model()->rowCount(), 1);
+        EXPECT_EQ(window.EventGrid->model()->index(0, 6).data().toString(), "server request");
+
+        QTemporaryDir folder;
+        const QString path = folder.filePath("penalties.csv");
+        dialogs.answerSaveFile(path);
+        window.btnExport->click();
+        EXPECT_EQ(dialogs.lastCall().request.initialName, "Penalties.csv");
+        EXPECT_EQ(ReadBytes(path), PenaltiesCsv(ReadEvents(data->database(), "belw", EventKind::Ban)));
+        EXPECT_TRUE(ReadBytes(path).contains("K\xc3\xbc" "belwagen,203.0.113.5,SERVER REQUEST,server request\r\n"));
+    });
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+}
+
+TEST_F(HistoryTest, ServerChartShowsEachPollsPlayersPingAndMapChanges)
+{
+    const QDateTime now(QDate(2026, 3, 4), QTime(21, 0));
+    setClockFunction([now] { return now; });
+    const QVariant none(QMetaType::fromType<int>());
+    const QDateTime a = now.addSecs(-7200), b = now.addSecs(-3600), c = now.addSecs(-60);
+    data->RecordSample({now.addDays(-2), 30, 32, "obj_team1", 90, 99});   // before the day
+    data->RecordSample({a, 12, 32, "obj_team1", 55, 80});
+    data->RecordSample({b, 0, 32, "obj_team1", none, none});
+    data->RecordSample({c, 20, 24, "mohdm6", 70, 150});
+
+    TformHistory window(*data);
+    WhileOpen(window, [&] {
+        TServerChart& chart = *window.ServerChart;
+        EXPECT_EQ(Points(chart.Players->lowerSeries()), QList<QPointF>({{X(a), 12}, {X(b), 0}, {X(c), 20}}));
+        EXPECT_EQ(Points(chart.Players->upperSeries()), Points(chart.Players->lowerSeries()));
+        EXPECT_EQ(Points(chart.MedianPing->upperSeries()), QList<QPointF>({{X(a), 55}, {X(c), 70}}));
+        EXPECT_EQ(chart.MapChanges->points(), QList<QPointF>({{X(c), 32}}));
+        EXPECT_EQ(chart.PlayerAxis->max(), 32);
+        EXPECT_EQ(window.lbSamples->text(), "3 polls, at most 20 players");
+
+        // The week is read from ten-minute spans: one point each here.
+        window.cbPeriod->setCurrentIndex(1);
+        EXPECT_EQ(Points(chart.Players->upperSeries()).size(), 4);
+        EXPECT_EQ(Points(chart.Players->upperSeries()).first(), QPointF(X(now.addDays(-2)), 30));
+        EXPECT_EQ(window.lbSamples->text(), "4 polls, at most 30 players");
+    });
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+}
+
+}  // namespace

@@ -52,9 +52,9 @@ ServerSeries ServerChartSeries(const QList<SampleStretch>& stretches)
     return series;
 }
 
-TServerChart::TServerChart(QWidget* parent) : QChartView(parent)
+TServerChart::TServerChart(QWidget* parent) : QChartView(new QChart, parent)
 {
-    auto* chart = new QChart;
+    QChart* chart = this->chart();
     chart->legend()->setAlignment(Qt::AlignBottom);
     chart->setMargins(QMargins(4, 4, 4, 4));
 
@@ -87,7 +87,6 @@ TServerChart::TServerChart(QWidget* parent) : QChartView(parent)
     MedianPing->attachAxis(TimeAxis);
     MedianPing->attachAxis(PingAxis);
 
-    setChart(chart);
     connect(chart, &QChart::plotAreaChanged, this, [this] { placeMapNames(); });
     connect(MapChanges, &QScatterSeries::hovered, this, [this](const QPointF& point, bool state) {
         const qsizetype i = MapChanges->points().indexOf(point);

@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QScopeGuard>
 #include <QSqlQuery>
 #include <atomic>
 #include <cstdio>
@@ -77,7 +78,7 @@ TDataPalisor::TDataPalisor(const DataFolder& folder, QObject* parent) : TDataPal
 TDataPalisor::~TDataPalisor()
 {
     rules_.reset();
-    for (LiveTable* table : openOrder())
+    for (LiveTable* table : tables())
         delete table;
     {
         QSqlDatabase db = QSqlDatabase::database(connection_, false);
@@ -89,7 +90,7 @@ TDataPalisor::~TDataPalisor()
     QSqlDatabase::removeDatabase(connection_);
 }
 
-QList<LiveTable*> TDataPalisor::openOrder() const
+QList<LiveTable*> TDataPalisor::tables() const
 {
     return {tblSettings, tblPlayers, tblIllegal, tblImmune, tblRecent, tblBanned, tblMessages, tblMapAlias};
 }
@@ -115,6 +116,18 @@ QString TDataPalisor::logPath() const { return dataFolder() + QStringLiteral("/P
 void TDataPalisor::DataModuleCreate()
 {
     WriteLog(executablePath() + QStringLiteral(" Started"));
+    initialiseVariables();
+    ConnectDatabase();
+}
+
+void TDataPalisor::OpenAttachment()
+{
+    initialiseVariables();
+    connect(false);
+}
+
+void TDataPalisor::initialiseVariables()
+{
     VariableMark = QStringLiteral("$");
     const QString m = VariableMark;
     Variables = QStringList{
@@ -127,7 +140,6 @@ void TDataPalisor::DataModuleCreate()
         m + QStringLiteral("banned") + m + QStringLiteral("=none"),
         m + QStringLiteral("recent") + m + QStringLiteral("=none"),
     };
-    ConnectDatabase();
 }
 
 void TDataPalisor::DataModuleDestroy()
@@ -160,26 +172,53 @@ void TDataPalisor::restoreMissingLiveFile()
     }
 }
 
-void TDataPalisor::ConnectDatabase()
+void TDataPalisor::ConnectDatabase() { connect(true); }
+
+void TDataPalisor::connect(bool logged)
 {
     restoreMissingLiveFile();
     QSqlDatabase db = database();
-    if (!db.isOpen()) {
-        db.setDatabaseName(databasePath());
-        if (!db.open())
-            throw Error(errorText(db.lastError()));
-        upgradeDatabase();
-    }
+    if (!db.isOpen())
+        openConnection();
     db.transaction();
-    for (LiveTable* table : openOrder())
+    for (LiveTable* table : tables())
         table->open(db);
     expiredMark_ = expiredMark();
-    WriteLog(QStringLiteral("Database Connection Successful"));
+    if (logged)
+        WriteLog(QStringLiteral("Database Connection Successful"));
+}
+
+void TDataPalisor::Resynchronise(const QList<LiveTable*>& tables)
+{
+    QSqlDatabase db = database();
+    if (!db.isOpen()) {
+        restoreMissingLiveFile();
+        openConnection();
+        db.transaction();
+    } else {
+        // Nothing is pending, so ending the transaction loses nothing.
+        db.rollback();
+        db.transaction();
+    }
+    for (LiveTable* table : tables) {
+        if (table->isOpen())
+            table->refresh();
+        else
+            table->open(db);
+    }
+    if (tables.contains(tblRecent))
+        expiredMark_ = expiredMark();
+}
+
+void TDataPalisor::setOtherAttachments(std::function<void()> release, std::function<void()> resume)
+{
+    releaseOthers_ = std::move(release);
+    resumeOthers_ = std::move(resume);
 }
 
 void TDataPalisor::DisconnectDatabase()
 {
-    const QList<LiveTable*> order = openOrder();
+    const QList<LiveTable*> order = tables();
     for (auto it = order.rbegin(); it != order.rend(); ++it)
         (*it)->close();
     QSqlDatabase db = database();
@@ -194,6 +233,15 @@ void TDataPalisor::DisconnectDatabase()
     db.close();
     if (!committed)
         throw Error(QStringLiteral("Unable to commit transaction: ") + errorText(failure));
+}
+
+void TDataPalisor::openConnection()
+{
+    QSqlDatabase db = database();
+    db.setDatabaseName(databasePath());
+    if (!db.open())
+        throw Error(errorText(db.lastError()));
+    upgradeDatabase();
 }
 
 void TDataPalisor::upgradeDatabase()
@@ -241,6 +289,12 @@ void TDataPalisor::SweepDatabase()
     WriteLog(QStringLiteral("Performing Database Sweep"));
     if (QFile::exists(backupPath()) && !QFile::remove(backupPath()))
         throw Error(QStringLiteral("Database sweep failed: cannot delete ") + backupPath());
+    if (releaseOthers_)
+        releaseOthers_();
+    const auto resume = qScopeGuard([this] {
+        if (resumeOthers_)
+            resumeOthers_();
+    });
     try {
         DisconnectDatabase();
     } catch (const Error&) {

@@ -7,6 +7,7 @@
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 
 namespace palisor {
@@ -40,6 +41,23 @@ public:
     void ConnectDatabase();
     void DisconnectDatabase();
     void SweepDatabase();
+
+    // A further attachment to the same file for another thread, made on that
+    // thread: the variables as at creation and every table open; the start-up
+    // lines are the first attachment's to write.
+    void OpenAttachment();
+    // Each attachment reads from a snapshot taken when its transaction began,
+    // so what another attachment committed since is unseen until then. Ends
+    // the running transaction (it never holds changes: every change is
+    // committed when made), starts a fresh one and re-reads the tables,
+    // opening those that are closed and connecting first if need be.
+    void Resynchronise(const QList<LiveTable*>& tables);
+    // The maintenance cycle moves the live file aside, so every other
+    // attachment to it must be closed first and may come back after: release
+    // returns once they are closed (or throws to skip the cycle), resume is
+    // called when the file is back, whether or not the cycle succeeded.
+    void setOtherAttachments(std::function<void()> release, std::function<void()> resume);
+    QList<LiveTable*> tables() const;   // the eight, in the order they open
     void WriteLog(const QString& line);
 
     LiveTable* tblPlayers;
@@ -91,8 +109,10 @@ public:
     QString logPath() const;        // data/PALISOR.LOG
 
 private:
-    QList<LiveTable*> openOrder() const;
+    void initialiseVariables();
+    void connect(bool logged);
     void restoreMissingLiveFile();
+    void openConnection();
     void upgradeDatabase();
     QString gbakCommand(const QString& mode, const QString& from, const QString& to) const;
     void callProcedure(const QString& name, const QVariantList& inputs, bool commitNow = true);
@@ -109,6 +129,8 @@ private:
     // next cycle waits for to twice what it left, for the rest of the run.
     qint64 sweepAbove_ = SweepThreshold;
     bool history_ = false;     // the upgrade gave the database EVENTS and SAMPLES
+    std::function<void()> releaseOthers_;
+    std::function<void()> resumeOthers_;
 };
 
 // The one data module of the running program, set by whoever creates it.

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QThread>
 
 using namespace palisor;
 using palisor::test::StoreTest;
@@ -170,6 +171,45 @@ TEST_F(FailingSweepTest, AFailingRestoreLeavesNoHalfFile)
     qputenv("PATH", path_);
     data->SweepDatabase();
     expectNewestDataLive();
+}
+
+// A second attachment made on a thread of its own, as the monitor engine
+// keeps one: each side reads a snapshot until it resynchronises, and the
+// maintenance cycle has it let go of the file and come back.
+TEST_F(SweepTest, AnAttachmentOnAnotherThreadSeesCommitsOnResynchronisingAndLetsGoForTheCycle)
+{
+    QThread thread;
+    thread.start();
+    QObject onThread;
+    onThread.moveToThread(&thread);
+    const auto there = [&onThread](const std::function<void()>& work) {
+        QMetaObject::invokeMethod(&onThread, work, Qt::BlockingQueuedConnection);
+    };
+    std::unique_ptr<TDataPalisor> other;
+    there([&] {
+        other = std::make_unique<TDataPalisor>(db.folder());
+        other->OpenAttachment();
+        other->BanPlayer("Kim", "5.5.5.5");
+    });
+    data->tblBanned->refresh();
+    EXPECT_EQ(data->tblBanned->rowCount(), 0);
+    data->Resynchronise({data->tblBanned});
+    EXPECT_EQ(column(data->tblBanned, "NAME"), QStringList({"Kim"}));
+
+    data->BanPlayer("Lee", "6.6.6.6");
+    data->setOtherAttachments([&] { there([&] { other->DisconnectDatabase(); }); },
+                              [&] { there([&] { other->Resynchronise(other->tables()); }); });
+    growTo(TDataPalisor::SweepThreshold + 1);
+    data->SweepDatabase();
+    EXPECT_LT(QFileInfo(data->databasePath()).size(), TDataPalisor::SweepThreshold);
+    QStringList seen;
+    there([&] {
+        seen = column(other->tblBanned, "NAME");
+        other.reset();
+    });
+    EXPECT_EQ(seen, QStringList({"Kim", "Lee"}));
+    thread.quit();
+    thread.wait();
 }
 
 TEST_F(SweepTest, AMissingLiveFileFailsBeforeAnythingElse)

@@ -53,12 +53,14 @@ soak: build
 	$(BUILD)/bench/soak/palisor-soak $(SOAK_POLLS)
 
 # The speed benchmarks: the rule checks and recording against large lists,
-# a 100,000-line ban-list import beside isql-fb inserting the same rows, and
-# the History window's chart over a month of polls.
+# a 100,000-line ban-list import beside isql-fb inserting the same rows, the
+# History window's chart over a month of polls, and how late the window's own
+# timer fires while the monitor works.
 bench: build
 	$(BUILD)/bench/store/bench_store
 	$(BUILD)/bench/import/bench_import
 	QT_QPA_PLATFORM=offscreen $(BUILD)/bench/history/bench_history
+	$(BUILD)/bench/latency/bench_latency
 
 # The Debian package, left in this folder: palisor_VERSION-1_ARCH.deb.
 package: build

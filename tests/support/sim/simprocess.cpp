@@ -157,6 +157,12 @@ void SimProcess::stop()
     port_ = 0;
 }
 
+void SimProcess::freeze(bool frozen)
+{
+    if (pid_ > 0)
+        kill(pid_, frozen ? SIGSTOP : SIGCONT);
+}
+
 QList<SimCommand> SimProcess::commands() const
 {
     QFile file(logPath());

@@ -49,6 +49,8 @@ public:
     quint16 start(const QString& scenario, const QString& password = QStringLiteral("secret"),
                   const QStringList& extraArguments = {});
     void stop();
+    // A frozen simulator receives but never answers, like a server that hangs.
+    void freeze(bool frozen);
     bool running() const { return pid_ > 0; }
     quint16 port() const { return port_; }
     QString logPath() const;

@@ -12,7 +12,9 @@ public:
     virtual ~AnnouncementHost() = default;
     virtual void UpdateVariables() = 0;
     virtual QString SubstituteVariables(const QString& text) = 0;
-    virtual QString SendCommand(const QString& command) = 0;
+    // Sends a console command; the reply is shown in a message box when it
+    // arrives, an error in the status bar.
+    virtual void SendNow(const QString& command) = 0;
 };
 
 }  // namespace palisor

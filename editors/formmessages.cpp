@@ -160,7 +160,7 @@ void TformMessages::actSendExecute()
     // A second pass replaces a variable's later occurrences that the first
     // pass left in place.
     const QString sent = host_.SubstituteVariables(shown);
-    dialogs().message(host_.SendCommand(QStringLiteral("say ") + sent));
+    host_.SendNow(QStringLiteral("say ") + sent);
 }
 
 }  // namespace palisor

@@ -31,6 +31,7 @@ void TMonitor::Start(int scanTimeSeconds)
 
 QString TMonitor::SendCommand(const QString& command)
 {
+    view_.BeforeExchange();
     rcon_.Host = view_.HostText();
     rcon_.Port = ToInteger(view_.PortText());
     rcon_.Password = view_.PasswordText();
@@ -41,8 +42,10 @@ void TMonitor::RefreshServer()
 {
     view_.EnableSettings(false);
     view_.ShowStatus(QString());
+    kicks_ = 0;
+    int players = 0;
     try {
-        ReadPlayers();
+        players = ReadPlayers();
         ReadServerInfo();
     } catch (const std::exception& e) {
         view_.RefreshActionMenu();
@@ -53,11 +56,16 @@ void TMonitor::RefreshServer()
         throw;
     }
     view_.RefreshActionMenu();
+    MonitorEvent poll{MonitorEvent::Kind::Poll};
+    poll.players = players;
+    poll.kicks = kicks_;
+    view_.ReportEvent(poll);
 }
 
-void TMonitor::ReadPlayers()
+int TMonitor::ReadPlayers()
 {
     view_.BeginPlayerRebuild();
+    int examined = 0;
     try {
         const QStringList lines = SplitLines(SendCommand(QStringLiteral("status")));
         // Before any player is examined, so a ban requested now applies in this poll.
@@ -69,28 +77,34 @@ void TMonitor::ReadPlayers()
             const PlayerRow row = CutPlayerLine(line);
             CheckPlayer(row.clientId, row.name, row.ping, row.port, row.address);
         }
+        examined = static_cast<int>(plan.playerLines.size());
     } catch (...) {
         view_.EndPlayerRebuild();
         throw;
     }
     view_.EndPlayerRebuild();
+    return examined;
 }
 
 void TMonitor::PollClientBan()
 {
     pendingBanClient_.clear();
+    view_.BeforeExchange();
     const QString value = rcon_.QueryVariable(QStringLiteral("clientban"));
     if (value.isEmpty() || value == kIdleClientBan)
         return;
     SendCommand(QStringLiteral("set clientban ") + kIdleClientBan);
     pendingBanClient_ = PadZeros(value, 2);
+    MonitorEvent request{MonitorEvent::Kind::BanRequest};
+    request.clientId = pendingBanClient_;
+    view_.ReportEvent(request);
 }
 
 void TMonitor::CheckPlayer(const QString& clientId, const QString& name, const QString& ping,
                            const QString& port, const QString& address)
 {
     if (pendingBanClient_ == clientId)
-        data_.BanPlayer(name, address, Penalty{EventSource::ServerRequest, QStringLiteral("SERVER REQUEST"), clientId});
+        StoreBan(name, address, Penalty{EventSource::ServerRequest, QStringLiteral("SERVER REQUEST"), clientId});
 
     QString result;
     if (data_.IsIllegalName(name))
@@ -110,16 +124,50 @@ QString TMonitor::KickPlayer(const QString& clientId, const QString& name, const
                              const QString& address, const QString& source)
 {
     const Penalty why{source, reason, clientId};
+    MonitorEvent event(MonitorEvent::Kind::Refusal);
+    event.clientId = clientId;
+    event.name = name;
+    event.address = address;
+    event.reason = reason;
     if (data_.IsImmune(name)) {
         data_.RecordEvent(EventKind::Refusal, why, name, address);
-        return QStringLiteral("Player ") + name + QStringLiteral(" is Immune and can not be kicked.");
+        event.text = QStringLiteral("Player ") + name + QStringLiteral(" is Immune and can not be kicked.");
+        view_.ReportEvent(event);
+        return event.text;
     }
     SendCommand(QStringLiteral("say Kicking player ") + name + QStringLiteral(" for ") + reason);
+    view_.BeforeExchange();
     pause(KickPause);
-    const QString reply = SendCommand(QStringLiteral("clientkick ") + clientId);
+    event.text = SendCommand(QStringLiteral("clientkick ") + clientId);
     // Recorded once the server took the kick; a failed kick is no penalty.
     data_.RecordEvent(EventKind::Kick, why, name, address);
-    return reply;
+    event.kind = MonitorEvent::Kind::Kick;
+    ++kicks_;
+    view_.ReportEvent(event);
+    return event.text;
+}
+
+QString TMonitor::BanAndKick(const QString& clientId, const QString& name, const QString& address,
+                             const QString& reason)
+{
+    StoreBan(name, address, Penalty{EventSource::Admin, reason, clientId});
+    return KickPlayer(clientId, name, reason, address, EventSource::Admin);
+}
+
+TMonitor::Response TMonitor::DumpUser(const QString& name)
+{
+    const QString command = QStringLiteral("dumpuser \"") + name;
+    return {SendCommand(command), command + QLatin1Char('"')};
+}
+
+void TMonitor::StoreBan(const QString& name, const QString& address, const Penalty& why)
+{
+    data_.BanPlayer(name, address, why);
+    MonitorEvent stored{MonitorEvent::Kind::BanStored};
+    stored.name = name;
+    stored.address = address;
+    stored.reason = why.reason;
+    view_.ReportEvent(stored);
 }
 
 bool TMonitor::CheckHighPing(const QString& key, const QString& ping)
@@ -143,7 +191,10 @@ void TMonitor::ReadServerInfo()
     const auto alias = [this](const QString& name) { return data_.LookupMapAlias(name); };
     const QString mapName = value("mapname");
     view_.ShowServerInfo(ServerBox::CurMap, ShortMapName(mapName, alias));
-    const auto readVariable = [this](const QString& name) { return rcon_.QueryVariable(name); };
+    const auto readVariable = [this](const QString& name) {
+        view_.BeforeExchange();
+        return rcon_.QueryVariable(name);
+    };
     view_.ShowServerInfo(ServerBox::NextMap, NextMapName(mapName, readVariable, alias));
     view_.UpdateVariables();
     RecordSample(value("sv_maxclients"), ShortMapName(mapName, alias));

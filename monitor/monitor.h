@@ -14,6 +14,33 @@ class TRcon;
 // The five read-only boxes that show what "serverinfo" told.
 enum class ServerBox { HostName, GameType, PlyrCnt, CurMap, NextMap };
 
+// A notable moment of the monitor, for whoever keeps a log or a history.
+struct MonitorEvent {
+    enum class Kind {
+        Started,       // the monitor started
+        Stopped,       // the monitor stopped
+        Poll,          // a poll ended: players examined, kicks sent
+        Kick,          // a player was announced and kicked: reason, text = the server's reply
+        Refusal,       // an immune player was not kicked: reason, text = the result shown
+        BanRequest,    // the server asked for a ban: clientId
+        BanStored,     // a ban was stored: name, address
+        Announcement,  // text = what was said
+        Maintenance,   // the maintenance cycle: text = "begun" or "ended"
+        Error,         // text = the message
+    };
+    MonitorEvent() = default;
+    explicit MonitorEvent(Kind what) : kind(what) {}
+
+    Kind kind = Kind::Error;
+    QString clientId;
+    QString name;
+    QString address;
+    QString reason;
+    QString text;
+    int players = 0;
+    int kicks = 0;
+};
+
 // What the monitor needs from the main window: the settings as the boxes show
 // them right now, and the places where a poll shows its progress.
 class MonitorView {
@@ -34,11 +61,16 @@ public:
     virtual void ClearServerInfo() = 0;
     virtual void ShowServerInfo(ServerBox box, const QString& text) = 0;
     virtual void UpdateVariables() = 0;
+    // Called before every exchange with the server and before the kick's
+    // pause; may throw to end the work at that point.
+    virtual void BeforeExchange() {}
+    virtual void ReportEvent(const MonitorEvent&) {}
 };
 
 // The server monitor's poll: reads the player list, enforces the rules on
-// every player, and reads the server information. Everything runs on the
-// user-interface thread and blocks it for the console exchanges.
+// every player, and reads the server information; and the console side of
+// the player actions. It blocks for the console exchanges, so it runs on the
+// monitor engine's thread.
 class TMonitor {
 public:
     // The pause between the chat announcement of a kick and the kick, so the
@@ -53,14 +85,28 @@ public:
 
     QString SendCommand(const QString& command);
     void RefreshServer();
-    void ReadPlayers();
+    // Returns the number of player lines examined.
+    int ReadPlayers();
     void PollClientBan();
     void CheckPlayer(const QString& clientId, const QString& name, const QString& ping,
                      const QString& port, const QString& address);
     // Announces and kicks, or refuses an immune player; either way the
-    // penalty log gets the event, with the address and source given.
+    // penalty log gets the event, with the address and source given, and
+    // the view its report.
     QString KickPlayer(const QString& clientId, const QString& name, const QString& reason,
                        const QString& address = QString(), const QString& source = EventSource::Monitor);
+    // The Ban action: the ban is stored first, so it holds whatever becomes
+    // of the kick; the result is the kick's.
+    QString BanAndKick(const QString& clientId, const QString& name, const QString& address,
+                       const QString& reason);
+    // The Dump User action: an opening quote alone makes the console take
+    // the rest of the line, blanks included, as the name; the viewer's title
+    // shows it closed.
+    struct Response {
+        QString reply;
+        QString title;
+    };
+    Response DumpUser(const QString& name);
     bool CheckHighPing(const QString& key, const QString& ping);
     void ReadServerInfo();
 
@@ -71,6 +117,7 @@ public:
 private:
     // The poll's picture of the server for the History window.
     void RecordSample(const QString& maxPlayers, const QString& mapName);
+    void StoreBan(const QString& name, const QString& address, const Penalty& why);
 
     TDataPalisor& data_;
     TRcon& rcon_;
@@ -79,6 +126,7 @@ private:
     HighPingStrikes highPingStrikes_;
     int strikeLimit_ = 0;   // none before the first start: nobody is kicked for high ping
     QStringList serverInfo_;
+    int kicks_ = 0;   // in the running poll
 };
 
 }  // namespace palisor

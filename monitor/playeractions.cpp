@@ -32,7 +32,7 @@ void PlayerActionHandlers::actKickExecute()
                                   QStringLiteral("?\r\n\r\nReason for kick:"),
                               reason))
         return;
-    dialogs().message(hooks_.kickPlayer(player.clientId, player.name, reason, player.address));
+    hooks_.kick(player.clientId, player.name, player.address, reason);
 }
 
 void PlayerActionHandlers::actBanExecute()
@@ -46,9 +46,7 @@ void PlayerActionHandlers::actBanExecute()
                                   QStringLiteral("?\r\n\r\nReason for ban:"),
                               reason))
         return;
-    // Stored first, so the ban holds whatever becomes of the kick.
-    data_.BanPlayer(player.name, player.address, Penalty{EventSource::Admin, reason, player.clientId});
-    dialogs().message(hooks_.kickPlayer(player.clientId, player.name, reason, player.address));
+    hooks_.ban(player.clientId, player.name, player.address, reason);
 }
 
 void PlayerActionHandlers::actDumpuserExecute()
@@ -56,11 +54,7 @@ void PlayerActionHandlers::actDumpuserExecute()
     Player player;
     if (!readCurrentPlayer(player))
         return;
-    // An opening quote alone makes the console take the rest of the line,
-    // blanks included, as the name; the viewer's caption shows it closed.
-    const QString command = QStringLiteral("dumpuser \"") + player.name;
-    const QString reply = hooks_.sendCommand(command);
-    hooks_.showResponse(reply, command + QLatin1Char('"'));
+    hooks_.dumpuser(player.name);
 }
 
 }  // namespace palisor

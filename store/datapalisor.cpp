@@ -210,6 +210,13 @@ void TDataPalisor::Resynchronise(const QList<LiveTable*>& tables)
         expiredMark_ = expiredMark();
 }
 
+std::function<std::unique_ptr<TDataPalisor>()> TDataPalisor::Maker() const
+{
+    return [base = base_, data = data_] {
+        return data.isEmpty() ? std::make_unique<TDataPalisor>(base) : std::make_unique<TDataPalisor>(DataFolder{data});
+    };
+}
+
 void TDataPalisor::setOtherAttachments(std::function<void()> release, std::function<void()> resume)
 {
     releaseOthers_ = std::move(release);

@@ -58,6 +58,9 @@ public:
     // called when the file is back, whether or not the cycle succeeded.
     void setOtherAttachments(std::function<void()> release, std::function<void()> resume);
     QList<LiveTable*> tables() const;   // the eight, in the order they open
+    // Makes, on the thread that calls it, another data module over the same
+    // files, addressed the same way.
+    std::function<std::unique_ptr<TDataPalisor>()> Maker() const;
     void WriteLog(const QString& line);
 
     LiveTable* tblPlayers;

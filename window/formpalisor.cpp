@@ -7,6 +7,7 @@
 #include "editors/formactionresponse.h"
 #include "editors/formhistory.h"
 #include "editors/listwindows.h"
+#include "monitor/monitorthread.h"
 #include "window/playergrid.h"
 #include "window/settingsbinding.h"
 #include "window/statuspanel.h"
@@ -106,16 +107,22 @@ QUrl ShortcutTarget(const QString& shortcutPath)
 TformPalisor::TformPalisor(TDataPalisor& data, TRcon& rcon, QWidget* parent)
     : QMainWindow(parent),
       data_(data),
-      rcon_(rcon),
-      monitor_(data, rcon, *this),
-      announcements_(data, [this](const QString& command) { return SendCommand(command); }),
+      monitor_(std::make_unique<MonitorThread>(data.Maker(), rcon)),
       playerActions_(data, PlayerActionHooks{
-                               [this](const QString& id, const QString& name, const QString& reason,
-                                      const QString& address) {
-                                   return monitor_.KickPlayer(id, name, reason, address, EventSource::Admin);
+                               [this](const QString& id, const QString& name, const QString& address,
+                                      const QString& reason) {
+                                   PushSettings();
+                                   monitor_->post([=](MonitorEngine& e) { e.Kick(id, name, address, reason); });
                                },
-                               [this](const QString& command) { return SendCommand(command); },
-                               [this](const QString& reply, const QString& title) { ShowResponse(reply, title, this); },
+                               [this](const QString& id, const QString& name, const QString& address,
+                                      const QString& reason) {
+                                   PushSettings();
+                                   monitor_->post([=](MonitorEngine& e) { e.Ban(id, name, address, reason); });
+                               },
+                               [this](const QString& name) {
+                                   PushSettings();
+                                   monitor_->post([name](MonitorEngine& e) { e.Dumpuser(name); });
+                               },
                            })
 {
     setWindowTitle(QStringLiteral("Palisor"));
@@ -134,13 +141,7 @@ TformPalisor::TformPalisor(TDataPalisor& data, TRcon& rcon, QWidget* parent)
     layout->addWidget(PanelBottom, 1);
     BuildMenus();
     BuildTray();
-
-    StatusTimer = new QTimer(this);
-    StatusTimer->setInterval(1000);
-    connect(StatusTimer, &QTimer::timeout, this, [this] { Guarded([this] { StatusTimerTimer(); }); });
-    MsgTimer = new QTimer(this);
-    MsgTimer->setInterval(120000);
-    connect(MsgTimer, &QTimer::timeout, this, [this] { Guarded([this] { MsgTimerTimer(); }); });
+    ConnectMonitor();
 
 #ifndef QT_NO_SESSIONMANAGER
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { Guarded([this] { ShutdownQuery(); }); });
@@ -163,6 +164,8 @@ TformPalisor::TformPalisor(TDataPalisor& data, TRcon& rcon, QWidget* parent)
 
 TformPalisor::~TformPalisor()
 {
+    // The engine ends first, within its current exchange, with its attachment.
+    monitor_.reset();
     setApplicationErrorHandler({});
     if (!placementSaved_)
         Guarded([this] { SavePlacement(); });
@@ -267,8 +270,10 @@ void TformPalisor::BuildMenus()
     const auto handler = [this](QAction* action, void (TformPalisor::*method)()) {
         connect(action, &QAction::triggered, this, [this, method] { Guarded([this, method] { (this->*method)(); }); });
     };
-    const auto editor = [this](QAction* action, void (*open)(TDataPalisor&, QWidget*)) {
-        connect(action, &QAction::triggered, this, [this, open] { Guarded([this, open] { open(data_, this); }); });
+    const auto editor = [this](QAction* action, void (*open)(TDataPalisor&, QWidget*), QList<LiveTable*> shown) {
+        connect(action, &QAction::triggered, this, [this, open, shown] {
+            Guarded([this, open, shown] { OpenListWindow(shown, [this, open] { open(data_, this); }); });
+        });
     };
 
     miFile = menuBar()->addMenu(QStringLiteral("&File"));
@@ -283,14 +288,20 @@ void TformPalisor::BuildMenus()
     miAnnouncements = miEdit->addAction(QStringLiteral("&Announcements"));
     miMapAliases = miEdit->addAction(QStringLiteral("&Map Aliases"));
     miHistory = miEdit->addAction(QStringLiteral("&History"));
-    editor(miBanned, &ShowBannedPlayers);
-    editor(miRecent, &ShowRecentPlayers);
-    editor(miImmune, &ShowImmunePlayers);
-    editor(miIllegal, &ShowIllegalNames);
-    editor(miMapAliases, &ShowMapAliases);
-    editor(miHistory, &ShowHistory);
-    connect(miAnnouncements, &QAction::triggered, this,
-            [this] { Guarded([this] { ShowAnnouncements(data_, *this, this); }); });
+    // Each list window re-reads the tables it shows (banning from the recent
+    // players re-reads the banned ones); the History window reads what the
+    // engine committed.
+    editor(miBanned, &ShowBannedPlayers, {data_.tblBanned});
+    editor(miRecent, &ShowRecentPlayers, {data_.tblRecent, data_.tblBanned});
+    editor(miImmune, &ShowImmunePlayers, {data_.tblImmune});
+    editor(miIllegal, &ShowIllegalNames, {data_.tblIllegal});
+    editor(miMapAliases, &ShowMapAliases, {data_.tblMapAlias});
+    editor(miHistory, &ShowHistory, {});
+    connect(miAnnouncements, &QAction::triggered, this, [this] {
+        Guarded([this] {
+            OpenListWindow({data_.tblMessages, data_.tblSettings}, [this] { ShowAnnouncements(data_, *this, this); });
+        });
+    });
 
     miAction = menuBar()->addMenu(QStringLiteral("&Action"));
     actKick = miAction->addAction(QStringLiteral("&Kick Player"));
@@ -336,6 +347,7 @@ void TformPalisor::FormCreate()
     RefreshActionMenu();
     SortPlayers(data_.tblSettings->text(QStringLiteral("SORTED")));
     PlayerGrid->ArrangeColumns();
+    PushSettings();
 }
 
 void TformPalisor::SortPlayers(const QString& field)
@@ -358,7 +370,11 @@ void TformPalisor::dbNumberChange(QLineEdit* box)
         box->setText(text);
 }
 
-void TformPalisor::CommitDBEdit(QLineEdit* box) { settings_->Commit(box); }
+void TformPalisor::CommitDBEdit(QLineEdit* box)
+{
+    settings_->Commit(box);
+    PushSettings();
+}
 
 bool TformPalisor::eventFilter(QObject* watched, QEvent* event)
 {
@@ -481,6 +497,9 @@ void TformPalisor::closeEvent(QCloseEvent* event)
         return;
     }
     event->accept();
+    // The engine's work ends after its current exchange, while the program
+    // pauses before it ends.
+    monitor_->Exit();
     Guarded([this] { SavePlacement(); });
     // Closing a window that was already hidden (Exit from the tray) does not
     // end the message loop by itself.

@@ -1,12 +1,12 @@
 #pragma once
 
 #include "editors/announcementhost.h"
-#include "monitor/announcements.h"
 #include "monitor/monitor.h"
 #include "monitor/playeractions.h"
 
 #include <QMainWindow>
 #include <QStringList>
+#include <functional>
 #include <memory>
 
 class QAction;
@@ -17,10 +17,11 @@ class QProgressBar;
 class QPushButton;
 class QStatusBar;
 class QSystemTrayIcon;
-class QTimer;
 
 namespace palisor {
 
+class LiveTable;
+class MonitorThread;
 class SettingsBinding;
 class TDataPalisor;
 class TPlayerGrid;
@@ -29,8 +30,10 @@ class TStatusPanel;
 
 // The program's one main window: the settings of the monitored server, the
 // server information, the player list, the buttons that drive the monitor,
-// the menus and the tray icon.
-class TformPalisor : public QMainWindow, public AnnouncementHost, private MonitorView {
+// the menus and the tray icon. The monitor itself runs in the monitor engine
+// on its own thread: the window asks it for work and shows what it reports,
+// so the window answers while the engine waits on the server.
+class TformPalisor : public QMainWindow, public AnnouncementHost {
     Q_OBJECT
 public:
     TformPalisor(TDataPalisor& data, TRcon& rcon, QWidget* parent = nullptr);
@@ -59,8 +62,6 @@ public:
     TPlayerGrid* PlayerGrid;
     QStatusBar* StatusBar;
     TStatusPanel* StatusPanel;
-    QTimer* StatusTimer;
-    QTimer* MsgTimer;
 
     QMenu* miFile;
     QMenu* miEdit;
@@ -88,25 +89,18 @@ public:
 
     bool ExitRequested = false;
 
-    // The monitor (operations of the running poll cycle).
-    QString SendCommand(const QString& command) override;
-    void SetMonitor(bool on);
-    void PollServer();
-    void RefreshServer();
-    void StatusTimerTimer();
-    void EnableSettings(bool on) override;
+    // The monitor as the window shows it.
+    void EnableSettings(bool on);
     void EnableCommands(bool on);
-    void ClearServerInfo() override;
-    void ClearPlayers();
-    void RefreshActionMenu() override;
-    bool MonitorRunning() const;
-    TMonitor& Monitor() { return monitor_; }
+    void ClearServerInfo();
+    void RefreshActionMenu();
+    bool MonitorRunning() const { return running_; }
+    MonitorThread& Monitor() { return *monitor_; }
 
     // Announcements.
     void UpdateVariables() override;
     QString SubstituteVariables(const QString& text) override;
-    void MsgTimerTimer();
-    AnnouncementScheduler& Announcements() { return announcements_; }
+    void SendNow(const QString& command) override;
 
     // Handlers of the controls and menus.
     void btnStartClick();
@@ -141,15 +135,18 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // MonitorView: the settings as the boxes show them, and the poll's display.
-    QString HostText() const override;
-    QString PortText() const override;
-    QString PasswordText() const override;
-    QString MaxPingText() const override;
-    void ShowStatus(const QString& text) override;
-    void BeginPlayerRebuild() override;
-    void EndPlayerRebuild() override;
-    void ShowServerInfo(ServerBox box, const QString& text) override;
+    void ShowStatus(const QString& text);
+    void ShowActionMenu(bool players);
+    void ShowPlayers();
+    void ShowServerInfo(ServerBox box, const QString& text);
+    void ShowProgress(int position, int maximum);
+    void ShowRunning(bool running);
+    void ConnectMonitor();
+    // The boxes' texts go to the engine before each request that uses them.
+    void PushSettings();
+    // A list window shows what the engine committed, and the engine sees
+    // what the list window changed before its next poll.
+    void OpenListWindow(const QList<LiveTable*>& shown, const std::function<void()>& open);
 
     void BuildTopPanel();
     void BuildBottomPanel();
@@ -165,10 +162,9 @@ private:
     bool TrayIconShown();
 
     TDataPalisor& data_;
-    TRcon& rcon_;
-    TMonitor monitor_;
-    AnnouncementScheduler announcements_;
+    std::unique_ptr<MonitorThread> monitor_;
     PlayerActionHandlers playerActions_;
+    bool running_ = false;
     SettingsBinding* settings_ = nullptr;
     bool placementSaved_ = false;
     bool shownOnce_ = false;

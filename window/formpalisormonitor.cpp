@@ -1,90 +1,87 @@
-// The main window's side of the server monitor: starting and stopping, the
-// timed poll, the buttons, and what a poll shows.
+// The main window's side of the server monitor: the requests it makes of the
+// monitor engine and how it shows the engine's reports.
 #include "window/formpalisor.h"
 
-#include "widgets/menuutils.h"
+#include "core/dialogs.h"
+#include "core/errorhandler.h"
 #include "editors/formactionresponse.h"
-#include "monitor/monitorrules.h"
-#include "window/playergrid.h"
+#include "monitor/announcements.h"
+#include "monitor/monitorthread.h"
 #include "monitor/textrules.h"
 #include "store/datapalisor.h"
+#include "widgets/menuutils.h"
+#include "window/playergrid.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTimer>
+#include <QScopeGuard>
 
 namespace palisor {
 
-QString TformPalisor::HostText() const { return dbHost->text(); }
-QString TformPalisor::PortText() const { return dbPort->text(); }
-QString TformPalisor::PasswordText() const { return dbPswd->text(); }
-QString TformPalisor::MaxPingText() const { return dbMaxPing->text(); }
-
-QString TformPalisor::SendCommand(const QString& command) { return monitor_.SendCommand(command); }
-
-bool TformPalisor::MonitorRunning() const { return StatusTimer->isActive(); }
-
-void TformPalisor::SetMonitor(bool on)
+void TformPalisor::ConnectMonitor()
 {
-    if (on) {
-        const int scanTime = ToInteger(dbScanTime->text());
-        monitor_.Start(scanTime);
-        ProgressBar->setRange(0, scanTime);
-        ProgressBar->setValue(0);
-        const AnnouncementScheduler::TimerSetting announce = announcements_.StartAnnouncements();
-        if (announce.enabled) {
-            MsgTimer->setInterval(announce.interval);
-            MsgTimer->start();
-        }
-        btnStart->setText(QStringLiteral("Stop"));
-        data_.WriteLog(QStringLiteral("Started Server Monitor"));
-        PollServer();
-        repaint();
-        return;
-    }
-    MsgTimer->stop();
-    StatusTimer->stop();
-    ProgressBar->setValue(0);
-    btnStart->setText(QStringLiteral("Start"));
-    EnableSettings(true);
-    data_.WriteLog(QStringLiteral("Stopped Server Monitor"));
-    repaint();
+    MonitorEngine& engine = monitor_->engine();
+    // Each report is handled like any event of the window: an error while
+    // showing it goes to the status bar.
+    const auto show = [this](auto signal, auto handler) {
+        connect(&monitor_->engine(), signal, this, [this, handler](auto... values) {
+            Guarded([this, handler, values...] { (this->*handler)(values...); });
+        });
+    };
+    show(&MonitorEngine::runningChanged, &TformPalisor::ShowRunning);
+    show(&MonitorEngine::settingsEnabled, &TformPalisor::EnableSettings);
+    show(&MonitorEngine::commandsEnabled, &TformPalisor::EnableCommands);
+    show(&MonitorEngine::progressChanged, &TformPalisor::ShowProgress);
+    show(&MonitorEngine::statusShown, &TformPalisor::ShowStatus);
+    show(&MonitorEngine::playersRebuilt, &TformPalisor::ShowPlayers);
+    show(&MonitorEngine::serverInfoCleared, &TformPalisor::ClearServerInfo);
+    show(&MonitorEngine::serverInfoShown, &TformPalisor::ShowServerInfo);
+    show(&MonitorEngine::actionMenuChanged, &TformPalisor::ShowActionMenu);
+    show(&MonitorEngine::errorRaised, &TformPalisor::ApplicationException);
+    connect(&engine, &MonitorEngine::playerRebuildStarted, this, [this] { PlayerGrid->setVisible(false); });
+    connect(&engine, &MonitorEngine::variablesChanged, this,
+            [this](const QStringList& variables) { data_.Variables = variables; });
+    connect(&engine, &MonitorEngine::messageReady, this,
+            [this](const QString& text) { Guarded([text] { dialogs().message(text); }); });
+    connect(&engine, &MonitorEngine::responseReady, this, [this](const QString& reply, const QString& title) {
+        Guarded([this, reply, title] { ShowResponse(reply, title, this); });
+    });
+    // The maintenance cycle moves the file aside: the window's attachment
+    // closes meanwhile and comes back with what the window shows; the list
+    // tables open again when a list window needs them.
+    engine.setOtherAttachment(true);
+    connect(&engine, &MonitorEngine::releaseRequested, this, [this] {
+        Guarded([this] { data_.DisconnectDatabase(); });
+        monitor_->engine().AttachmentReleased();
+    });
+    connect(&engine, &MonitorEngine::resumeAllowed, this, [this] {
+        Guarded([this] {
+            data_.Resynchronise({data_.tblSettings, data_.tblPlayers});
+            PlayerGrid->ArrangeColumns();
+        });
+    });
 }
 
-void TformPalisor::PollServer()
+void TformPalisor::PushSettings()
 {
-    StatusTimer->stop();
-    try {
-        RefreshServer();
-    } catch (const std::exception& e) {
-        StatusTimer->start();
-        EnableCommands(true);
-        if (StopsMonitor(QString::fromStdString(e.what())))
-            SetMonitor(false);
-        throw;
-    }
-    StatusTimer->start();
-    EnableCommands(true);
+    const MonitorSettings settings{dbHost->text(), dbPort->text(), dbPswd->text(), dbScanTime->text(),
+                                   dbMaxPing->text()};
+    monitor_->post([settings](MonitorEngine& engine) { engine.SetSettings(settings); });
 }
 
-void TformPalisor::RefreshServer() { monitor_.RefreshServer(); }
-
-void TformPalisor::StatusTimerTimer()
+void TformPalisor::ShowRunning(bool running)
 {
-    ProgressBar->setValue(ProgressBar->value() + 1);
-    if (ProgressBar->value() == ProgressBar->maximum()) {
-        try {
-            PollServer();
-            data_.SweepDatabase();
-        } catch (...) {
-            ProgressBar->setValue(0);
-            throw;
-        }
-        ProgressBar->setValue(0);
-    }
-    repaint();
+    running_ = running;
+    btnStart->setText(running ? QStringLiteral("Stop") : QStringLiteral("Start"));
+}
+
+void TformPalisor::ShowProgress(int position, int maximum)
+{
+    ProgressBar->setRange(0, maximum);
+    ProgressBar->setValue(position);
 }
 
 void TformPalisor::EnableSettings(bool on)
@@ -93,7 +90,6 @@ void TformPalisor::EnableSettings(bool on)
         control->setEnabled(on);
     miEdit->setEnabled(on);
     EnableCommands(on);
-    repaint();
 }
 
 void TformPalisor::EnableCommands(bool on)
@@ -107,33 +103,23 @@ void TformPalisor::ClearServerInfo()
 {
     for (QLineEdit* box : {edHostName, edGameType, edPlyrCnt, edCurMap, edNextMap})
         box->clear();
-    RefreshActionMenu();
 }
 
-void TformPalisor::ClearPlayers()
-{
-    data_.DeletePlayers();
-    PlayerGrid->ArrangeColumns();
-    ClearServerInfo();
-}
+void TformPalisor::RefreshActionMenu() { ShowActionMenu(data_.CountRows(data_.tblPlayers) > 0); }
 
-void TformPalisor::RefreshActionMenu()
+void TformPalisor::ShowActionMenu(bool players)
 {
     PopupPlayers->clear();
-    const bool players = data_.CountRows(data_.tblPlayers) > 0;
     miAction->setEnabled(players);
     if (players)
         CopyMenuItems(miAction, PopupPlayers);
-    repaint();
 }
 
-void TformPalisor::BeginPlayerRebuild() { PlayerGrid->setVisible(false); }
-
-void TformPalisor::EndPlayerRebuild()
+void TformPalisor::ShowPlayers()
 {
     PlayerGrid->setVisible(true);
-    if (data_.tblPlayers->isOpen())
-        data_.tblPlayers->first();
+    data_.Resynchronise({data_.tblPlayers});
+    data_.tblPlayers->first();
     PlayerGrid->ArrangeColumns();
 }
 
@@ -162,32 +148,52 @@ QString TformPalisor::SubstituteVariables(const QString& text)
     return palisor::SubstituteVariables(text, data_.Variables, data_.VariableMark);
 }
 
-void TformPalisor::MsgTimerTimer() { announcements_.MsgTimerTimer(); }
+void TformPalisor::SendNow(const QString& command)
+{
+    PushSettings();
+    monitor_->post([command](MonitorEngine& engine) { engine.SendNow(command); });
+}
 
 void TformPalisor::btnStartClick()
 {
     ShowStatus(QString());
-    SetMonitor(!MonitorRunning());
+    if (running_) {
+        monitor_->Stop();
+        return;
+    }
+    PushSettings();
+    monitor_->post([](MonitorEngine& engine) { engine.Start(); });
 }
 
 void TformPalisor::btnStatusClick()
 {
-    try {
-        RefreshServer();
-    } catch (...) {
-        EnableSettings(true);
-        throw;
-    }
-    EnableSettings(true);
+    PushSettings();
+    monitor_->post([](MonitorEngine& engine) { engine.Status(); });
 }
 
-void TformPalisor::btnClearClick() { ClearPlayers(); }
+void TformPalisor::btnClearClick()
+{
+    monitor_->post([](MonitorEngine& engine) { engine.Clear(); });
+}
 
 void TformPalisor::btnExecCmdClick()
 {
+    PushSettings();
     const QString command = edCmd->text();
-    const QString reply = SendCommand(command);
-    ShowResponse(reply, command, this);
+    monitor_->post([command](MonitorEngine& engine) { engine.ExecCmd(command); });
+}
+
+void TformPalisor::OpenListWindow(const QList<LiveTable*>& shown, const std::function<void()>& open)
+{
+    QList<LiveTable*> tables = shown;
+    for (LiveTable* table : data_.tables())
+        if (!table->isOpen() && !tables.contains(table))
+            tables.append(table);
+    data_.Resynchronise(tables);
+    const auto changed = qScopeGuard([this] {
+        monitor_->post([](MonitorEngine& engine) { engine.ListsChanged(); });
+    });
+    open();
 }
 
 }  // namespace palisor

@@ -1,5 +1,6 @@
 // The Kick, Ban and Dump User actions on the current player, with the dialogs
 // answered by the test, against a real database and the simulator.
+#include "core/dialogs.h"
 #include "core/error.h"
 #include "monitor/playeractions.h"
 #include "tests/announce/serverfixture.h"
@@ -24,14 +25,20 @@ protected:
                            QStringLiteral("27961"), QStringLiteral("060"));
         data->tblPlayers->setCurrentRow(1);
         sim.clearLog();
+        // As the window runs them: the console side in the monitor, the
+        // result shown when it comes back.
         actions = std::make_unique<PlayerActionHandlers>(
             *data, PlayerActionHooks{
-                       [this](const QString& id, const QString& name, const QString& reason,
-                              const QString& address) {
-                           return monitor->KickPlayer(id, name, reason, address, EventSource::Admin);
+                       [this](const QString& id, const QString& name, const QString& address, const QString& reason) {
+                           dialogs().message(monitor->KickPlayer(id, name, reason, address, EventSource::Admin));
                        },
-                       [this](const QString& command) { return send(command); },
-                       [this](const QString& reply, const QString& title) { responses.append({reply, title}); },
+                       [this](const QString& id, const QString& name, const QString& address, const QString& reason) {
+                           dialogs().message(monitor->BanAndKick(id, name, address, reason));
+                       },
+                       [this](const QString& name) {
+                           const TMonitor::Response response = monitor->DumpUser(name);
+                           responses.append({response.reply, response.title});
+                       },
                    });
     }
 

@@ -1,3 +1,4 @@
+#include "core/dialogs.h"
 #include "core/timing.h"
 #include "editors/announcementhost.h"
 #include "editors/formmessages.h"
@@ -37,7 +38,7 @@ public:
     {
         return palisor::SubstituteVariables(text, data_.Variables, data_.VariableMark);
     }
-    QString SendCommand(const QString& command) override { return rcon.Command(command); }
+    void SendNow(const QString& command) override { dialogs().message(rcon.Command(command)); }
 
     TRcon rcon;
 

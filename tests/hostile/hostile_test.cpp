@@ -11,6 +11,7 @@
 #include "tests/hostile/hostilepeer.h"
 #include "tests/support/db/tempdatabase.h"
 #include "tests/support/dialogs/scripteddialogs.h"
+#include "tests/support/monitor/settle.h"
 #include "tests/support/sim/simprocess.h"
 
 #include <gtest/gtest.h>
@@ -136,17 +137,22 @@ protected:
     // the status bar is read after every one.
     void Monitor(int polls)
     {
+        // The lists were filled behind the engine's back, so it is told as a
+        // list window tells it.
+        window->Monitor().post([](MonitorEngine& engine) { engine.ListsChanged(); });
         window->btnStart->click();
+        test::Settle(window->Monitor());
         statuses << window->StatusText();
         for (int i = 1; i < polls; ++i) {
-            Guarded([this] { window->StatusTimerTimer(); });
+            test::Tick(window->Monitor());
             statuses << window->StatusText();
         }
     }
 
+    // What the engine's attachment committed.
     QStringList Column(LiveTable* table, const char* column)
     {
-        table->refresh();
+        data->Resynchronise({table});
         QStringList values;
         for (int row = 0; row < table->rowCount(); ++row)
             values << table->value(row, QLatin1String(column)).toString();

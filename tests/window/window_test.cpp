@@ -10,6 +10,7 @@
 #include "tests/monitor/printers.h"
 #include "tests/support/db/tempdatabase.h"
 #include "tests/support/dialogs/scripteddialogs.h"
+#include "tests/support/monitor/settle.h"
 #include "tests/support/sim/simprocess.h"
 
 #include <gtest/gtest.h>
@@ -62,6 +63,7 @@ protected:
     }
     void TearDown() override
     {
+        closer.reset();
         window.reset();
         data.reset();
         setPauseFunction({});
@@ -100,6 +102,20 @@ protected:
         return data->tblSettings->text(QLatin1String(field));
     }
 
+    // The response viewer opens when the reply arrives: closed again at
+    // once, its caption noted.
+    void CloseModals(QStringList& captions)
+    {
+        closer = std::make_unique<QTimer>();
+        QObject::connect(closer.get(), &QTimer::timeout, [&captions] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                captions << modal->windowTitle();
+                modal->close();
+            }
+        });
+        closer->start(5);
+    }
+
     static void Leave(QWidget* box)
     {
         QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
@@ -113,6 +129,7 @@ protected:
     TRcon rcon;
     ScriptedDialogs dialogs;
     std::unique_ptr<TformPalisor> window;
+    std::unique_ptr<QTimer> closer;
 };
 
 }  // namespace
@@ -191,7 +208,8 @@ TEST_F(WindowTest, ActionMenuFollowsThePlayerTable)
         captions.append(item->text());
     EXPECT_EQ(captions, (QStringList{"&Kick Player", "&Ban Player", "&Dump User"}));
 
-    window->ClearPlayers();
+    window->btnClear->click();
+    test::Settle(window->Monitor());
     EXPECT_EQ(data->tblPlayers->rowCount(), 0);
     EXPECT_FALSE(window->miAction->isEnabled());
 }
@@ -348,6 +366,7 @@ TEST_F(WindowTest, MonitorRunsAPollAndLocksTheSettings)
                                    "variables": {"sv_hostname": "Main Street", "mapname": "obj/obj_team2"}})"));
     Open({{"SCANTIME", "2"}});
     window->btnStart->click();
+    test::Settle(window->Monitor());
     EXPECT_TRUE(window->MonitorRunning());
     EXPECT_EQ(window->btnStart->text(), "Stop");
     EXPECT_FALSE(window->dbHost->isEnabled());
@@ -362,13 +381,15 @@ TEST_F(WindowTest, MonitorRunsAPollAndLocksTheSettings)
 
     // The second tick of a two-second scan polls again and starts the count over.
     sim.clearLog();
-    window->StatusTimerTimer();
+    test::Tick(window->Monitor());
     EXPECT_TRUE(sim.commandTexts().isEmpty());
-    window->StatusTimerTimer();
+    EXPECT_EQ(window->ProgressBar->value(), 1);
+    test::Tick(window->Monitor());
     EXPECT_EQ(sim.commandTexts().mid(0, 2), (QStringList{"status", "clientban"}));
     EXPECT_EQ(window->ProgressBar->value(), 0);
 
     window->btnStart->click();
+    test::Settle(window->Monitor());
     EXPECT_FALSE(window->MonitorRunning());
     EXPECT_EQ(window->btnStart->text(), "Start");
     EXPECT_TRUE(window->dbHost->isEnabled());
@@ -379,6 +400,7 @@ TEST_F(WindowTest, RefusedPasswordStopsTheMonitorAfterItsFirstPoll)
     StartServer(QStringLiteral(R"({"players": []})"), QStringLiteral("other"));
     Open();
     window->btnStart->click();
+    test::Settle(window->Monitor());
     EXPECT_FALSE(window->MonitorRunning());
     EXPECT_EQ(window->btnStart->text(), "Start");
     EXPECT_TRUE(window->dbPswd->isEnabled());
@@ -388,6 +410,7 @@ TEST_F(WindowTest, RefusedPasswordStopsTheMonitorAfterItsFirstPoll)
 
     // A manual Status reports the same, and no dialog either.
     window->btnStatus->click();
+    test::Settle(window->Monitor());
     EXPECT_EQ(window->StatusText(), "Bad rconpassword.");
     EXPECT_TRUE(window->btnStart->isEnabled());
     EXPECT_TRUE(dialogs.calls().empty());
@@ -398,6 +421,7 @@ TEST_F(WindowTest, SilentServerTimesOutAndTheMonitorKeepsRunning)
     StartServer(QStringLiteral(R"({"silent": true})"));
     Open();
     window->btnStart->click();
+    test::Settle(window->Monitor());
     EXPECT_TRUE(window->MonitorRunning());
     EXPECT_EQ(window->btnStart->text(), "Stop");
     EXPECT_EQ(window->StatusText(), "Command Timed Out");
@@ -408,6 +432,7 @@ TEST_F(WindowTest, ZeroScanTimeCannotStart)
 {
     Open({{"SCANTIME", "0"}});
     window->btnStart->click();
+    test::Settle(window->Monitor());
     EXPECT_FALSE(window->MonitorRunning());
     EXPECT_EQ(window->btnStart->text(), "Start");
     EXPECT_FALSE(window->StatusText().isEmpty());
@@ -418,15 +443,11 @@ TEST_F(WindowTest, ExecCmdShowsTheReplyUnderTheCommand)
     StartServer(QStringLiteral(R"({"players": []})"));
     Open();
     window->edCmd->setText("say hello");
-    QString caption;
-    QTimer::singleShot(0, [&] {
-        QWidget* viewer = QApplication::activeModalWidget();
-        ASSERT_NE(viewer, nullptr);
-        caption = viewer->windowTitle();
-        viewer->close();
-    });
+    QStringList captions;
+    CloseModals(captions);
     window->btnExecCmd->click();
-    EXPECT_EQ(caption, "Results for say hello");
+    test::Settle(window->Monitor());
+    EXPECT_EQ(captions, QStringList{"Results for say hello"});
     EXPECT_EQ(sim.commandTexts(), QStringList{"say hello"});
 }
 

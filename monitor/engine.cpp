@@ -1,0 +1,311 @@
+#include "monitor/engine.h"
+
+#include "core/error.h"
+#include "core/shellutils.h"
+#include "monitor/monitorrules.h"
+#include "monitor/textrules.h"
+#include "store/datapalisor.h"
+
+#include <QTimer>
+
+namespace palisor {
+namespace {
+
+// How the engine ends its work at the next exchange when asked to.
+class Interrupted : public Error {
+public:
+    Interrupted() : Error(QStringLiteral("Monitor interrupted")) {}
+};
+
+// How often the maintenance cycle looks whether the program is ending while
+// it waits for the other attachment to let go.
+constexpr int kReleaseCheckMs = 100;
+
+}  // namespace
+
+MonitorEngine::MonitorEngine(std::function<std::unique_ptr<TDataPalisor>()> makeData, TRcon& rcon)
+    : makeData_(std::move(makeData)), rcon_(rcon)
+{
+    qRegisterMetaType<palisor::ServerBox>();
+    qRegisterMetaType<palisor::MonitorEvent>();
+    qRegisterMetaType<palisor::MonitorSettings>();
+}
+
+MonitorEngine::~MonitorEngine() = default;
+
+template <typename Work>
+void MonitorEngine::Run(Work&& work)
+{
+    try {
+        work();
+    } catch (const Interrupted&) {
+    } catch (const std::exception& e) {
+        const QString message = messageOf(e);
+        MonitorEvent event{MonitorEvent::Kind::Error};
+        event.text = message;
+        emit monitorEvent(event);
+        emit errorRaised(message);
+    }
+}
+
+void MonitorEngine::Open()
+{
+    Run([this] {
+        statusTimer_ = new QTimer(this);
+        statusTimer_->setInterval(1000);
+        connect(statusTimer_, &QTimer::timeout, this, &MonitorEngine::StatusTimerTimer);
+        msgTimer_ = new QTimer(this);
+        msgTimer_->setInterval(120000);
+        connect(msgTimer_, &QTimer::timeout, this, &MonitorEngine::MsgTimerTimer);
+
+        data_ = makeData_();
+        monitor_ = std::make_unique<TMonitor>(*data_, rcon_, static_cast<MonitorView&>(*this));
+        announcements_ = std::make_unique<AnnouncementScheduler>(*data_, [this](const QString& command) {
+            const QString reply = monitor_->SendCommand(command);
+            MonitorEvent said{MonitorEvent::Kind::Announcement};
+            said.text = command.mid(4);
+            emit monitorEvent(said);
+            return reply;
+        });
+        data_->setOtherAttachments([this] { ReleaseOtherAttachment(); }, [this] { ResumeOtherAttachment(); });
+        data_->OpenAttachment();
+    });
+}
+
+void MonitorEngine::Close()
+{
+    if (statusTimer_)
+        statusTimer_->stop();
+    if (msgTimer_)
+        msgTimer_->stop();
+    Run([this] {
+        if (data_)
+            data_->DisconnectDatabase();
+    });
+    announcements_.reset();
+    monitor_.reset();
+    data_.reset();
+}
+
+void MonitorEngine::SetSettings(const MonitorSettings& settings) { settings_ = settings; }
+
+void MonitorEngine::ListsChanged()
+{
+    Run([this] { data_->Resynchronise(data_->tables()); });
+}
+
+void MonitorEngine::Start()
+{
+    if (running_)
+        return;
+    Run([this] { SetMonitor(true); });
+}
+
+void MonitorEngine::Stop()
+{
+    interruptPoll_ = false;
+    if (!running_)
+        return;
+    Run([this] { SetMonitor(false); });
+}
+
+void MonitorEngine::SetMonitor(bool on)
+{
+    if (on) {
+        const int scanTime = ToInteger(settings_.scanTime);
+        monitor_->Start(scanTime);
+        progressMaximum_ = scanTime;
+        SetProgress(0);
+        const AnnouncementScheduler::TimerSetting announce = announcements_->StartAnnouncements();
+        if (announce.enabled) {
+            msgTimer_->setInterval(announce.interval);
+            msgTimer_->start();
+        }
+        running_ = true;
+        emit runningChanged(true);
+        data_->WriteLog(QStringLiteral("Started Server Monitor"));
+        emit monitorEvent(MonitorEvent{MonitorEvent::Kind::Started});
+        PollServer();
+        return;
+    }
+    msgTimer_->stop();
+    statusTimer_->stop();
+    SetProgress(0);
+    running_ = false;
+    emit runningChanged(false);
+    EnableSettings(true);
+    data_->WriteLog(QStringLiteral("Stopped Server Monitor"));
+    emit monitorEvent(MonitorEvent{MonitorEvent::Kind::Stopped});
+}
+
+void MonitorEngine::PollServer()
+{
+    statusTimer_->stop();
+    polling_ = true;
+    try {
+        SeeOtherCommits();
+        monitor_->RefreshServer();
+    } catch (const std::exception& e) {
+        polling_ = false;
+        statusTimer_->start();
+        emit commandsEnabled(true);
+        if (StopsMonitor(messageOf(e)))
+            SetMonitor(false);
+        throw;
+    }
+    polling_ = false;
+    statusTimer_->start();
+    emit commandsEnabled(true);
+}
+
+void MonitorEngine::StatusTimerTimer()
+{
+    Run([this] {
+        SetProgress(progress_ + 1);
+        if (progress_ != progressMaximum_)
+            return;
+        try {
+            PollServer();
+            data_->SweepDatabase();
+        } catch (...) {
+            SetProgress(0);
+            throw;
+        }
+        SetProgress(0);
+    });
+}
+
+void MonitorEngine::SetProgress(int position)
+{
+    progress_ = position;
+    emit progressChanged(progress_, progressMaximum_);
+}
+
+void MonitorEngine::MsgTimerTimer()
+{
+    Run([this] { announcements_->MsgTimerTimer(); });
+}
+
+void MonitorEngine::Status()
+{
+    Run([this] {
+        try {
+            SeeOtherCommits();
+            monitor_->RefreshServer();
+        } catch (...) {
+            EnableSettings(true);
+            throw;
+        }
+        EnableSettings(true);
+    });
+}
+
+void MonitorEngine::Clear()
+{
+    Run([this] {
+        SeeOtherCommits();
+        data_->DeletePlayers();
+        emit playersRebuilt();
+        ClearServerInfo();
+    });
+}
+
+void MonitorEngine::ExecCmd(const QString& command)
+{
+    Run([this, command] { emit responseReady(monitor_->SendCommand(command), command); });
+}
+
+void MonitorEngine::SendNow(const QString& command)
+{
+    Run([this, command] { emit messageReady(monitor_->SendCommand(command)); });
+}
+
+void MonitorEngine::Kick(const QString& clientId, const QString& name, const QString& address,
+                         const QString& reason)
+{
+    Run([&] {
+        SeeOtherCommits();
+        emit messageReady(monitor_->KickPlayer(clientId, name, reason, address));
+    });
+}
+
+void MonitorEngine::Ban(const QString& clientId, const QString& name, const QString& address,
+                        const QString& reason)
+{
+    Run([&] {
+        SeeOtherCommits();
+        emit messageReady(monitor_->BanAndKick(clientId, name, address, reason));
+    });
+}
+
+void MonitorEngine::Dumpuser(const QString& name)
+{
+    Run([&] {
+        const TMonitor::Response response = monitor_->DumpUser(name);
+        emit responseReady(response.reply, response.title);
+    });
+}
+
+void MonitorEngine::SeeOtherCommits()
+{
+    // A write must not work from a snapshot older than the window's last
+    // change: deleting a row the window deleted since would conflict.
+    data_->Resynchronise({});
+}
+
+void MonitorEngine::RefreshActionMenu() { emit actionMenuChanged(data_->CountRows(data_->tblPlayers) > 0); }
+
+void MonitorEngine::ClearServerInfo()
+{
+    for (QString& box : boxes_)
+        box.clear();
+    emit serverInfoCleared();
+    RefreshActionMenu();
+}
+
+void MonitorEngine::ShowServerInfo(ServerBox box, const QString& text)
+{
+    boxes_[static_cast<int>(box)] = text;
+    emit serverInfoShown(box, text);
+}
+
+void MonitorEngine::UpdateVariables()
+{
+    const auto box = [this](ServerBox which) { return boxes_[static_cast<int>(which)]; };
+    palisor::UpdateVariables(*data_, VariableBoxes{settings_.host, box(ServerBox::HostName), box(ServerBox::GameType),
+                                                   box(ServerBox::CurMap), box(ServerBox::NextMap)});
+    emit variablesChanged(data_->Variables);
+}
+
+void MonitorEngine::BeforeExchange()
+{
+    if (interruptAll_ || (interruptPoll_ && polling_))
+        throw Interrupted();
+}
+
+void MonitorEngine::ReleaseOtherAttachment()
+{
+    MonitorEvent event{MonitorEvent::Kind::Maintenance};
+    event.text = QStringLiteral("begun");
+    emit monitorEvent(event);
+    if (!otherAttachment_)
+        return;
+    emit releaseRequested();
+    // The program may end meanwhile; then the window closes its attachment
+    // in its own shut-down and the cycle waits for the next run.
+    while (!released_.tryAcquire(1, kReleaseCheckMs)) {
+        if (interruptAll_)
+            throw Interrupted();
+    }
+}
+
+void MonitorEngine::ResumeOtherAttachment()
+{
+    if (otherAttachment_)
+        emit resumeAllowed();
+    MonitorEvent event{MonitorEvent::Kind::Maintenance};
+    event.text = QStringLiteral("ended");
+    emit monitorEvent(event);
+}
+
+}  // namespace palisor

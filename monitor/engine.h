@@ -1,0 +1,160 @@
+#pragma once
+
+#include "monitor/announcements.h"
+#include "monitor/monitor.h"
+
+#include <QObject>
+#include <QSemaphore>
+#include <QString>
+#include <QStringList>
+#include <atomic>
+#include <functional>
+#include <memory>
+
+class QTimer;
+
+namespace palisor {
+
+class TDataPalisor;
+class TRcon;
+
+// The settings the monitor works with, as text: in the window, what its
+// settings boxes show.
+struct MonitorSettings {
+    QString host;
+    QString port;
+    QString password;
+    QString scanTime;
+    QString maxPing;
+};
+
+// The monitor engine: the poll and its rules, the server information, the
+// console side of the player actions, the announcement timer and the
+// maintenance cycle, with a database attachment of its own. It lives on a
+// thread of its own (MonitorThread), where everything runs one request at a
+// time, in the order and with the pauses of the monitor, so no two exchanges
+// ever overlap on the wire. Requests arrive as calls on that thread; what
+// the window (or a headless log) shows leaves as signals. Nothing here needs
+// a display.
+class MonitorEngine : public QObject, private MonitorView {
+    Q_OBJECT
+public:
+    // makeData makes the engine's data module, on the engine's thread (see
+    // TDataPalisor::Maker). rcon is used only on the engine's thread.
+    MonitorEngine(std::function<std::unique_ptr<TDataPalisor>()> makeData, TRcon& rcon);
+    ~MonitorEngine() override;
+
+    // ---- requests (on the engine's thread) ----
+    // Makes the engine's attachment and its timers; the first request.
+    void Open();
+    // Timers off and the attachment closed; the last request.
+    void Close();
+    void SetSettings(const MonitorSettings& settings);
+    // Someone else changed the lists or the settings row: re-read them
+    // before the next poll.
+    void ListsChanged();
+    void Start();      // SetMonitor on; nothing when already running
+    void Stop();       // SetMonitor off; nothing when stopped
+    void Status();     // one poll by hand
+    void Clear();      // ClearPlayers
+    // A console command whose reply goes to the response viewer under the
+    // command, or to a message box.
+    void ExecCmd(const QString& command);
+    void SendNow(const QString& command);
+    // The console side of the player actions, with the values the window
+    // read when the action began and the reason already answered.
+    void Kick(const QString& clientId, const QString& name, const QString& address, const QString& reason);
+    void Ban(const QString& clientId, const QString& name, const QString& address, const QString& reason);
+    void Dumpuser(const QString& name);
+    void StatusTimerTimer();
+    void MsgTimerTimer();
+
+    // ---- from any thread ----
+    // The monitor ends after the exchange in progress (a Stop request follows).
+    void InterruptPoll() { interruptPoll_ = true; }
+    // Everything ends after the exchange in progress: the program is ending.
+    void InterruptAll() { interruptAll_ = true; }
+    // Whether another attachment (the window's) must let go of the file for
+    // the maintenance cycle, and its answer that it has.
+    void setOtherAttachment(bool present) { otherAttachment_ = present; }
+    void AttachmentReleased() { released_.release(); }
+
+    bool Running() const { return running_; }
+    TMonitor& Monitor() { return *monitor_; }
+    AnnouncementScheduler& Announcements() { return *announcements_; }
+    TDataPalisor& Data() { return *data_; }
+
+signals:
+    // The Start/Stop state and what the Parts enable with it.
+    void runningChanged(bool running);
+    void settingsEnabled(bool on);
+    void commandsEnabled(bool on);
+    void progressChanged(int position, int maximum);
+    void statusShown(const QString& text);
+    void playerRebuildStarted();
+    void playersRebuilt();
+    void serverInfoCleared();
+    void serverInfoShown(palisor::ServerBox box, const QString& text);
+    void variablesChanged(const QStringList& variables);
+    void actionMenuChanged(bool players);
+    // Results the window shows in a message box or the response viewer.
+    void messageReady(const QString& text);
+    void responseReady(const QString& reply, const QString& title);
+    void errorRaised(const QString& message);
+    // The maintenance cycle needs the file: the other attachment closes and
+    // answers with AttachmentReleased; after the cycle it may come back.
+    void releaseRequested();
+    void resumeAllowed();
+    void monitorEvent(const palisor::MonitorEvent& event);
+
+private:
+    // MonitorView
+    QString HostText() const override { return settings_.host; }
+    QString PortText() const override { return settings_.port; }
+    QString PasswordText() const override { return settings_.password; }
+    QString MaxPingText() const override { return settings_.maxPing; }
+    void ShowStatus(const QString& text) override { emit statusShown(text); }
+    void EnableSettings(bool on) override { emit settingsEnabled(on); }
+    void RefreshActionMenu() override;
+    void BeginPlayerRebuild() override { emit playerRebuildStarted(); }
+    void EndPlayerRebuild() override { emit playersRebuilt(); }
+    void ClearServerInfo() override;
+    void ShowServerInfo(ServerBox box, const QString& text) override;
+    void UpdateVariables() override;
+    void BeforeExchange() override;
+    void ReportEvent(const MonitorEvent& event) override { emit monitorEvent(event); }
+
+    // Runs a request; its error goes to errorRaised, an interruption ends it quietly.
+    template <typename Work>
+    void Run(Work&& work);
+    void SetMonitor(bool on);
+    void PollServer();
+    void SetProgress(int position);
+    void SeeOtherCommits();
+    void ReleaseOtherAttachment();
+    void ResumeOtherAttachment();
+
+    std::function<std::unique_ptr<TDataPalisor>()> makeData_;
+    TRcon& rcon_;
+    std::unique_ptr<TDataPalisor> data_;
+    std::unique_ptr<TMonitor> monitor_;
+    std::unique_ptr<AnnouncementScheduler> announcements_;
+    QTimer* statusTimer_ = nullptr;
+    QTimer* msgTimer_ = nullptr;
+    MonitorSettings settings_;
+    QString boxes_[5];   // the server information as last shown, by ServerBox
+    bool running_ = false;
+    bool polling_ = false;
+    int progress_ = 0;
+    int progressMaximum_ = 1;
+    std::atomic<bool> interruptPoll_{false};
+    std::atomic<bool> interruptAll_{false};
+    std::atomic<bool> otherAttachment_{false};
+    QSemaphore released_;
+};
+
+}  // namespace palisor
+
+Q_DECLARE_METATYPE(palisor::ServerBox)
+Q_DECLARE_METATYPE(palisor::MonitorEvent)
+Q_DECLARE_METATYPE(palisor::MonitorSettings)

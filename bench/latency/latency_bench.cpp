@@ -139,6 +139,7 @@ int main(int argc, char** argv)
     window.show();
 
     std::vector<double> lateness;
+    std::vector<double> firedAt;   // seconds into the run
     QElapsedTimer clock;
     QTimer probe;
     probe.setTimerType(Qt::PreciseTimer);
@@ -147,6 +148,7 @@ int main(int argc, char** argv)
     QObject::connect(&probe, &QTimer::timeout, [&] {
         const qint64 at = clock.nsecsElapsed();
         lateness.push_back(std::max(0.0, static_cast<double>(at - last) / 1e6 - kTickMs));
+        firedAt.push_back(static_cast<double>(at) / 1e9);
         last = at;
     });
 
@@ -208,6 +210,15 @@ int main(int argc, char** argv)
     const double p99 = Percentile(lateness, 0.99);
     std::printf("10 ms timer: %zu firings; late by median %.1f ms, 99th percentile %.1f ms, latest %.1f ms\n",
                 lateness.size(), Percentile(lateness, 0.5), p99, latest);
+    std::vector<size_t> order(lateness.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    const size_t shown = std::min<size_t>(5, order.size());
+    std::partial_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(shown), order.end(),
+                      [&lateness](size_t a, size_t b) { return lateness[a] > lateness[b]; });
+    std::printf("latest firings:");
+    for (size_t i = 0; i < shown; ++i)
+        std::printf(" %.1f ms at %.1f s%s", lateness[order[i]], firedAt[order[i]], i + 1 < shown ? "," : "\n");
     const bool complete = polls >= 10 && timeouts >= 2 && sweeps >= 1 && Count(sent, "dumpuser ") >= 1;
     const bool met = latest <= kLatestLimitMs && p99 <= kPercentileLimitMs;
     if (!complete)

@@ -467,3 +467,89 @@ TEST_F(WindowTest, EditMenuOpensEveryListWindowModally)
         EXPECT_TRUE(opened) << item->text().toStdString();
     }
 }
+
+// What the engine's thread brings: requests that wait their turn, and ends
+// that come after the exchange in progress.
+
+TEST_F(WindowTest, StopDuringAPollEndsItAfterTheCurrentExchange)
+{
+    StartServer(QStringLiteral(R"({"players": [{"slot": 1, "name": "Alice", "address": "203.0.113.5", "port": 1, "ping": 40}]})"));
+    Open();
+    rcon.ExchangePause = 1000;
+    window->btnStart->click();
+    ASSERT_TRUE(sim.waitForCommands(1));
+    window->Monitor().Stop();
+    test::Settle(window->Monitor());
+    EXPECT_EQ(sim.commandTexts(), QStringList{"status"});
+    EXPECT_FALSE(window->MonitorRunning());
+    EXPECT_EQ(window->btnStart->text(), "Start");
+    EXPECT_TRUE(window->dbHost->isEnabled());
+    EXPECT_EQ(window->StatusText(), "");
+}
+
+TEST_F(WindowTest, ExitDuringASilentWaitEndsTheEngineThenTheDataModule)
+{
+    StartServer(QStringLiteral(R"({"silent": true})"));
+    data = db.createDataModule();
+    AddPlayer("01", "Someone", "10.0.0.1");
+    Open();
+    window->btnStart->click();
+    ASSERT_TRUE(sim.waitForCommands(1));
+    window->miExitClick();
+    EXPECT_TRUE(window->isHidden());
+    window.reset();
+    data->DataModuleDestroy();
+    EXPECT_EQ(sim.commandTexts(), QStringList{"status"});
+    data.reset();
+    EXPECT_EQ(db.createDataModule()->tblPlayers->rowCount(), 0);
+}
+
+TEST_F(WindowTest, RequestsMadeDuringAPollRunAfterItInTurn)
+{
+    StartServer(QStringLiteral(R"({"players": [{"slot": 3, "name": "Bob", "address": "203.0.113.9", "port": 1, "ping": 60}]})"));
+    data = db.createDataModule();
+    AddPlayer("03", "Bob", "203.0.113.9");
+    data->tblMessages->insert();
+    data->tblMessages->setValue("ANNOUNCEMENT", QStringLiteral("Hello"));
+    data->tblMessages->post();
+    Open({{"MSGON", "True"}, {"MSGTIME", "5"}});
+    rcon.ExchangePause = 200;
+    window->btnStart->click();
+    ASSERT_TRUE(sim.waitForCommands(1));
+    dialogs.answerInput(QStringLiteral("ADMIN DECISION"));
+    window->actKick->trigger();
+    window->actDumpuser->trigger();
+    // The announcement timer falls due meanwhile.
+    window->Monitor().post([](MonitorEngine& engine) { engine.MsgTimerTimer(); });
+    QStringList captions;
+    CloseModals(captions);
+    test::Settle(window->Monitor());
+
+    const QStringList sent = sim.commandTexts();
+    const qsizetype kick = sent.indexOf("say Kicking player Bob for ADMIN DECISION");
+    ASSERT_GT(kick, 0);
+    EXPECT_TRUE(sent.mid(0, kick).contains("serverinfo"));
+    EXPECT_EQ(sent.mid(kick), (QStringList{"say Kicking player Bob for ADMIN DECISION", "clientkick 03",
+                                           "dumpuser \"Bob", "say Hello"}));
+    EXPECT_EQ(dialogs.texts(ScriptedDialogs::Kind::Message), QStringList{"Command Executed\r\n"});
+    EXPECT_EQ(captions, QStringList{"Results for dumpuser \"Bob\""});
+}
+
+TEST_F(WindowTest, SettingsAndListsChangedWhileStoppedReachTheNextStart)
+{
+    StartServer(QStringLiteral(R"({"players": [{"slot": 2, "name": "BadCamper", "address": "203.0.113.2", "port": 1, "ping": 40}]})"));
+    Open({{"PORT", "1"}});
+    window->dbPort->setText(QString::number(port));
+    Leave(window->dbPort);
+    QTimer::singleShot(0, [this] {
+        data->tblIllegal->insert();
+        data->tblIllegal->setValue("NAME", QStringLiteral("camper"));
+        data->tblIllegal->post();
+        QApplication::activeModalWidget()->close();
+    });
+    window->miIllegal->trigger();
+    window->btnStart->click();
+    test::Settle(window->Monitor());
+    EXPECT_EQ(sim.commandTexts().mid(0, 2), (QStringList{"status", "clientban"}));
+    EXPECT_TRUE(sim.commandTexts().contains("clientkick 02"));
+}

@@ -27,6 +27,7 @@
 #include <QJsonObject>
 #include <QPushButton>
 #include <QSqlQuery>
+#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
@@ -107,6 +108,50 @@ double Percentile(std::vector<double> values, double fraction)
     return values[std::min(at, values.size() - 1)];
 }
 
+// Times every event the user-interface thread handles, so a late firing can
+// be put down to the handler that held the thread.
+class TimedApplication : public QApplication {
+public:
+    using QApplication::QApplication;
+
+    struct Slow {
+        double ms = 0;
+        double at = 0;
+        QString what;
+    };
+    std::vector<Slow> slowest;   // the five slowest, slowest first
+    QElapsedTimer clock;
+
+    bool notify(QObject* receiver, QEvent* event) override
+    {
+        // Other threads deliver their own events through here too.
+        if (QThread::currentThread() != thread())
+            return QApplication::notify(receiver, event);
+        if (++depth_ > 1) {
+            const bool handled = QApplication::notify(receiver, event);
+            --depth_;
+            return handled;
+        }
+        QElapsedTimer timer;
+        timer.start();
+        const QString what = QStringLiteral("%1 to %2").arg(static_cast<int>(event->type()))
+                                 .arg(QLatin1String(receiver->metaObject()->className()));
+        const bool handled = QApplication::notify(receiver, event);
+        --depth_;
+        const double ms = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+        if (slowest.size() < 5 || ms > slowest.back().ms) {
+            slowest.push_back({ms, static_cast<double>(clock.elapsed()) / 1000.0, what});
+            std::sort(slowest.begin(), slowest.end(), [](const Slow& a, const Slow& b) { return a.ms > b.ms; });
+            if (slowest.size() > 5)
+                slowest.pop_back();
+        }
+        return handled;
+    }
+
+private:
+    int depth_ = 0;
+};
+
 int Count(const QStringList& texts, const QString& prefix)
 {
     return static_cast<int>(std::count_if(texts.begin(), texts.end(),
@@ -123,7 +168,7 @@ int main(int argc, char** argv)
         qputenv("PALISOR_SCHEMA", PALISOR_BENCH_SCHEMA);
     if (qEnvironmentVariableIsEmpty("PALISOR_BUILD_DIR"))
         qputenv("PALISOR_BUILD_DIR", PALISOR_BENCH_BUILD_DIR);
-    QApplication app(argc, argv);
+    TimedApplication app(argc, argv);
     const qint64 runMs = 1000 * (argc > 1 ? QString::fromLocal8Bit(argv[1]).toLongLong() : 130);
 
     test::SimProcess sim;
@@ -181,6 +226,7 @@ int main(int argc, char** argv)
     });
 
     clock.start();
+    app.clock.start();
     last = clock.nsecsElapsed();
     probe.start();
     script.start();
@@ -219,6 +265,10 @@ int main(int argc, char** argv)
     std::printf("latest firings:");
     for (size_t i = 0; i < shown; ++i)
         std::printf(" %.1f ms at %.1f s%s", lateness[order[i]], firedAt[order[i]], i + 1 < shown ? "," : "\n");
+    std::printf("slowest events handled:");
+    for (const TimedApplication::Slow& slow : app.slowest)
+        std::printf(" %.1f ms at %.1f s (event %s);", slow.ms, slow.at, slow.what.toLatin1().constData());
+    std::printf("\n");
     const bool complete = polls >= 10 && timeouts >= 2 && sweeps >= 1 && Count(sent, "dumpuser ") >= 1;
     const bool met = latest <= kLatestLimitMs && p99 <= kPercentileLimitMs;
     if (!complete)

@@ -115,9 +115,16 @@ int TformHistory::ShowModal()
 
 void TformHistory::RefreshPenalties()
 {
-    events_->setEvents(ReadEvents(data_.database(), edFilter->text().trimmed(), cbKind->currentData().toString()));
+    // An import of a long list leaves an event per ban; the grid shows the
+    // newest and Find narrows them down.
+    const QString text = edFilter->text().trimmed();
+    const QString kind = cbKind->currentData().toString();
+    events_->setEvents(ReadEvents(data_.database(), text, kind, ShownEvents));
     EventGrid->resizeColumnsToContents();
-    lbEvents->setText(QStringLiteral("%1 events").arg(events_->rowCount()));
+    const int all = events_->rowCount() < ShownEvents ? events_->rowCount() : CountEvents(data_.database(), text, kind);
+    lbEvents->setText(all > events_->rowCount()
+                          ? QStringLiteral("The newest %1 of %2 events").arg(events_->rowCount()).arg(all)
+                          : QStringLiteral("%1 events").arg(all));
 }
 
 void TformHistory::ExportPenalties()
@@ -130,8 +137,10 @@ void TformHistory::ExportPenalties()
     const QString fileName = dialogs().saveFileName(request);
     if (fileName.isEmpty())
         return;
+    const QByteArray csv = PenaltiesCsv(
+        ReadEvents(data_.database(), edFilter->text().trimmed(), cbKind->currentData().toString()));
     QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(PenaltiesCsv(events_->events())) < 0 || !file.commit())
+    if (!file.open(QIODevice::WriteOnly) || file.write(csv) < 0 || !file.commit())
         throw Error(QStringLiteral("Cannot write %1: %2").arg(fileName, file.errorString()));
 }
 

@@ -27,7 +27,8 @@ public:
     // Reads both tabs and shows the window modally.
     int ShowModal();
 
-    // The Penalties tab.
+    // The Penalties tab; the export writes every event the filters let
+    // through, also those past the grid's newest ShownEvents.
     void RefreshPenalties();
     void ExportPenalties();
     // The Server tab: the samples of the chosen period, one query.
@@ -45,6 +46,8 @@ public:
 
     // The periods of the Server tab, in days.
     static const QList<int>& PeriodDays();
+    // The grid shows at most this many events; the export writes them all.
+    static constexpr int ShownEvents = 2000;
 
 private:
     QWidget* buildPenalties();

@@ -18,7 +18,6 @@ public:
     static QStringList Titles();   // the grid's and the CSV file's column titles
 
     void setEvents(QList<PenaltyEvent> events);
-    const QList<PenaltyEvent>& events() const { return events_; }
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;

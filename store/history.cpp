@@ -103,10 +103,12 @@ void TDataPalisor::RecordSample(const ServerSample& sample)
     commitAndContinue(db);
 }
 
-QList<PenaltyEvent> ReadEvents(const QSqlDatabase& db, const QString& text, const QString& kind)
+namespace {
+
+// The WHERE clause of a look at the penalty log, with its values.
+QString eventFilter(const QString& text, const QString& kind, QVariantList& values)
 {
     QStringList conditions;
-    QVariantList values;
     if (!text.isEmpty()) {
         conditions << QStringLiteral("(NAME CONTAINING ? OR ADDRESS CONTAINING ?)");
         values << column(text, ReasonLength) << column(text, ReasonLength);
@@ -115,17 +117,36 @@ QList<PenaltyEvent> ReadEvents(const QSqlDatabase& db, const QString& text, cons
         conditions << QStringLiteral("KIND = ?");
         values << kind;
     }
-    QString statement = QStringLiteral("SELECT OCCURRED, KIND, CLIENTID, NAME, ADDRESS, REASON, SOURCE FROM EVENTS");
-    if (!conditions.isEmpty())
-        statement += QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND "));
-    statement += QStringLiteral(" ORDER BY ID DESC");
-    QSqlQuery q = run(db, statement, values);
+    return conditions.isEmpty() ? QString() : QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND "));
+}
+
+}  // namespace
+
+QList<PenaltyEvent> ReadEvents(const QSqlDatabase& db, const QString& text, const QString& kind, int limit)
+{
+    QVariantList values;
+    if (limit > 0)
+        values << limit;
+    const QString where = eventFilter(text, kind, values);
+    QSqlQuery q = run(db,
+                      QStringLiteral("SELECT %1OCCURRED, KIND, CLIENTID, NAME, ADDRESS, REASON, SOURCE FROM EVENTS")
+                              .arg(limit > 0 ? QStringLiteral("FIRST ? ") : QString())
+                          + where + QStringLiteral(" ORDER BY ID DESC"),
+                      values);
     QList<PenaltyEvent> events;
     while (q.next()) {
         events.append({q.value(0).toDateTime(), textOf(q.value(1)), textOf(q.value(2)), textOf(q.value(3)),
                        textOf(q.value(4)), textOf(q.value(5)), textOf(q.value(6))});
     }
     return events;
+}
+
+int CountEvents(const QSqlDatabase& db, const QString& text, const QString& kind)
+{
+    QVariantList values;
+    const QString where = eventFilter(text, kind, values);
+    QSqlQuery q = run(db, QStringLiteral("SELECT COUNT(*) FROM EVENTS") + where, values);
+    return q.next() ? q.value(0).toInt() : 0;
 }
 
 QList<SampleStretch> ReadSampleStretches(const QSqlDatabase& db, const QDateTime& from, int stretchSeconds)

@@ -62,9 +62,12 @@ QVariant MedianPing(QList<int> pings);
 QVariant HighestPing(const QList<int>& pings);
 
 // The penalty log newest first: with a text, only events whose name or
-// address contains it (letter case ignored); with a kind, only that kind.
+// address contains it (letter case ignored); with a kind, only that kind;
+// with a limit, only that many.
 QList<PenaltyEvent> ReadEvents(const QSqlDatabase& db, const QString& text = QString(),
-                               const QString& kind = QString());
+                               const QString& kind = QString(), int limit = 0);
+// How many events ReadEvents would give without a limit.
+int CountEvents(const QSqlDatabase& db, const QString& text = QString(), const QString& kind = QString());
 
 // The samples of one stretch of a chart's time axis, summed up.
 struct SampleStretch {

@@ -13,6 +13,7 @@
 #include <QLineSeries>
 #include <QPushButton>
 #include <QScatterSeries>
+#include <QSqlQuery>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QValueAxis>
@@ -68,6 +69,24 @@ TEST_F(HistoryTest, PenaltiesAreFilteredByTextAndKindAndExportedAsShown)
         EXPECT_TRUE(ReadBytes(path).contains("K\xc3\xbc" "belwagen,203.0.113.5,SERVER REQUEST,server request\r\n"));
     });
     EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+}
+
+TEST_F(HistoryTest, TheGridShowsTheNewestEventsAndTheExportAllOfThem)
+{
+    QSqlQuery fill(data->database());
+    ASSERT_TRUE(fill.exec(QStringLiteral("EXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN WHILE (I < %1) DO BEGIN "
+                                         "INSERT INTO EVENTS (KIND, NAME, SOURCE) VALUES ('BAN', 'Imported' || :I, "
+                                         "'import'); I = I + 1; END END")
+                              .arg(TformHistory::ShownEvents + 3)));
+    TformHistory window(*data);
+    WhileOpen(window, [&] {
+        EXPECT_EQ(window.EventGrid->model()->rowCount(), TformHistory::ShownEvents);
+        EXPECT_EQ(window.lbEvents->text(), QStringLiteral("The newest 2000 of 2003 events"));
+        QTemporaryDir folder;
+        dialogs.answerSaveFile(folder.filePath("all.csv"));
+        window.btnExport->click();
+        EXPECT_EQ(ReadBytes(folder.filePath("all.csv")).count("\r\n"), TformHistory::ShownEvents + 4);
+    });
 }
 
 TEST_F(HistoryTest, ServerChartShowsEachPollsPlayersPingAndMapChanges)

@@ -225,7 +225,7 @@ void MonitorEngine::Kick(const QString& clientId, const QString& name, const QSt
 {
     Run([&] {
         SeeOtherCommits();
-        emit messageReady(monitor_->KickPlayer(clientId, name, reason, address));
+        emit messageReady(monitor_->KickPlayer(clientId, name, reason, address, EventSource::Admin));
     });
 }
 

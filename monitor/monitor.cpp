@@ -129,6 +129,7 @@ QString TMonitor::KickPlayer(const QString& clientId, const QString& name, const
     event.name = name;
     event.address = address;
     event.reason = reason;
+    event.source = source;
     if (data_.IsImmune(name)) {
         data_.RecordEvent(EventKind::Refusal, why, name, address);
         event.text = QStringLiteral("Player ") + name + QStringLiteral(" is Immune and can not be kicked.");
@@ -164,9 +165,11 @@ void TMonitor::StoreBan(const QString& name, const QString& address, const Penal
 {
     data_.BanPlayer(name, address, why);
     MonitorEvent stored{MonitorEvent::Kind::BanStored};
+    stored.clientId = why.clientId;
     stored.name = name;
     stored.address = address;
     stored.reason = why.reason;
+    stored.source = why.source;
     view_.ReportEvent(stored);
 }
 

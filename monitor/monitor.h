@@ -23,7 +23,7 @@ struct MonitorEvent {
         Kick,          // a player was announced and kicked: reason, text = the server's reply
         Refusal,       // an immune player was not kicked: reason, text = the result shown
         BanRequest,    // the server asked for a ban: clientId
-        BanStored,     // a ban was stored: name, address
+        BanStored,     // a ban was stored: name, address, reason
         Announcement,  // text = what was said
         Maintenance,   // the maintenance cycle: text = "begun" or "ended"
         Error,         // text = the message
@@ -36,6 +36,9 @@ struct MonitorEvent {
     QString name;
     QString address;
     QString reason;
+    // Kicks, refusals and bans carry what their row in the penalty log
+    // (EVENTS) holds: client number, name, address, reason and this.
+    QString source;
     QString text;
     int players = 0;
     int kicks = 0;

@@ -36,6 +36,16 @@ struct RecordingView : MonitorView {
     void ClearServerInfo() override { boxes.clear(); }
     void ShowServerInfo(ServerBox box, const QString& text) override { boxes[box] = text; }
     void UpdateVariables() override { ++variableUpdates; }
+    // Kicks, refusals and stored bans as the penalty log's lines show them.
+    QStringList penalties;
+    void ReportEvent(const MonitorEvent& e) override
+    {
+        static const QMap<MonitorEvent::Kind, QString> kinds{{MonitorEvent::Kind::Kick, "KICK"},
+                                                             {MonitorEvent::Kind::Refusal, "REFUSAL"},
+                                                             {MonitorEvent::Kind::BanStored, "BAN"}};
+        if (kinds.contains(e.kind))
+            penalties << QStringList{kinds[e.kind], e.clientId, e.name, e.address, e.reason, e.source}.join('|');
+    }
 };
 
 QCoreApplication& App()
@@ -155,6 +165,7 @@ TEST_F(PollTest, OffendersAreAnnouncedAndKickedInLineOrder)
                                                               "KICK|02|Innocent|192.0.2.66|BANNED IP|monitor",
                                                               "KICK|04|BOB|198.51.100.9|BANNED IP|monitor",
                                                               "REFUSAL|05|vip|192.0.2.12|HIGH PING|monitor"}));
+    EXPECT_EQ(view.penalties, test::RecordedEvents(*data).mid(2));
     EXPECT_EQ(test::RecordedSamples(*data), QStringList{"1/32 mohdm1 100 100"});
 }
 
@@ -173,6 +184,7 @@ TEST_F(PollTest, ServerBanRequestBansAndKicksInTheSamePoll)
     EXPECT_EQ(test::RecordedEvents(*data),
               (QStringList{"BAN|05|Spawncamper|198.51.100.99|SERVER REQUEST|server request",
                            "KICK|05|Spawncamper|198.51.100.99|BANNED IP|monitor"}));
+    EXPECT_EQ(view.penalties, test::RecordedEvents(*data));
 
     // The kick took him off the server; the request was reset with it.
     sim.clearLog();

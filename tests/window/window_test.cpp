@@ -533,6 +533,10 @@ TEST_F(WindowTest, RequestsMadeDuringAPollRunAfterItInTurn)
                                            "dumpuser \"Bob", "say Hello"}));
     EXPECT_EQ(dialogs.texts(ScriptedDialogs::Kind::Message), QStringList{"Command Executed\r\n"});
     EXPECT_EQ(captions, QStringList{"Results for dumpuser \"Bob\""});
+    // The engine's attachment recorded the kick as the administrator's.
+    data->Resynchronise({});
+    EXPECT_EQ(test::RecordedEvents(*data), QStringList{"KICK|03|Bob|203.0.113.9|ADMIN DECISION|admin"});
+    EXPECT_EQ(test::RecordedSamples(*data).value(0), "1/32 mohdm1 60 60");
 }
 
 TEST_F(WindowTest, SettingsAndListsChangedWhileStoppedReachTheNextStart)

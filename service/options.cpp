@@ -1,0 +1,95 @@
+#include "service/options.h"
+
+#include "version.h"
+
+#include <QCommandLineParser>
+
+namespace palisor {
+namespace {
+
+const char Description[] =
+    "Runs Palisor's monitor without a window: polls the game server, enforces the\n"
+    "rules, records bans, sends the scheduled announcements and compacts the\n"
+    "database, with the settings and lists of the data folder. One line per event\n"
+    "on standard output. SIGHUP re-reads the settings and lists; SIGTERM and SIGINT\n"
+    "end it after the current exchange.";
+
+MonitorOptions usage(const QString& text)
+{
+    MonitorOptions options;
+    options.mode = MonitorOptions::Mode::Usage;
+    options.text = text;
+    return options;
+}
+
+}  // namespace
+
+MonitorOptions ParseMonitorOptions(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromLatin1(Description));
+    const QCommandLineOption data(QStringLiteral("data"),
+                                  QStringLiteral("The data folder (default: the one the window uses)."),
+                                  QStringLiteral("DIR"));
+    const QCommandLineOption once(QStringLiteral("once"),
+                                  QStringLiteral("One poll like the window's Status, rules included; prints the "
+                                                 "server information and the players. Exits 0 when the server "
+                                                 "answered, 1 on an error."));
+    const QCommandLineOption logFormat(QStringLiteral("log-format"),
+                                       QStringLiteral("How events are written: text (default) or json."),
+                                       QStringLiteral("FORMAT"), QStringLiteral("text"));
+    const QCommandLineOption init(QStringLiteral("init"),
+                                  QStringLiteral("Makes the database in the data folder and exits."));
+    const QCommandLineOption password(QStringLiteral("password"),
+                                      QStringLiteral("With --init: the remote-console password (other users "
+                                                     "may see it in the process list; --password-file does not "
+                                                     "show it)."),
+                                      QStringLiteral("PASSWORD"));
+    const QCommandLineOption passwordFile(QStringLiteral("password-file"),
+                                          QStringLiteral("With --init: the remote-console password, the first line "
+                                                         "of FILE (- for standard input)."),
+                                          QStringLiteral("FILE"));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Shows this help."));
+    const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Shows the version."));
+    parser.addOptions({data, once, logFormat, init, password, passwordFile, help, version});
+
+    if (!parser.parse(arguments))
+        return usage(parser.errorText());
+    MonitorOptions options;
+    if (parser.isSet(help)) {
+        options.mode = MonitorOptions::Mode::Help;
+        options.text = parser.helpText();
+        return options;
+    }
+    if (parser.isSet(version)) {
+        options.mode = MonitorOptions::Mode::Version;
+        options.text = QStringLiteral("palisor-monitor (%1) %2\n")
+                           .arg(QString::fromLatin1(ProductName), QString::fromLatin1(ProductVersion));
+        return options;
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return usage(QStringLiteral("Unexpected argument: ") + parser.positionalArguments().first());
+    if (parser.isSet(once) && parser.isSet(init))
+        return usage(QStringLiteral("--once and --init exclude each other."));
+    if ((parser.isSet(password) || parser.isSet(passwordFile)) && !parser.isSet(init))
+        return usage(QStringLiteral("--password and --password-file go with --init."));
+    if (parser.isSet(password) && parser.isSet(passwordFile))
+        return usage(QStringLiteral("--password and --password-file exclude each other."));
+    const QString format = parser.value(logFormat);
+    if (format != QLatin1String("text") && format != QLatin1String("json"))
+        return usage(QStringLiteral("Unknown log format: ") + format + QStringLiteral(" (text or json)."));
+    if (parser.isSet(data) && parser.value(data).isEmpty())
+        return usage(QStringLiteral("--data needs a folder."));
+
+    options.mode = parser.isSet(once) ? MonitorOptions::Mode::Once
+                   : parser.isSet(init) ? MonitorOptions::Mode::Init
+                                        : MonitorOptions::Mode::Run;
+    options.logFormat = format == QLatin1String("json") ? MonitorOptions::LogFormat::Json
+                                                        : MonitorOptions::LogFormat::Text;
+    options.dataFolder = parser.value(data);
+    options.password = parser.value(password);
+    options.passwordFile = parser.value(passwordFile);
+    return options;
+}
+
+}  // namespace palisor

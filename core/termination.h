@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 namespace palisor {
 
 // From now on SIGTERM and SIGINT (a system shut-down, `kill`, Ctrl+C in the
@@ -11,5 +13,13 @@ namespace palisor {
 // still passes the signal on. Needs the application object; may be called
 // again.
 void QuitOnTerminationSignals();
+
+// The signal that ended the message loop through QuitOnTerminationSignals,
+// 0 while none has.
+int TerminationSignal();
+
+// From now on SIGHUP calls reload on the application's thread, from its
+// message loop (the headless monitor re-reads its settings then).
+void ReloadOnHangUp(std::function<void()> reload);
 
 }  // namespace palisor

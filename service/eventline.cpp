@@ -5,36 +5,47 @@
 #include <QJsonObject>
 #include <QJsonValue>
 
+#include <algorithm>
+
 namespace palisor {
 namespace {
 
 QString isoTime(const QDateTime& time) { return time.toString(Qt::ISODateWithMs); }
 
-QString quotedWhenNeeded(const QString& text)
+bool isControl(QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f || (c.unicode() >= 0x80 && c.unicode() < 0xa0); }
+
+// Escapes control characters, and with `quotes` the quote and the backslash.
+QString escaped(const QString& text, bool quotes)
 {
-    QString escaped;
-    bool quote = text.isEmpty();
+    QString result;
     for (const QChar c : text) {
         switch (c.unicode()) {
-        case u'"': escaped += QStringLiteral("\\\""); quote = true; break;
-        case u'\\': escaped += QStringLiteral("\\\\"); quote = true; break;
-        case u'\n': escaped += QStringLiteral("\\n"); quote = true; break;
-        case u'\r': escaped += QStringLiteral("\\r"); quote = true; break;
-        case u'\t': escaped += QStringLiteral("\\t"); quote = true; break;
+        case u'\n': result += QStringLiteral("\\n"); break;
+        case u'\r': result += QStringLiteral("\\r"); break;
+        case u'\t': result += QStringLiteral("\\t"); break;
         default:
-            if (c.unicode() < 0x20 || c.unicode() == 0x7f || (c.unicode() >= 0x80 && c.unicode() < 0xa0)) {
-                escaped += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
-                quote = true;
-            } else {
-                quote = quote || c == u' ' || c == u'=';
-                escaped += c;
-            }
+            if (isControl(c))
+                result += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+            else if (quotes && (c == u'"' || c == u'\\'))
+                result += QLatin1Char('\\') + c;
+            else
+                result += c;
         }
     }
-    return quote ? QLatin1Char('"') + escaped + QLatin1Char('"') : escaped;
+    return result;
+}
+
+QString quotedWhenNeeded(const QString& text)
+{
+    const bool quote = text.isEmpty() || std::any_of(text.begin(), text.end(), [](QChar c) {
+        return isControl(c) || c == u' ' || c == u'=' || c == u'"' || c == u'\\';
+    });
+    return quote ? QLatin1Char('"') + escaped(text, true) + QLatin1Char('"') : text;
 }
 
 }  // namespace
+
+QString EscapeControls(const QString& text) { return escaped(text, false); }
 
 QString TextEventLine(const EventLine& line)
 {

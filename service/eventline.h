@@ -18,6 +18,10 @@ struct EventLine {
     QList<std::pair<QString, QVariant>> fields;   // texts and numbers
 };
 
+// The text with every control character written as an escape (\n, \x01),
+// so that a player's name keeps to its line.
+QString EscapeControls(const QString& text);
+
 // "2026-12-07T14:03:11.250+01:00 kick clientid=03 name="Bad Guy" ..."; a
 // text with a blank, a quote, a backslash or an equals sign is quoted, and
 // control characters are escaped, so that a player's name can never break

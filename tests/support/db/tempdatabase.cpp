@@ -84,6 +84,18 @@ std::unique_ptr<TDataPalisor> TempDatabase::createDataModule() const
     return module;
 }
 
+QString ValidateDatabase(const QString& file)
+{
+    QProcess gfix;
+    gfix.setProcessChannelMode(QProcess::MergedChannels);
+    gfix.start(QStringLiteral("gfix"), {"-v", "-full", "-user", "SYSDBA", "-password", "x", file});
+    if (!gfix.waitForFinished(120000))
+        return QStringLiteral("gfix did not finish");
+    const QString report = QString::fromLocal8Bit(gfix.readAll()).trimmed();
+    const bool sound = gfix.exitStatus() == QProcess::NormalExit && gfix.exitCode() == 0 && report.isEmpty();
+    return sound ? QString() : QStringLiteral("gfix exit %1: %2").arg(gfix.exitCode()).arg(report);
+}
+
 QStringList RecordedEvents(const TDataPalisor& data)
 {
     QStringList lines;

@@ -37,6 +37,10 @@ private:
     QTemporaryDir dir_;
 };
 
+// The engine's full validation (gfix -v -full) of a closed database file:
+// empty for a sound one, else gfix's exit code and report.
+QString ValidateDatabase(const QString& file);
+
 // The penalty log oldest first, one line per event:
 // "KIND|CLIENTID|NAME|ADDRESS|REASON|SOURCE", NULL as empty.
 QStringList RecordedEvents(const TDataPalisor& data);

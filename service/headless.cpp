@@ -1,0 +1,254 @@
+#include "service/headless.h"
+
+#include "core/error.h"
+#include "core/shellutils.h"
+#include "monitor/monitorrules.h"
+#include "monitor/monitorthread.h"
+#include "service/eventwriter.h"
+#include "store/datapalisor.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <utility>
+
+namespace palisor {
+
+// The settings row as the engine's attachment holds it.
+struct SettingsRow {
+    MonitorSettings monitor;
+    QString msgOn;
+    QString msgTime;
+
+    // What the monitor takes only when it starts: the strike limit and the
+    // announcement timer.
+    bool sameStart(const SettingsRow& other) const
+    {
+        return monitor.scanTime == other.monitor.scanTime && msgOn == other.msgOn && msgTime == other.msgTime;
+    }
+};
+
+namespace {
+
+SettingsRow ReadSettings(TDataPalisor& data)
+{
+    const LiveTable& row = *data.tblSettings;
+    if (row.rowCount() == 0)
+        throw Error(QStringLiteral("The database holds no settings row"));
+    return {{row.text(QStringLiteral("ADDRESS")), row.text(QStringLiteral("PORT")), row.text(QStringLiteral("PASSWORD")),
+             row.text(QStringLiteral("SCANTIME")), row.text(QStringLiteral("MAXPING"))},
+            row.text(QStringLiteral("MSGON")), row.text(QStringLiteral("MSGTIME"))};
+}
+
+// Runs work on the receiver's thread, from its loop, after what is queued there.
+template <typename Work>
+void Later(QObject* receiver, Work&& work)
+{
+    QMetaObject::invokeMethod(receiver, std::forward<Work>(work), Qt::QueuedConnection);
+}
+
+}  // namespace
+
+HeadlessMonitor::HeadlessMonitor(const QString& dataFolder, TRcon& rcon, EventWriter& events)
+    : events_(events), thread_(std::make_unique<MonitorThread>(dataFolder, rcon))
+{
+    MonitorEngine& engine = thread_->engine();
+    connect(&engine, &MonitorEngine::monitorEvent, this, &HeadlessMonitor::Report);
+    connect(&engine, &MonitorEngine::errorRaised, this, &HeadlessMonitor::Failed);
+    connect(&engine, &MonitorEngine::serverInfoShown, this,
+            [this](ServerBox box, const QString& text) { boxes_[static_cast<int>(box)] = text; });
+    connect(&engine, &MonitorEngine::serverInfoCleared, this, [this] {
+        for (QString& box : boxes_)
+            box.clear();
+    });
+}
+
+HeadlessMonitor::~HeadlessMonitor()
+{
+    thread_.reset();
+    // What the engine reported on its way out is written too.
+    QCoreApplication::sendPostedEvents(this);
+}
+
+void HeadlessMonitor::Post(std::function<void(MonitorEngine&)> work)
+{
+    thread_->post([this, work = std::move(work)](MonitorEngine& engine) {
+        try {
+            work(engine);
+        } catch (const std::exception& e) {
+            Later(this, [this, message = messageOf(e)] {
+                events_.write(QStringLiteral("error"), {{QStringLiteral("message"), message}});
+                Fatal(message);
+            });
+        }
+    });
+}
+
+void HeadlessMonitor::StartWith(MonitorEngine& engine, const SettingsRow& row)
+{
+    engine.SetSettings(row.monitor);
+    Later(this, [this, row] {
+        settings_ = row.monitor;
+        announcements_ = IsTrueText(row.msgOn) ? row.msgTime : QStringLiteral("off");
+    });
+    engine.Start();
+    // Its error has gone ahead to the main thread.
+    if (!engine.Running())
+        Later(this, [this] { Fatal(lastError_); });
+}
+
+void HeadlessMonitor::Start()
+{
+    Post([this](MonitorEngine& engine) { StartWith(engine, ReadSettings(engine.Data())); });
+}
+
+void HeadlessMonitor::Reload()
+{
+    events_.write(QStringLiteral("reload"));
+    Post([this](MonitorEngine& engine) {
+        const SettingsRow before = ReadSettings(engine.Data());
+        engine.ListsChanged();
+        const SettingsRow after = ReadSettings(engine.Data());
+        if (before.sameStart(after)) {
+            engine.SetSettings(after.monitor);
+            return;
+        }
+        Later(this, [this] { stopReason_ = QStringLiteral("reload"); });
+        engine.Stop();
+        StartWith(engine, after);
+    });
+}
+
+void HeadlessMonitor::Once(std::function<void(const StatusReport&, const QString&)> done)
+{
+    once_ = true;
+    Post([this, done](MonitorEngine& engine) {
+        engine.SetSettings(ReadSettings(engine.Data()).monitor);
+        engine.Status();
+        StatusReport report;
+        LiveTable& players = *engine.Data().tblPlayers;
+        players.refresh();
+        for (int row = 0; row < players.rowCount(); ++row) {
+            QStringList line;
+            for (const char* column : {"CLIENTID", "NAME", "ADDRESS", "PORT", "PING"})
+                line << players.value(row, QLatin1String(column)).toString();
+            report.players << line;
+        }
+        // The server information and the error, if any, are ahead of this
+        // in the main thread's queue.
+        Later(this, [this, done, report]() mutable {
+            std::copy(std::begin(boxes_), std::end(boxes_), std::begin(report.boxes));
+            done(report, lastError_);
+        });
+    });
+}
+
+void HeadlessMonitor::Report(const MonitorEvent& event)
+{
+    using Kind = MonitorEvent::Kind;
+    switch (event.kind) {
+    case Kind::Started:
+        events_.write(QStringLiteral("start"), {{QStringLiteral("server"), settings_.host},
+                                                {QStringLiteral("port"), settings_.port},
+                                                {QStringLiteral("scantime"), settings_.scanTime},
+                                                {QStringLiteral("maxping"), settings_.maxPing},
+                                                {QStringLiteral("announcements"), announcements_}});
+        break;
+    case Kind::Stopped:
+        events_.write(QStringLiteral("stop"), {{QStringLiteral("reason"), stopReason_}});
+        stopReason_.clear();
+        break;
+    case Kind::Poll:
+        events_.write(QStringLiteral("poll"), {{QStringLiteral("players"), event.players},
+                                               {QStringLiteral("kicks"), event.kicks}});
+        break;
+    case Kind::Kick:
+    case Kind::Refusal:
+    case Kind::BanStored: {
+        QList<std::pair<QString, QVariant>> fields{
+            {QStringLiteral("clientid"), event.clientId}, {QStringLiteral("name"), event.name},
+            {QStringLiteral("address"), event.address},   {QStringLiteral("reason"), event.reason},
+            {QStringLiteral("source"), event.source}};
+        if (event.kind == Kind::Kick)
+            fields.append({QStringLiteral("reply"), event.text});
+        events_.write(event.kind == Kind::Kick      ? QStringLiteral("kick")
+                      : event.kind == Kind::Refusal ? QStringLiteral("refusal")
+                                                    : QStringLiteral("ban"),
+                      fields);
+        break;
+    }
+    case Kind::BanRequest:
+        events_.write(QStringLiteral("ban-request"), {{QStringLiteral("clientid"), event.clientId}});
+        break;
+    case Kind::Announcement:
+        events_.write(QStringLiteral("announcement"), {{QStringLiteral("text"), event.text}});
+        break;
+    case Kind::Maintenance:
+        events_.write(QStringLiteral("maintenance"), {{QStringLiteral("state"), event.text}});
+        break;
+    case Kind::Error:
+        events_.write(QStringLiteral("error"), {{QStringLiteral("message"), event.text}});
+        break;
+    }
+}
+
+void HeadlessMonitor::Failed(const QString& message)
+{
+    lastError_ = message;
+    // The engine stops the monitor for these; without a window nobody could
+    // start it again, so the program ends and its service manager decides.
+    if (!once_ && StopsMonitor(message)) {
+        stopReason_ = message;
+        Fatal(message);
+    }
+}
+
+void HeadlessMonitor::Fatal(const QString& message)
+{
+    if (std::exchange(ending_, true))
+        return;
+    std::fprintf(stderr, "palisor-monitor: %s\n", message.toLocal8Bit().constData());
+    QCoreApplication::exit(1);
+}
+
+QString StatusReportText(const StatusReport& report)
+{
+    static const char* const labels[5] = {"Server:", "Game type:", "Players:", "Map:", "Next map:"};
+    QString text;
+    for (int box = 0; box < 5; ++box)
+        text += QStringLiteral("%1 %2\n").arg(QLatin1String(labels[box]), -10).arg(EscapeControls(report.boxes[box]));
+    QList<QStringList> rows{{QStringLiteral("Num"), QStringLiteral("Name"), QStringLiteral("Address"),
+                             QStringLiteral("Port"), QStringLiteral("Ping")}};
+    for (const QStringList& player : report.players) {
+        QStringList shown;
+        for (const QString& cell : player)
+            shown << EscapeControls(cell);
+        rows << shown;
+    }
+    QList<qsizetype> widths(rows.first().size(), 0);
+    for (const QStringList& row : rows)
+        for (int column = 0; column < row.size(); ++column)
+            widths[column] = qMax(widths[column], row[column].size());
+    text += QLatin1Char('\n');
+    for (const QStringList& row : rows) {
+        QString line;
+        for (int column = 0; column + 1 < row.size(); ++column)
+            line += row[column].leftJustified(widths[column] + 2);
+        text += line + row.last() + QLatin1Char('\n');
+    }
+    return text;
+}
+
+QList<std::pair<QString, QVariant>> StatusReportFields(const StatusReport& report)
+{
+    QVariantList players;
+    for (const QStringList& player : report.players)
+        players << QVariantMap{{QStringLiteral("clientid"), player[0]}, {QStringLiteral("name"), player[1]},
+                               {QStringLiteral("address"), player[2]}, {QStringLiteral("port"), player[3]},
+                               {QStringLiteral("ping"), player[4]}};
+    return {{QStringLiteral("hostname"), report.boxes[0]}, {QStringLiteral("gametype"), report.boxes[1]},
+            {QStringLiteral("players"), report.boxes[2]}, {QStringLiteral("map"), report.boxes[3]},
+            {QStringLiteral("nextmap"), report.boxes[4]}, {QStringLiteral("playerlist"), players}};
+}
+
+}  // namespace palisor

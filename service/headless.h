@@ -1,0 +1,68 @@
+#pragma once
+
+#include "monitor/engine.h"
+
+#include <QObject>
+#include <QString>
+#include <memory>
+
+namespace palisor {
+
+class EventWriter;
+class MonitorThread;
+struct SettingsRow;
+class TRcon;
+
+// The server information and the players after one poll, as --once prints them.
+struct StatusReport {
+    QString boxes[5];                // by ServerBox
+    QList<QStringList> players;      // CLIENTID, NAME, ADDRESS, PORT, PING
+};
+
+// The monitor engine driven without a window. The engine reads the settings
+// row and the lists through its own attachment; everything it reports
+// becomes an event line. Lives on the program's main thread, whose loop it
+// ends: with 1 when the monitor cannot run or an error stopped it.
+class HeadlessMonitor : public QObject {
+    Q_OBJECT
+public:
+    HeadlessMonitor(const QString& dataFolder, TRcon& rcon, EventWriter& events);
+    // Ends the engine after the exchange in progress and closes its attachment.
+    ~HeadlessMonitor() override;
+
+    // Starts the monitor with the settings row.
+    void Start();
+    // Re-reads the settings and the lists; a changed scan time or
+    // announcement setting restarts the monitor with them.
+    void Reload();
+    // One poll like the window's Status; `done` gets the report, or the
+    // error's text.
+    void Once(std::function<void(const StatusReport& report, const QString& error)> done);
+
+private:
+    // Runs work on the engine's thread; an error there ends the program.
+    void Post(std::function<void(MonitorEngine&)> work);
+    void StartWith(MonitorEngine& engine, const SettingsRow& row);
+    void Report(const MonitorEvent& event);
+    void Failed(const QString& message);
+    // The program ends with 1, the message on standard error.
+    void Fatal(const QString& message);
+
+    EventWriter& events_;
+    std::unique_ptr<MonitorThread> thread_;
+    MonitorSettings settings_;   // as last read, for the start event
+    QString announcements_;      // the same
+    QString stopReason_;         // why the engine's next stop happens
+    QString lastError_;
+    bool once_ = false;
+    bool ending_ = false;
+    QString boxes_[5];           // the server information as last shown, by ServerBox
+};
+
+// The report as --once prints it in the text format: the server information,
+// a blank line, the player table.
+QString StatusReportText(const StatusReport& report);
+// The report as one json line's fields.
+QList<std::pair<QString, QVariant>> StatusReportFields(const StatusReport& report);
+
+}  // namespace palisor

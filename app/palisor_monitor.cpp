@@ -51,17 +51,6 @@ Places PlacesFor(const MonitorOptions& options)
     return places;
 }
 
-// The data folder exists, private to its user, since the database holds the
-// remote-console password.
-void MakeDataFolder(const QString& folder)
-{
-    if (QFileInfo(folder).isDir())
-        return;
-    if (!QDir().mkpath(folder)
-        || !QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner))
-        throw Error(QStringLiteral("Cannot create the data folder ") + folder);
-}
-
 QString ReadPassword(const MonitorOptions& options)
 {
     if (options.passwordFile.isEmpty())
@@ -98,7 +87,7 @@ int Init(const MonitorOptions& options, const Places& places)
             return fail(QStringLiteral("%1 already holds a database (%2); nothing was changed.")
                             .arg(places.dataFolder, QLatin1String(name)));
     }
-    PrepareDataFolder(places, ReadPassword(options));
+    CreateMissingDatabase(places.dataFolder, places.schemaFile(), ReadPassword(options));
     GiveToFolderOwner(places);
     print(QStringLiteral("Made %1\n").arg(data.filePath(QStringLiteral("PALISOR.GDB"))));
     return 0;
@@ -106,7 +95,7 @@ int Init(const MonitorOptions& options, const Places& places)
 
 int Monitor(const MonitorOptions& options, const Places& places)
 {
-    PrepareDataFolder(places);
+    CreateMissingDatabase(places.dataFolder, places.schemaFile());
     TDataPalisor data{DataFolder{places.dataFolder}};
     data.DataModuleCreate();
     // Again: the database engine installs signal handlers of its own when it
@@ -175,7 +164,7 @@ int main(int argc, char** argv)
     SetProgramPlaces(places);
     DataFolderLock lock;
     try {
-        MakeDataFolder(places.dataFolder);
+        PrepareDataFolder(places.dataFolder);
         if (!lock.take(places.dataFolder, QString::fromLatin1(Program)))
             return fail(lock.refusal());
         return options.mode == MonitorOptions::Mode::Init ? Init(options, places) : Monitor(options, places);

@@ -106,7 +106,7 @@ int Monitor(const MonitorOptions& options, const Places& places)
     data.DisconnectDatabase();
 
     EventWriter events(options.logFormat, stdout);
-    auto monitor = std::make_unique<HeadlessMonitor>(places.dataFolder, Rcon, events);
+    auto monitor = std::make_unique<HeadlessMonitor>(data.Maker(), Rcon, events);
     if (options.mode == MonitorOptions::Mode::Once) {
         monitor->Once([&](const StatusReport& report, const QString& error) {
             if (!error.isEmpty()) {

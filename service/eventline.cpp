@@ -10,7 +10,8 @@
 namespace palisor {
 namespace {
 
-QString isoTime(const QDateTime& time) { return time.toString(Qt::ISODateWithMs); }
+// Always with the offset from UTC, which Qt leaves out for local time.
+QString isoTime(const QDateTime& time) { return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs); }
 
 bool isControl(QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f || (c.unicode() >= 0x80 && c.unicode() < 0xa0); }
 

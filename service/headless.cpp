@@ -49,8 +49,9 @@ void Later(QObject* receiver, Work&& work)
 
 }  // namespace
 
-HeadlessMonitor::HeadlessMonitor(const QString& dataFolder, TRcon& rcon, EventWriter& events)
-    : events_(events), thread_(std::make_unique<MonitorThread>(dataFolder, rcon))
+HeadlessMonitor::HeadlessMonitor(std::function<std::unique_ptr<TDataPalisor>()> makeData, TRcon& rcon,
+                                 EventWriter& events)
+    : events_(events), thread_(std::make_unique<MonitorThread>(std::move(makeData), rcon))
 {
     MonitorEngine& engine = thread_->engine();
     connect(&engine, &MonitorEngine::monitorEvent, this, &HeadlessMonitor::Report);

@@ -10,6 +10,7 @@ namespace palisor {
 
 class EventWriter;
 class MonitorThread;
+class TDataPalisor;
 struct SettingsRow;
 class TRcon;
 
@@ -26,7 +27,8 @@ struct StatusReport {
 class HeadlessMonitor : public QObject {
     Q_OBJECT
 public:
-    HeadlessMonitor(const QString& dataFolder, TRcon& rcon, EventWriter& events);
+    // makeData makes the engine's attachment (TDataPalisor::Maker).
+    HeadlessMonitor(std::function<std::unique_ptr<TDataPalisor>()> makeData, TRcon& rcon, EventWriter& events);
     // Ends the engine after the exchange in progress and closes its attachment.
     ~HeadlessMonitor() override;
 

@@ -41,6 +41,9 @@ public:
     // error's text.
     void Once(std::function<void(const StatusReport& report, const QString& error)> done);
 
+    // The engine's thread, for its thread-safe calls.
+    MonitorThread& Monitor() { return *thread_; }
+
 private:
     // Runs work on the engine's thread; an error there ends the program.
     void Post(std::function<void(MonitorEngine&)> work);

@@ -72,13 +72,13 @@ protected:
         int exitCode = -1;
         QByteArray out, err;
     };
-    Outcome Run(const QStringList& arguments)
+    static Outcome Finish(QProcess& process)
     {
-        QProcess& process = Start(arguments);
         EXPECT_TRUE(process.waitForFinished(60000));
         return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
                 process.readAllStandardOutput(), process.readAllStandardError()};
     }
+    Outcome Run(const QStringList& arguments) { return Finish(Start(arguments)); }
 
     // Reads stdout lines until one holds `text`; all lines read so far.
     static QList<QByteArray> ReadUntil(QProcess& process, const QByteArray& text, QList<QByteArray>& lines)
@@ -130,18 +130,22 @@ TEST_F(MonitorProcess, OnceAnswersForScripts)
     Prepare(quiet, silentPort);
     Prepare(refused, port, QStringLiteral("wrong"));
 
-    const Outcome answered = Run({"--data", db.dataFolder(), "--once"});
+    // Side by side, each on its own data folder.
+    QProcess& answering = Start({"--data", db.dataFolder(), "--once"});
+    QProcess& timingOut = Start({"--data", quiet.dataFolder(), "--once"});
+    QProcess& refusing = Start({"--data", refused.dataFolder(), "--once"});
+    const Outcome answered = Finish(answering);
     EXPECT_EQ(answered.exitCode, 0) << answered.err.constData();
     EXPECT_TRUE(answered.out.contains("Server:    Service Test\n")) << answered.out.constData();
     EXPECT_TRUE(answered.out.contains("\n03   Sgt.Pepper  203.0.113.7  12203  048\n")) << answered.out.constData();
     // The rules ran as in the window's Status.
     EXPECT_TRUE(sim.commandTexts().contains("clientkick 05"));
 
-    const Outcome timedOut = Run({"--data", quiet.dataFolder(), "--once"});
+    const Outcome timedOut = Finish(timingOut);
     EXPECT_EQ(timedOut.exitCode, 1);
     EXPECT_EQ(timedOut.err, "palisor-monitor: Command Timed Out\n");
 
-    const Outcome wrongPassword = Run({"--data", refused.dataFolder(), "--once"});
+    const Outcome wrongPassword = Finish(refusing);
     EXPECT_EQ(wrongPassword.exitCode, 1);
     EXPECT_TRUE(wrongPassword.err.contains("Bad rconpassword.")) << wrongPassword.err.constData();
 

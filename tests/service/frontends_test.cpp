@@ -1,0 +1,164 @@
+// The window and the headless monitor are two front ends of one engine: for
+// one scenario the game server receives the same commands in the same order
+// from both.
+#include "core/timing.h"
+#include "rcon/rcon.h"
+#include "service/eventwriter.h"
+#include "service/headless.h"
+#include "store/datapalisor.h"
+#include "tests/support/db/tempdatabase.h"
+#include "tests/support/monitor/settle.h"
+#include "tests/support/sim/simprocess.h"
+#include "window/formpalisor.h"
+
+#include <QApplication>
+#include <QPushButton>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+using namespace palisor;
+
+namespace {
+
+// An illegal name, a banned address, a ban the server requests, and beside
+// them a player who passes.
+const QString kScenario = QStringLiteral(R"({"players": [
+    {"slot": 2, "name": "Sgt.Pepper", "address": "203.0.113.7", "port": 12203, "ping": 48},
+    {"slot": 4, "name": "NaziHunter", "address": "203.0.113.9", "port": 12203, "ping": 50},
+    {"slot": 6, "name": "Lurker", "address": "10.9.9.9", "port": 12203, "ping": 70},
+    {"slot": 8, "name": "Requested", "address": "203.0.113.11", "port": 12203, "ping": 90}],
+  "variables": {"sv_hostname": "Parity", "mapname": "obj/obj_team2", "nextmap": "vstr m2",
+                "m2": "map obj/obj_team3; set nextmap vstr m1", "clientban": 8}})");
+
+QApplication& App()
+{
+    static int argc = 1;
+    static char name[] = "service_frontends_test";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
+}
+
+void AddRow(LiveTable* table, const char* column, const QString& value)
+{
+    table->insert();
+    table->setValue(QLatin1String(column), value);
+    table->post();
+}
+
+// The simulator starts before the database opens, so that it inherits none
+// of the engine's files.
+std::unique_ptr<TDataPalisor> Prepare(test::SimProcess& sim, const test::TempDatabase& db)
+{
+    const quint16 port = sim.start(kScenario);
+    auto data = db.createDataModule();
+    data->tblSettings->edit();
+    data->tblSettings->setValue("PORT", QString::number(port));
+    data->tblSettings->setValue("PASSWORD", QStringLiteral("secret"));
+    data->tblSettings->setValue("MSGON", QStringLiteral("True"));
+    data->tblSettings->post();
+    AddRow(data->tblIllegal, "NAME", QStringLiteral("nazi"));
+    data->tblBanned->insert();
+    data->tblBanned->setValue("NAME", QStringLiteral("Somebody"));
+    data->tblBanned->setValue("ADDRESS", QStringLiteral("10.9.9.9"));
+    data->tblBanned->post();
+    AddRow(data->tblMessages, "ANNOUNCEMENT", QStringLiteral("Welcome to $servername$ on $crntmap$"));
+    return data;
+}
+
+// Started, the first poll done, then the announcement due.
+void AnnounceAfterTheFirstPoll(MonitorThread& monitor)
+{
+    test::Settle(monitor);
+    monitor.post([](MonitorEngine& engine) { engine.MsgTimerTimer(); });
+    test::Settle(monitor);
+}
+
+TEST(FrontEnds, SendTheSameCommandsForOneScenario)
+{
+    App();
+    setPauseFunction([](int) {});
+
+    test::SimProcess windowSim, headlessSim;
+    test::TempDatabase windowDb, headlessDb;
+    {
+        auto data = Prepare(windowSim, windowDb);
+        TRcon rcon;
+        rcon.ExchangePause = 0;
+        TformPalisor window(*data, rcon);
+        window.btnStart->click();
+        AnnounceAfterTheFirstPoll(window.Monitor());
+        window.btnStart->click();
+        test::Settle(window.Monitor());
+    }
+    {
+        auto data = Prepare(headlessSim, headlessDb);
+        const auto makeData = data->Maker();
+        data->DataModuleDestroy();
+        TRcon rcon;
+        rcon.ExchangePause = 0;
+        std::FILE* lines = std::tmpfile();
+        EventWriter events(MonitorOptions::LogFormat::Json, lines);
+        {
+            HeadlessMonitor headless(makeData, rcon, events);
+            headless.Start();
+            AnnounceAfterTheFirstPoll(headless.Monitor());
+        }
+        std::fclose(lines);
+    }
+    setPauseFunction({});
+
+    const QStringList sent = windowSim.commandTexts();
+    EXPECT_EQ(headlessSim.commandTexts(), sent);
+    using ::testing::Contains;
+    EXPECT_THAT(sent, Contains("set clientban 99"));
+    EXPECT_THAT(sent, Contains("clientkick 04"));
+    EXPECT_THAT(sent, Contains("clientkick 06"));
+    EXPECT_THAT(sent, Contains("clientkick 08"));
+    EXPECT_EQ(sent.last(), "say Welcome to Parity on obj_team2");
+}
+
+TEST(Headless, ReloadReadsTheChangedSettingsAndLists)
+{
+    App();
+    setPauseFunction([](int) {});
+    test::SimProcess sim;
+    test::TempDatabase db;
+    auto data = Prepare(sim, db);
+    TRcon rcon;
+    rcon.ExchangePause = 0;
+    std::FILE* file = std::tmpfile();
+    EventWriter events(MonitorOptions::LogFormat::Text, file);
+    {
+        HeadlessMonitor headless(data->Maker(), rcon, events);
+        headless.Start();
+        test::Settle(headless.Monitor());
+        // What the administrator changed meanwhile.
+        AddRow(data->tblIllegal, "NAME", QStringLiteral("pepper"));
+        data->tblSettings->edit();
+        data->tblSettings->setValue("SCANTIME", QStringLiteral("5"));
+        data->tblSettings->post();
+        sim.clearLog();
+        headless.Reload();
+        test::Settle(headless.Monitor());
+    }
+    setPauseFunction({});
+
+    // A new scan time restarts the monitor, whose first poll applies the new list.
+    EXPECT_THAT(sim.commandTexts(), ::testing::Contains("clientkick 02"));
+    std::rewind(file);
+    QStringList lines;
+    char line[1024];
+    while (std::fgets(line, sizeof line, file))
+        lines << QString::fromUtf8(line).section(' ', 1).trimmed();
+    std::fclose(file);
+    const qsizetype reload = lines.indexOf("reload");
+    ASSERT_GE(reload, 1);
+    EXPECT_EQ(lines.mid(reload, 3), (QStringList{"reload", "stop reason=reload",
+                                                 "start server=127.0.0.1 port=" + QString::number(sim.port())
+                                                     + " scantime=5 maxping=250 announcements=5"}));
+}
+
+}  // namespace

@@ -60,6 +60,7 @@ bench: build
 	$(BUILD)/bench/store/bench_store
 	$(BUILD)/bench/import/bench_import
 	QT_QPA_PLATFORM=offscreen $(BUILD)/bench/history/bench_history
+	./bench/soak/memory.sh $(BUILD) 1000
 	$(BUILD)/bench/latency/bench_latency
 
 # The Debian package, left in this folder: palisor_VERSION-1_ARCH.deb.

@@ -12,6 +12,7 @@
 #include "window/formpalisor.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QPushButton>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -93,6 +94,7 @@ TEST(FrontEnds, SendTheSameCommandsForOneScenario)
         window.btnStart->click();
         test::Settle(window.Monitor());
     }
+    QFile::remove(TformPalisor::IniPath());
     {
         auto data = Prepare(headlessSim, headlessDb);
         const auto makeData = data->Maker();

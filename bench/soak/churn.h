@@ -1,0 +1,38 @@
+// The soak's workload, shared by the window's soak and the headless one: a
+// server of 64 churning players, the administrator's lists, and the loop that
+// polls and watches memory and file descriptors.
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+namespace palisor {
+class MonitorThread;
+class TDataPalisor;
+}
+
+namespace palisor::soak {
+
+// The simulator's scenario: 64 slots, 96 players coming and going, pings
+// moving, the map rotating, a ban request now and then.
+QString Scenario();
+
+// The lists of a server that has run for a while; the settings point at the
+// simulator on port, with a scan time of one second and announcements on.
+void FillLists(TDataPalisor& data, quint16 port);
+
+struct Usage {
+    qint64 peakKb = 0;      // VmHWM: the largest resident set so far
+    qint64 residentKb = 0;  // VmRSS
+    int descriptors = 0;
+};
+Usage Measure();
+
+// Runs `polls` ticks at the scan time (a poll and the size check each) on a
+// started monitor, an announcement every 25, with afterPoll after each.
+// Reports memory after a warm-up and at the end; 0 when the peak grew by
+// at most 5 % and no descriptor leaked, else 1.
+int Soak(MonitorThread& monitor, int polls, const std::function<void()>& afterPoll);
+
+}  // namespace palisor::soak

@@ -1,0 +1,58 @@
+// palisor-monitor's part of the soak: the headless front end, as
+// palisor-monitor runs it (the start-up attachment closed, events written),
+// against the same simulator and lists as the window's soak, with the pauses
+// cut short. No widget code is linked, so its memory is the headless
+// program's. Fails when the peak grew by more than 5 % or a descriptor
+// leaked.
+//
+//   palisor-soak-headless [POLLS]        (default 10000)
+#include "bench/soak/churn.h"
+#include "core/timing.h"
+#include "monitor/monitorthread.h"
+#include "rcon/rcon.h"
+#include "service/eventwriter.h"
+#include "service/headless.h"
+#include "store/datapalisor.h"
+#include "tests/support/db/tempdatabase.h"
+#include "tests/support/monitor/settle.h"
+#include "tests/support/sim/simprocess.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+using namespace palisor;
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("PALISOR_SCHEMA"))
+        qputenv("PALISOR_SCHEMA", PALISOR_SOAK_SCHEMA);
+    if (qEnvironmentVariableIsEmpty("PALISOR_BUILD_DIR"))
+        qputenv("PALISOR_BUILD_DIR", PALISOR_SOAK_BUILD_DIR);
+    QCoreApplication app(argc, argv);
+    const int polls = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 10000;
+
+    test::SimProcess sim;
+    const quint16 port = sim.start(soak::Scenario(), QStringLiteral("soak"));
+    test::TempDatabase db;
+    auto data = db.createDataModule();
+    soak::FillLists(*data, port);
+    data->DisconnectDatabase();
+
+    TRcon rcon;
+    rcon.ExchangePause = 1;
+    setPauseFunction([](int) {});
+    std::FILE* sink = std::fopen("/dev/null", "w");
+    EventWriter events(MonitorOptions::LogFormat::Json, sink);
+    int result = 1;
+    {
+        HeadlessMonitor monitor(data->Maker(), rcon, events);
+        monitor.Start();   // the monitor's first poll
+        test::Settle(monitor.Monitor());
+        result = soak::Soak(monitor.Monitor(), polls, [] {});
+    }
+    std::fclose(sink);
+    std::printf("%lld console commands\n%s\n", static_cast<long long>(sim.commands().size()),
+                result == 0 ? "soak passed" : "soak FAILED");
+    return result;
+}

@@ -14,6 +14,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QTextStream>
@@ -67,16 +68,21 @@ QString ReadPassword(const MonitorOptions& options)
     return line;
 }
 
-// A folder made by root for a service's user (systemd's state folder) stays
-// that user's: the new database is handed to the folder's owner.
+// A service's state folder that root works in (sudo palisor-monitor --init,
+// or --once to check) stays its service user's: the database, the log and
+// the engine's lock files go to the folder's owner.
 void GiveToFolderOwner(const Places& places)
 {
     const QFileInfo folder(places.dataFolder);
     if (::geteuid() != 0 || folder.ownerId() == 0)
         return;
-    const QByteArray database = QFile::encodeName(QDir(places.dataFolder).filePath(QStringLiteral("PALISOR.GDB")));
-    if (::chown(database.constData(), folder.ownerId(), folder.groupId()) != 0)
-        throw Error(QStringLiteral("Cannot give the database to the data folder's owner"));
+    QDirIterator made(places.dataFolder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                      QDirIterator::Subdirectories);
+    while (made.hasNext()) {
+        const QByteArray path = QFile::encodeName(made.next());
+        if (::lchown(path.constData(), folder.ownerId(), folder.groupId()) != 0)
+            throw Error(QStringLiteral("Cannot give %1 to the data folder's owner").arg(made.filePath()));
+    }
 }
 
 int Init(const MonitorOptions& options, const Places& places)
@@ -88,7 +94,6 @@ int Init(const MonitorOptions& options, const Places& places)
                             .arg(places.dataFolder, QLatin1String(name)));
     }
     CreateMissingDatabase(places.dataFolder, places.schemaFile(), ReadPassword(options));
-    GiveToFolderOwner(places);
     print(QStringLiteral("Made %1\n").arg(data.filePath(QStringLiteral("PALISOR.GDB"))));
     return 0;
 }
@@ -167,7 +172,9 @@ int main(int argc, char** argv)
         PrepareDataFolder(places.dataFolder);
         if (!lock.take(places.dataFolder, QString::fromLatin1(Program)))
             return fail(lock.refusal());
-        return options.mode == MonitorOptions::Mode::Init ? Init(options, places) : Monitor(options, places);
+        const int exitCode = options.mode == MonitorOptions::Mode::Init ? Init(options, places) : Monitor(options, places);
+        GiveToFolderOwner(places);
+        return exitCode;
     } catch (const std::exception& e) {
         return fail(messageOf(e));
     }

@@ -100,6 +100,13 @@ int Init(const MonitorOptions& options, const Places& places)
 
 int Monitor(const MonitorOptions& options, const Places& places)
 {
+    std::unique_ptr<HeadlessMonitor> monitor;
+    // SIGHUP never ends the program; it changes something only while the
+    // monitor runs.
+    ReloadOnHangUp([&monitor, &options] {
+        if (monitor && options.mode == MonitorOptions::Mode::Run)
+            monitor->Reload();
+    });
     CreateMissingDatabase(places.dataFolder, places.schemaFile());
     TDataPalisor data{DataFolder{places.dataFolder}};
     data.DataModuleCreate();
@@ -111,7 +118,7 @@ int Monitor(const MonitorOptions& options, const Places& places)
     data.DisconnectDatabase();
 
     EventWriter events(options.logFormat, stdout);
-    auto monitor = std::make_unique<HeadlessMonitor>(data.Maker(), Rcon, events);
+    monitor = std::make_unique<HeadlessMonitor>(data.Maker(), Rcon, events);
     if (options.mode == MonitorOptions::Mode::Once) {
         monitor->Once([&](const StatusReport& report, const QString& error) {
             if (!error.isEmpty()) {
@@ -125,7 +132,6 @@ int Monitor(const MonitorOptions& options, const Places& places)
             QCoreApplication::exit(0);
         });
     } else {
-        ReloadOnHangUp([&monitor] { monitor->Reload(); });
         monitor->Start();
     }
     int exitCode = QCoreApplication::exec();
@@ -142,6 +148,7 @@ int Monitor(const MonitorOptions& options, const Places& places)
         exitCode = fail(messageOf(e));
     }
     data.DataModuleDestroy();
+    ReloadOnHangUp({});
     return exitCode;
 }
 

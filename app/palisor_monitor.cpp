@@ -118,7 +118,7 @@ int Monitor(const MonitorOptions& options, const Places& places)
     data.DisconnectDatabase();
 
     EventWriter events(options.logFormat, stdout);
-    monitor = std::make_unique<HeadlessMonitor>(data.Maker(), Rcon, events);
+    monitor = std::make_unique<HeadlessMonitor>(data, Rcon, events);
     if (options.mode == MonitorOptions::Mode::Once) {
         monitor->Once([&](const StatusReport& report, const QString& error) {
             if (!error.isEmpty()) {

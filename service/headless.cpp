@@ -49,9 +49,8 @@ void Later(QObject* receiver, Work&& work)
 
 }  // namespace
 
-HeadlessMonitor::HeadlessMonitor(std::function<std::unique_ptr<TDataPalisor>()> makeData, TRcon& rcon,
-                                 EventWriter& events)
-    : events_(events), thread_(std::make_unique<MonitorThread>(std::move(makeData), rcon))
+HeadlessMonitor::HeadlessMonitor(TDataPalisor& data, TRcon& rcon, EventWriter& events)
+    : data_(data), events_(events), thread_(std::make_unique<MonitorThread>(data.Maker(), rcon))
 {
     MonitorEngine& engine = thread_->engine();
     connect(&engine, &MonitorEngine::monitorEvent, this, &HeadlessMonitor::Report);
@@ -79,6 +78,7 @@ void HeadlessMonitor::Post(std::function<void(MonitorEngine&)> work)
         } catch (const std::exception& e) {
             Later(this, [this, message = messageOf(e)] {
                 events_.write(QStringLiteral("error"), {{QStringLiteral("message"), message}});
+                data_.WriteLog(QStringLiteral("Exception: ") + message);
                 Fatal(message);
             });
         }
@@ -196,6 +196,7 @@ void HeadlessMonitor::Report(const MonitorEvent& event)
 void HeadlessMonitor::Failed(const QString& message)
 {
     lastError_ = message;
+    data_.WriteLog(QStringLiteral("Exception: ") + message);
     // The engine stops the monitor for these; without a window nobody could
     // start it again, so the program ends and its service manager decides.
     if (!once_ && StopsMonitor(message)) {

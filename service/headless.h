@@ -27,8 +27,9 @@ struct StatusReport {
 class HeadlessMonitor : public QObject {
     Q_OBJECT
 public:
-    // makeData makes the engine's attachment (TDataPalisor::Maker).
-    HeadlessMonitor(std::function<std::unique_ptr<TDataPalisor>()> makeData, TRcon& rcon, EventWriter& events);
+    // data is the program's data module: the engine makes its own attachment
+    // like it, and errors go to its event log as the window writes them.
+    HeadlessMonitor(TDataPalisor& data, TRcon& rcon, EventWriter& events);
     // Ends the engine after the exchange in progress and closes its attachment.
     ~HeadlessMonitor() override;
 
@@ -53,6 +54,7 @@ private:
     // The program ends with 1, the message on standard error.
     void Fatal(const QString& message);
 
+    TDataPalisor& data_;
     EventWriter& events_;
     std::unique_ptr<MonitorThread> thread_;
     MonitorSettings settings_;   // as last read, for the start event

@@ -97,14 +97,13 @@ TEST(FrontEnds, SendTheSameCommandsForOneScenario)
     QFile::remove(TformPalisor::IniPath());
     {
         auto data = Prepare(headlessSim, headlessDb);
-        const auto makeData = data->Maker();
-        data->DataModuleDestroy();
+        data->DisconnectDatabase();
         TRcon rcon;
         rcon.ExchangePause = 0;
         std::FILE* lines = std::tmpfile();
         EventWriter events(MonitorOptions::LogFormat::Json, lines);
         {
-            HeadlessMonitor headless(makeData, rcon, events);
+            HeadlessMonitor headless(*data, rcon, events);
             headless.Start();
             AnnounceAfterTheFirstPoll(headless.Monitor());
         }
@@ -134,7 +133,7 @@ TEST(Headless, ReloadReadsTheChangedSettingsAndLists)
     std::FILE* file = std::tmpfile();
     EventWriter events(MonitorOptions::LogFormat::Text, file);
     {
-        HeadlessMonitor headless(data->Maker(), rcon, events);
+        HeadlessMonitor headless(*data, rcon, events);
         headless.Start();
         test::Settle(headless.Monitor());
         // What the administrator changed meanwhile.

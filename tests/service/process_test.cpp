@@ -118,6 +118,12 @@ protected:
         EXPECT_EQ(data->CountRows(data->tblPlayers), 0);
     }
 
+    static QByteArray LogOf(const test::TempDatabase& db)
+    {
+        QFile log(db.dataFolder() + "/PALISOR.LOG");
+        return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
+    }
+
     std::vector<std::unique_ptr<QProcess>> processes_;
 };
 
@@ -144,6 +150,7 @@ TEST_F(MonitorProcess, OnceAnswersForScripts)
     const Outcome timedOut = Finish(timingOut);
     EXPECT_EQ(timedOut.exitCode, 1);
     EXPECT_EQ(timedOut.err, "palisor-monitor: Command Timed Out\n");
+    EXPECT_TRUE(LogOf(quiet).contains("Exception: Command Timed Out\r\n"));
 
     const Outcome wrongPassword = Finish(refusing);
     EXPECT_EQ(wrongPassword.exitCode, 1);
@@ -186,9 +193,7 @@ TEST_F(MonitorProcess, JsonEventsThenSigtermDuringAPoll)
     EXPECT_TRUE(lines.first().contains("\"event\":\"start\"")) << lines.first().constData();
     EXPECT_TRUE(lines.last().contains("\"event\":\"stop\",\"reason\":\"SIGTERM\"")) << lines.last().constData();
     ExpectClosedInOrder(db);
-    QFile log(db.dataFolder() + "/PALISOR.LOG");
-    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(log.readAll().contains("Started Server Monitor"));
+    EXPECT_TRUE(LogOf(db).contains("Started Server Monitor"));
 }
 
 TEST_F(MonitorProcess, SigtermDuringASilentWait)

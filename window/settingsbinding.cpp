@@ -21,7 +21,11 @@ void SettingsBinding::Bind(QLineEdit* box, const QString& field)
 
 void SettingsBinding::Load()
 {
-    const bool hasRow = settings_.isOpen() && settings_.currentRow() >= 0;
+    // While the maintenance cycle has the table closed, the boxes go on
+    // showing the settings, which the monitor still works with.
+    if (!settings_.isOpen())
+        return;
+    const bool hasRow = settings_.currentRow() >= 0;
     for (const Binding& b : bindings_)
         b.box->setText(hasRow ? settings_.text(b.field) : QString());
 }

@@ -18,7 +18,8 @@ public:
     explicit SettingsBinding(LiveTable& settings, QObject* parent = nullptr);
 
     void Bind(QLineEdit* box, const QString& field);
-    // Every box shows its field again (after the row was re-read).
+    // Every box shows its field again (after the row was re-read); a closed
+    // table leaves the boxes as they are.
     void Load();
     // Puts the row into edit state, sets the box's field to its text and posts.
     void Commit(QLineEdit* box);

@@ -557,3 +557,31 @@ TEST_F(WindowTest, SettingsAndListsChangedWhileStoppedReachTheNextStart)
     EXPECT_EQ(sim.commandTexts().mid(0, 2), (QStringList{"status", "clientban"}));
     EXPECT_TRUE(sim.commandTexts().contains("clientkick 02"));
 }
+
+TEST_F(WindowTest, TheMaintenanceCycleTakesTheWindowsAttachmentAlong)
+{
+    StartServer(QStringLiteral(R"({"players": [{"slot": 1, "name": "Alice", "address": "203.0.113.5", "port": 1, "ping": 40}]})"));
+    data = db.createDataModule();
+    // A file past the threshold, as page allocation leaves it.
+    data->DisconnectDatabase();
+    ASSERT_TRUE(QFile(data->databasePath()).resize(TDataPalisor::SweepThreshold + 1));
+    data->ConnectDatabase();
+    Open({{"SCANTIME", "1"}});
+    // What the settings boxes show while the window's attachment is closed.
+    QString portDuringCycle;
+    QObject::connect(&window->Monitor().engine(), &MonitorEngine::releaseRequested, window.get(),
+                     [&] { portDuringCycle = window->dbPort->text(); });
+    window->btnStart->click();
+    test::Settle(window->Monitor());
+    test::Tick(window->Monitor());
+    EXPECT_LT(QFileInfo(data->databasePath()).size(), TDataPalisor::SweepThreshold);
+    EXPECT_EQ(window->StatusText(), "");
+    EXPECT_EQ(portDuringCycle, QString::number(port));
+    EXPECT_EQ(data->tblPlayers->text("NAME"), "Alice");
+
+    window->btnStart->click();
+    test::Settle(window->Monitor());
+    window->dbHost->setText("127.0.0.2");
+    Leave(window->dbHost);
+    EXPECT_EQ(Setting("ADDRESS"), "127.0.0.2");
+}

@@ -79,13 +79,13 @@ public:
     void setOtherAttachment(bool present) { otherAttachment_ = present; }
     void AttachmentReleased() { released_.release(); }
 
+    // On the engine's thread: whether the monitor runs, and the engine's own
+    // data module (a front end without a window reads the settings row there).
     bool Running() const { return running_; }
-    TMonitor& Monitor() { return *monitor_; }
-    AnnouncementScheduler& Announcements() { return *announcements_; }
     TDataPalisor& Data() { return *data_; }
 
 signals:
-    // The Start/Stop state and what the Parts enable with it.
+    // The Start/Stop state, and which settings, buttons and menus may be used.
     void runningChanged(bool running);
     void settingsEnabled(bool on);
     void commandsEnabled(bool on);

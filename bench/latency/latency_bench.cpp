@@ -199,6 +199,7 @@ int main(int argc, char** argv)
 
     // The script of the run, checked ten times a second.
     bool requested = false;
+    bool requestedDuringPoll = false;
     qint64 frozenAt = -1;
     QTimer script;
     script.setInterval(100);
@@ -209,6 +210,7 @@ int main(int argc, char** argv)
             modal->close();
         if (!requested && now >= 25000 && (!window.btnStart->isEnabled() || now >= 35000)) {
             requested = true;
+            requestedDuringPoll = !window.btnStart->isEnabled();
             dialogs.answerInput(QStringLiteral("ADMIN DECISION"));
             // Outside this handler, so that it goes on closing what they open.
             QTimer::singleShot(0, window.actKick, &QAction::trigger);
@@ -245,6 +247,7 @@ int main(int argc, char** argv)
     const int polls = Count(sent, QStringLiteral("status"));
     const int timeouts = static_cast<int>(log.filter(QStringLiteral("Exception: Command Timed Out")).size());
     const int sweeps = static_cast<int>(log.filter(QStringLiteral("Performing Database Sweep")).size());
+    std::printf("kick and dumpuser requested %s\n", requestedDuringPoll ? "during a poll" : "between polls");
     std::printf("%d polls answered, %d timed out, %d kicks, %d announcements, %d dumpuser, %d maintenance "
                 "cycles (%.1f MB -> %.1f MB)\n",
                 polls, timeouts, Count(sent, QStringLiteral("clientkick ")),

@@ -58,14 +58,17 @@ TDataPalisor::TDataPalisor(const QString& baseFolder, QObject* parent)
     db.setUserName(QString::fromLatin1(DbUser));
     db.setPassword(QString::fromLatin1(DbPassword));
 
-    tblPlayers = new LiveTable(QStringLiteral("PLAYERS"), QStringLiteral("CLIENTID"), this);
-    tblBanned = new LiveTable(QStringLiteral("BANNED"), QStringLiteral("NAME"), this);
-    tblMessages = new LiveTable(QStringLiteral("MESSAGES"), QStringLiteral("SEQ"), this);
-    tblRecent = new LiveTable(QStringLiteral("RECENT"), QStringLiteral("LASTSEEN"), this);
-    tblSettings = new LiveTable(QStringLiteral("SETTINGS"), QString(), this);
-    tblImmune = new LiveTable(QStringLiteral("IMMUNE"), QString(), this);
-    tblIllegal = new LiveTable(QStringLiteral("ILLEGAL"), QString(), this);
-    tblMapAlias = new LiveTable(QStringLiteral("MAPALIAS"), QString(), this);
+    tblPlayers = new LiveTable(QStringLiteral("PLAYERS"), QStringLiteral("CLIENTID"), LiveTable::Reading::AtOpen, this);
+    // The main window shows players and settings; the lists are read when
+    // first used.
+    const auto later = LiveTable::Reading::OnFirstUse;
+    tblBanned = new LiveTable(QStringLiteral("BANNED"), QStringLiteral("NAME"), later, this);
+    tblMessages = new LiveTable(QStringLiteral("MESSAGES"), QStringLiteral("SEQ"), later, this);
+    tblRecent = new LiveTable(QStringLiteral("RECENT"), QStringLiteral("LASTSEEN"), later, this);
+    tblSettings = new LiveTable(QStringLiteral("SETTINGS"), QString(), LiveTable::Reading::AtOpen, this);
+    tblImmune = new LiveTable(QStringLiteral("IMMUNE"), QString(), later, this);
+    tblIllegal = new LiveTable(QStringLiteral("ILLEGAL"), QString(), later, this);
+    tblMapAlias = new LiveTable(QStringLiteral("MAPALIAS"), QString(), later, this);
     tblMessages->setAfterPost([this](LiveTable& table) { tblMessagesAfterPost(table); });
     rules_ = std::make_unique<RuleIndexes>(*tblImmune, *tblBanned, *tblIllegal);
 }

@@ -13,8 +13,8 @@ namespace palisor {
 
 using namespace palisor::sql;
 
-LiveTable::LiveTable(const QString& tableName, const QString& initialSortColumn, QObject* parent)
-    : QObject(parent), table_(tableName), sort_(initialSortColumn),
+LiveTable::LiveTable(const QString& tableName, const QString& initialSortColumn, Reading reading, QObject* parent)
+    : QObject(parent), table_(tableName), sort_(initialSortColumn), reading_(reading),
       model_(std::make_unique<LiveTableModel>(*this))
 {
 }
@@ -32,6 +32,24 @@ void LiveTable::requireOpen() const
     if (!isOpen())
         throw Error(QStringLiteral("Cannot perform this operation on a closed dataset (%1)").arg(table_));
 }
+
+void LiveTable::requireRows() const
+{
+    requireOpen();
+    if (rowsRead_)
+        return;
+    // Read quietly: whoever asked is looking at the rows for the first time,
+    // so nobody holds an earlier picture of them to be told about.
+    auto* self = const_cast<LiveTable*>(this);
+    self->rows_ = readAllRows();
+    self->keys_.clear();
+    for (const Row& row : rows_)
+        self->keys_.insert(row.key);
+    self->rowsRead_ = true;
+    self->current_ = rows_.isEmpty() ? -1 : std::clamp(pendingCurrent_, 0, int(rows_.size()) - 1);
+}
+
+bool LiveTable::rowsRead() const { return rowsRead_; }
 
 int LiveTable::requireColumn(const QString& column) const
 {
@@ -85,6 +103,18 @@ void LiveTable::open(const QSqlDatabase& db)
     characterSets_ = characterSets;
     model_->setColumns(db_, table_);
 
+    if (reading_ == Reading::OnFirstUse) {
+        model_->beginResetModel();
+        rows_.clear();
+        keys_.clear();
+        rowsRead_ = false;
+        pendingCurrent_ = 0;
+        current_ = -1;
+        model_->endResetModel();
+        setState(State::Browse);
+        emit rowsChanged(-1);
+        return;
+    }
     reload();
     setState(State::Browse);
     afterRowsReread(0);
@@ -101,14 +131,28 @@ void LiveTable::close()
     changed_.clear();
     editRow_ = -1;
     current_ = -1;
+    rowsRead_ = false;
+    pendingCurrent_ = 0;
     model_->endResetModel();
     setState(State::Inactive);
     emit currentRowChanged(-1);
     emit rowsChanged(-1);
 }
 
-int LiveTable::rowCount() const { return isOpen() ? int(rows_.size()) : 0; }
-int LiveTable::currentRow() const { return current_; }
+int LiveTable::rowCount() const
+{
+    if (!isOpen())
+        return 0;
+    requireRows();
+    return int(rows_.size());
+}
+
+int LiveTable::currentRow() const
+{
+    if (isOpen())
+        requireRows();
+    return current_;
+}
 
 void LiveTable::setCurrentRow(int row) { moveTo(row); }
 void LiveTable::first() { moveTo(0); }
@@ -116,7 +160,7 @@ void LiveTable::last() { moveTo(rowCount() - 1); }
 
 bool LiveTable::next()
 {
-    requireOpen();
+    requireRows();
     if (current_ + 1 >= rowCount())
         return false;
     moveTo(current_ + 1);
@@ -125,7 +169,7 @@ bool LiveTable::next()
 
 bool LiveTable::prior()
 {
-    requireOpen();
+    requireRows();
     if (current_ <= 0)
         return false;
     moveTo(current_ - 1);
@@ -135,6 +179,10 @@ bool LiveTable::prior()
 void LiveTable::moveTo(int row)
 {
     requireOpen();
+    if (!rowsRead_) {
+        pendingCurrent_ = std::max(0, row);
+        return;
+    }
     row = std::clamp(row, 0, std::max(0, rowCount() - 1));
     if (rows_.isEmpty() || row == current_)
         return;
@@ -191,7 +239,7 @@ QVariant LiveTable::cell(int row, int column) const
 
 QVariant LiveTable::value(const QString& column) const
 {
-    requireOpen();
+    requireRows();
     const int c = requireColumn(column);
     if (current_ < 0)
         return QVariant();
@@ -206,7 +254,7 @@ QString LiveTable::text(const QString& column) const
 
 QVariant LiveTable::value(int row, const QString& column) const
 {
-    requireOpen();
+    requireRows();
     const int c = requireColumn(column);
     if (row < 0 || row >= rowCount())
         throw Error(QStringLiteral("%1: row %2 out of range").arg(table_).arg(row));
@@ -215,7 +263,7 @@ QVariant LiveTable::value(int row, const QString& column) const
 
 void LiveTable::edit()
 {
-    requireOpen();
+    requireRows();
     if (state_ != State::Browse)
         return;
     if (rows_.isEmpty()) {
@@ -230,7 +278,7 @@ void LiveTable::edit()
 
 void LiveTable::insert()
 {
-    requireOpen();
+    requireRows();
     leaveRow();
     Row row;
     const QSqlRecord shape = model_->record();
@@ -251,7 +299,7 @@ void LiveTable::insert()
 
 void LiveTable::setValue(const QString& column, const QVariant& v)
 {
-    requireOpen();
+    requireRows();
     const int c = requireColumn(column);
     if (state_ == State::Browse)
         edit();
@@ -395,7 +443,7 @@ QString LiveTable::selectList() const
 
 void LiveTable::deleteCurrent()
 {
-    requireOpen();
+    requireRows();
     if (state_ == State::Insert) {
         cancel();
         return;
@@ -416,12 +464,18 @@ void LiveTable::deleteCurrent()
     emit rowsChanged(-1);
 }
 
-void LiveTable::reload()
+QString LiveTable::orderBy() const
 {
-    QString statement = QStringLiteral("SELECT %1 FROM %2").arg(selectList(), quoted(table_));
-    if (!sort_.isEmpty())
-        statement += QStringLiteral(" ORDER BY ") + quoted(columns_[fieldIndex(sort_)]);
-    QSqlQuery q = run(db_, statement);
+    // The locator settles ties, so every reading of the table, whole or in
+    // part, puts rows with equal sort values in one and the same order.
+    if (sort_.isEmpty())
+        return QString();
+    return QStringLiteral(" ORDER BY %1, RDB$DB_KEY").arg(quoted(columns_[fieldIndex(sort_)]));
+}
+
+QList<LiveTable::Row> LiveTable::readAllRows() const
+{
+    QSqlQuery q = run(db_, QStringLiteral("SELECT %1 FROM %2").arg(selectList(), quoted(table_)) + orderBy());
     QList<Row> rows;
     while (q.next()) {
         Row row;
@@ -431,6 +485,12 @@ void LiveTable::reload()
             row.values << q.value(c + 1);
         rows.append(std::move(row));
     }
+    return rows;
+}
+
+void LiveTable::reload()
+{
+    QList<Row> rows = readAllRows();
     QSet<quint64> keys;
     keys.reserve(rows.size());
     for (const Row& row : rows)
@@ -438,7 +498,18 @@ void LiveTable::reload()
     model_->beginResetModel();
     rows_.swap(rows);
     keys_.swap(keys);
+    rowsRead_ = true;
     model_->endResetModel();
+}
+
+// A re-read of rows nobody has looked at yet: they will be read fresh when
+// someone does, so only the news goes out.
+void LiveTable::rowsStillUnread()
+{
+    emit rowsChanged(-1);
+    if (afterRefresh_)
+        afterRefresh_(*this);
+    emit refreshed();
 }
 
 void LiveTable::afterRowsReread(int oldCurrent)
@@ -454,6 +525,10 @@ void LiveTable::afterRowsReread(int oldCurrent)
 void LiveTable::refresh()
 {
     requireOpen();
+    if (!rowsRead_) {
+        rowsStillUnread();
+        return;
+    }
     leaveRow();
     const int old = current_;
     reload();
@@ -464,6 +539,11 @@ void LiveTable::setSortColumn(const QString& column)
 {
     requireOpen();
     const int c = requireColumn(column);
+    if (!rowsRead_) {
+        sort_ = columns_[c];
+        rowsStillUnread();
+        return;
+    }
     leaveRow();
     sort_ = columns_[c];
     const int old = current_;
@@ -480,7 +560,8 @@ int LiveTable::sortedPosition(const Row& row) const
         return int(rows_.size());
     const int c = fieldIndex(sort_);
     const auto at = std::upper_bound(rows_.begin(), rows_.end(), row, [c](const Row& a, const Row& b) {
-        return compareValues(a.values[c], b.values[c]) < 0;
+        const int order = compareValues(a.values[c], b.values[c]);
+        return order < 0 || (order == 0 && a.key < b.key);
     });
     return int(at - rows_.begin());
 }
@@ -489,6 +570,10 @@ void LiveTable::refreshRowsMatching(const QStringList& columns, const QVariantLi
                                     const QString& dropColumn, const QVariant& dropBelow)
 {
     requireOpen();
+    if (!rowsRead_) {
+        rowsStillUnread();
+        return;
+    }
     leaveRow();
     if (!dropColumn.isEmpty())
         dropRowsBelow(requireColumn(dropColumn), dropBelow);
@@ -568,6 +653,73 @@ void LiveTable::dropRowsBelow(int c, const QVariant& bound)
         rows_.swap(kept);
         model_->endResetModel();
     }
+}
+
+void LiveTable::visitStoredRows(const QStringList& columns, const StoredRowVisitor& visit) const
+{
+    requireOpen();
+    QList<int> indexes;
+    for (const QString& column : columns)
+        indexes << requireColumn(column);
+    QVariantList values;
+    if (rowsRead_) {
+        for (int r = 0; r < rows_.size(); ++r) {
+            values.clear();
+            for (int c : indexes)
+                values << rows_[r].values[c];
+            visit(r, rows_[r].key, values);
+        }
+        return;
+    }
+    QStringList list{keySelectExpression()};
+    for (int c : indexes)
+        list << quoted(columns_[c]);
+    QSqlQuery q = run(db_, QStringLiteral("SELECT %1 FROM %2").arg(list.join(QStringLiteral(", ")), quoted(table_))
+                               + orderBy());
+    for (int r = 0; q.next(); ++r) {
+        values.clear();
+        for (int i = 0; i < indexes.size(); ++i)
+            values << q.value(i + 1);
+        visit(r, parseKey(q.value(0).toString()), values);
+    }
+}
+
+QVariantList LiveTable::storedValues(quint64 key, const QStringList& columns) const
+{
+    requireOpen();
+    QStringList list;
+    for (const QString& column : columns)
+        list << quoted(columns_[requireColumn(column)]);
+    QSqlQuery q = run(db_, QStringLiteral("SELECT %1 FROM %2 WHERE %3")
+                               .arg(list.join(QStringLiteral(", ")), quoted(table_), keyCondition()),
+                      {keyText(key)});
+    QVariantList values;
+    if (q.next())
+        for (int i = 0; i < columns.size(); ++i)
+            values << q.value(i);
+    return values;
+}
+
+void LiveTable::storeValueAt(int row, quint64 key, const QString& column, const QVariant& value)
+{
+    requireOpen();
+    if (rowsRead_) {
+        moveTo(row);
+        edit();
+        setValue(column, value);
+        post();
+        return;
+    }
+    QSqlQuery q = run(db_, QStringLiteral("UPDATE %1 SET %2 = ? WHERE %3")
+                               .arg(quoted(table_), quoted(columns_[requireColumn(column)]), keyCondition()),
+                      {value, keyText(key)});
+    if (q.numRowsAffected() == 0)
+        throw Error(QStringLiteral("%1: the row was deleted by another user").arg(table_));
+    commitAndContinue(db_);
+    pendingCurrent_ = row;
+    emit rowsChanged(row);
+    if (afterPost_)
+        afterPost_(*this);
 }
 
 }  // namespace palisor

@@ -21,13 +21,23 @@ class LiveTableModel;
 // Views (QTableView, QDataWidgetMapper) bind to model(). A cell edited through
 // the model puts the table into Edit (or Insert) with the change pending;
 // post() stores it. Every stored change is committed at once.
+//
+// A table read on first use opens with its columns only; its rows are read
+// the first time anything looks at them, so a list nobody shows costs
+// neither the time to read it nor the memory to hold it. Until then, moving
+// the current row only remembers where it is to be, and re-reads have
+// nothing to do.
 class LiveTable : public QObject {
     Q_OBJECT
 public:
     enum class State { Inactive, Browse, Edit, Insert };
 
-    // initialSortColumn empty: rows in the database's natural order.
-    LiveTable(const QString& tableName, const QString& initialSortColumn, QObject* parent = nullptr);
+    enum class Reading { AtOpen, OnFirstUse };
+
+    // initialSortColumn empty: rows in the database's natural order; rows
+    // with equal sort values keep the order in which they were stored.
+    LiveTable(const QString& tableName, const QString& initialSortColumn, Reading reading = Reading::AtOpen,
+              QObject* parent = nullptr);
     ~LiveTable() override;
 
     QString tableName() const;
@@ -83,6 +93,20 @@ public:
     void refreshRowsMatching(const QStringList& columns, const QVariantList& values,
                              const QString& dropColumn = QString(), const QVariant& dropBelow = QVariant());
 
+    // Whether the rows are in memory (always, for a table read at open).
+    bool rowsRead() const;
+    // The stored values of the given columns of every row, in the table's
+    // order, with each row's locator; read from the database when the rows
+    // are not in memory, without putting them there.
+    using StoredRowVisitor = std::function<void(int row, quint64 key, const QVariantList& values)>;
+    void visitStoredRows(const QStringList& columns, const StoredRowVisitor& visit) const;
+    // One stored row found by its locator.
+    QVariantList storedValues(quint64 key, const QStringList& columns) const;
+    // Stores one value of the row at that place, which becomes the current
+    // row, as edit(), setValue() and post() would; with the rows not in
+    // memory, straight to the row with that locator.
+    void storeValueAt(int row, quint64 key, const QString& column, const QVariant& value);
+
 signals:
     void currentRowChanged(int row);
     void stateChanged(palisor::LiveTable::State state);
@@ -103,13 +127,17 @@ private:
     };
 
     void requireOpen() const;
+    void requireRows() const;
     int requireColumn(const QString& column) const;
     void setState(State s);
     void moveTo(int row);
     void leaveRow();
     void finishEdit();
     void reload();
+    QList<Row> readAllRows() const;
+    QString orderBy() const;
     void afterRowsReread(int oldCurrent);
+    void rowsStillUnread();
     void commit();
     void storePending();
     Row readRow(quint64 key) const;
@@ -121,6 +149,9 @@ private:
 
     QString table_;
     QString sort_;
+    Reading reading_;
+    bool rowsRead_ = false;
+    int pendingCurrent_ = 0;      // where the current row is to be once the rows are read
     QSqlDatabase db_;
     QStringList columns_;
     QList<int> lengths_;

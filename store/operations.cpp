@@ -78,7 +78,12 @@ void TDataPalisor::rereadRecent(const QString& name, const QString& address, boo
 {
     // RECENT can be large; only the recorded player's row and the rows the
     // clean-up removed are read again, which leaves the same rows in the same
-    // order as reading the whole table would.
+    // order as reading the whole table would. Rows nobody has read yet are
+    // read fresh when somebody does.
+    if (!tblRecent->rowsRead()) {
+        tblRecent->refresh();
+        return;
+    }
     QStringList columns;
     QVariantList values;
     if (recorded) {
@@ -110,21 +115,24 @@ void TDataPalisor::RecordPlayer(const QString& clientId, const QString& name, co
     const QString recentName = fitted(tblRecent, QStringLiteral("NAME"), fixed);
     const QString recentAddress = fitted(tblRecent, QStringLiteral("ADDRESS"), address);
     const bool recorded = !trimmedName(name).isEmpty();
+    const QStringList playerColumns{QStringLiteral("CLIENTID"), QStringLiteral("NAME"), QStringLiteral("ADDRESS"),
+                                    QStringLiteral("PORT"), QStringLiteral("PING")};
+    const QVariantList player{fitted(tblPlayers, playerColumns[0], clientId), fitted(tblPlayers, playerColumns[1], fixed),
+                              fitted(tblPlayers, playerColumns[2], address), fitted(tblPlayers, playerColumns[3], port),
+                              fitted(tblPlayers, playerColumns[4], ping)};
     if (recorded) {
-        callProcedure(QStringLiteral("NEW_PLAYER"),
-                      {fitted(tblPlayers, QStringLiteral("CLIENTID"), clientId),
-                       fitted(tblPlayers, QStringLiteral("NAME"), fixed),
-                       fitted(tblPlayers, QStringLiteral("ADDRESS"), address),
-                       fitted(tblPlayers, QStringLiteral("PORT"), port),
-                       fitted(tblPlayers, QStringLiteral("PING"), ping)},
-                      false);
+        callProcedure(QStringLiteral("NEW_PLAYER"), player, false);
         callProcedure(QStringLiteral("ADD_RECENT"), {recentName, recentAddress}, false);
     }
     // One commit for the whole recording: the player is present and recently
     // seen together or not at all, and a poll of many players does not wait
     // for the disk three times per player.
     callProcedure(QStringLiteral("REMOVE_EXPIRED"), {});
-    tblPlayers->refresh();
+    // Only the new player's row is new to PLAYERS.
+    if (recorded)
+        tblPlayers->refreshRowsMatching(playerColumns, player);
+    else
+        tblPlayers->refreshRowsMatching({}, {});
     rereadRecent(recentName, recentAddress, recorded);
 }
 
@@ -169,10 +177,7 @@ bool TDataPalisor::IsBanned(const QString& name, const QString& address)
     if (row < 0)
         return false;
     // The ban of a name follows the player to his current address.
-    tblBanned->setCurrentRow(row);
-    tblBanned->edit();
-    tblBanned->setValue(QStringLiteral("ADDRESS"), address);
-    tblBanned->post();
+    tblBanned->storeValueAt(row, rules_->bannedKey(row), QStringLiteral("ADDRESS"), address);
     return true;
 }
 

@@ -29,44 +29,7 @@ QString RuleIndexes::lowerAsciiLetters(const QString& text)
     return lowered;
 }
 
-// ---- exact keys ---------------------------------------------------------
-
-void RuleIndexes::ExactIndex::clear()
-{
-    rows.clear();
-    keyAt.clear();
-}
-
-void RuleIndexes::ExactIndex::add(int row, const QString& key)
-{
-    while (keyAt.size() <= row)
-        keyAt.append(QString());
-    keyAt[row] = key;
-    if (key.isNull())
-        return;
-    QList<int>& list = rows[key];
-    list.insert(std::lower_bound(list.begin(), list.end(), row) - list.begin(), row);
-}
-
-void RuleIndexes::ExactIndex::remove(int row)
-{
-    if (row >= keyAt.size() || keyAt[row].isNull())
-        return;
-    auto it = rows.find(keyAt[row]);
-    if (it != rows.end()) {
-        QList<int>& list = it.value();
-        list.erase(std::lower_bound(list.begin(), list.end(), row));
-        if (list.isEmpty())
-            rows.erase(it);
-    }
-    keyAt[row] = QString();
-}
-
-int RuleIndexes::ExactIndex::first(const QString& key) const
-{
-    const auto it = rows.constFind(key);
-    return it == rows.constEnd() ? -1 : it.value().first();
-}
+// ---- banned addresses and names ----------------------------------------
 
 namespace {
 
@@ -81,46 +44,112 @@ QString keyOf(const QVariant& value, bool caseBlind)
     return text.isEmpty() ? QString() : text;
 }
 
+// 0 stands for "no value", so no key hashes to it.
+quint64 hashOf(const QString& key)
+{
+    if (key.isNull())
+        return 0;
+    const quint64 hash = qHash(QStringView(key), size_t(0x5eed));
+    return hash == 0 ? 1 : hash;
+}
+
+const QString kName = QStringLiteral("NAME");
+const QString kAddress = QStringLiteral("ADDRESS");
+
 }  // namespace
 
-void RuleIndexes::buildExact(ExactIndex& index, LiveTable& table, const QString& column, bool caseBlind)
+void RuleIndexes::HashedColumn::clear()
 {
-    index.clear();
-    const int rows = table.rowCount();
-    index.keyAt.reserve(rows);
-    for (int r = 0; r < rows; ++r)
-        index.add(r, keyOf(table.value(r, column), caseBlind));
+    hashAt.clear();
+    byHash.clear();
+}
+
+void RuleIndexes::HashedColumn::append(quint64 hash)
+{
+    if (hash != 0)
+        byHash.emplace_back(hash, int(hashAt.size()));
+    hashAt.push_back(hash);
+}
+
+void RuleIndexes::HashedColumn::sort() { std::sort(byHash.begin(), byHash.end()); }
+
+void RuleIndexes::HashedColumn::replace(int row, quint64 hash)
+{
+    if (hashAt[row] != 0)
+        byHash.erase(std::lower_bound(byHash.begin(), byHash.end(), std::make_pair(hashAt[row], row)));
+    if (hash != 0)
+        byHash.insert(std::lower_bound(byHash.begin(), byHash.end(), std::make_pair(hash, row)), {hash, row});
+    hashAt[row] = hash;
+}
+
+void RuleIndexes::buildBanned()
+{
+    BannedIndex& index = bannedIndex_;
+    index.keys.clear();
+    index.address.clear();
+    index.name.clear();
+    banned_.visitStoredRows({kName, kAddress}, [&index](int, quint64 key, const QVariantList& values) {
+        index.keys.push_back(key);
+        index.name.append(hashOf(keyOf(values[0], true)));
+        index.address.append(hashOf(keyOf(values[1], false)));
+    });
+    index.address.sort();
+    index.name.sort();
     index.valid = true;
 }
 
 void RuleIndexes::bannedRowStored(int row)
 {
     // A single stored row (the name-ban address update, a grid edit) keeps
-    // every other row where it was; anything else shifts rows.
-    if (row < 0 || !bannedAddress_.valid || !bannedName_.valid || row > bannedAddress_.keyAt.size()) {
-        bannedAddress_.valid = false;
-        bannedName_.valid = false;
+    // every other row where it was; anything else may shift rows.
+    BannedIndex& index = bannedIndex_;
+    if (row < 0 || !index.valid || row >= int(index.keys.size())) {
+        index.valid = false;
         return;
     }
-    bannedAddress_.remove(row);
-    bannedName_.remove(row);
-    bannedAddress_.add(row, keyOf(banned_.value(row, QStringLiteral("ADDRESS")), false));
-    bannedName_.add(row, keyOf(banned_.value(row, QStringLiteral("NAME")), true));
+    const QVariantList values = banned_.rowsRead()
+        ? QVariantList{banned_.value(row, kName), banned_.value(row, kAddress)}
+        : banned_.storedValues(index.keys[row], {kName, kAddress});
+    if (values.size() != 2) {
+        index.valid = false;
+        return;
+    }
+    index.name.replace(row, hashOf(keyOf(values[0], true)));
+    index.address.replace(row, hashOf(keyOf(values[1], false)));
+}
+
+int RuleIndexes::firstBanned(const HashedColumn& column, const QString& key, const QString& columnName, bool caseBlind)
+{
+    if (key.isEmpty())
+        return -1;
+    const quint64 hash = hashOf(key);
+    for (auto it = std::lower_bound(column.byHash.begin(), column.byHash.end(), std::make_pair(hash, -1));
+         it != column.byHash.end() && it->first == hash; ++it) {
+        const int row = it->second;
+        const QVariant stored = banned_.rowsRead()
+            ? banned_.value(row, columnName)
+            : banned_.storedValues(bannedIndex_.keys[row], {columnName}).value(0);
+        if (keyOf(stored, caseBlind) == key)
+            return row;
+    }
+    return -1;
 }
 
 int RuleIndexes::bannedAddressRow(const QString& address)
 {
-    if (!bannedAddress_.valid)
-        buildExact(bannedAddress_, banned_, QStringLiteral("ADDRESS"), false);
-    return bannedAddress_.first(sql::withoutTrailingBlanks(address));
+    if (!bannedIndex_.valid)
+        buildBanned();
+    return firstBanned(bannedIndex_.address, sql::withoutTrailingBlanks(address), kAddress, false);
 }
 
 int RuleIndexes::bannedNameRow(const QString& name)
 {
-    if (!bannedName_.valid)
-        buildExact(bannedName_, banned_, QStringLiteral("NAME"), true);
-    return bannedName_.first(caseBlindKey(name));
+    if (!bannedIndex_.valid)
+        buildBanned();
+    return firstBanned(bannedIndex_.name, caseBlindKey(name), kName, true);
 }
+
+quint64 RuleIndexes::bannedKey(int row) const { return bannedIndex_.keys.at(row); }
 
 // ---- immune prefixes ----------------------------------------------------
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -18,6 +17,11 @@ class LiveTable;
 // -1. A row whose column has no value or only blanks is no entry and never
 // matches. An index is rebuilt on first use after its table was re-read and
 // kept in step when a single row is stored.
+//
+// BANNED may be far too long to hold in memory just for the checks, so its
+// index keeps only each row's locator and hashes of its two keys, read from
+// the database when the rows themselves are not in memory; a row whose hash
+// matches is compared in full before it counts.
 class RuleIndexes : public QObject {
     Q_OBJECT
 public:
@@ -31,6 +35,8 @@ public:
     int bannedAddressRow(const QString& address);
     // First BANNED row with this NAME, letter case ignored.
     int bannedNameRow(const QString& name);
+    // The locator of a BANNED row either look-up gave.
+    quint64 bannedKey(int row) const;
     // First ILLEGAL row whose NAME (A-Z lowered) occurs in the name (A-Z lowered).
     int illegalRow(const QString& name);
 
@@ -38,16 +44,22 @@ public:
     static QString lowerAsciiLetters(const QString& text);
 
 private:
-    // Rows by key, each list in row order, so the first entry is the row a
-    // scan finds first. keyAt remembers every row's key for single-row updates.
-    struct ExactIndex {
-        bool valid = false;
-        QHash<QString, QList<int>> rows;
-        QList<QString> keyAt;   // null text for a row with no value
+    // One column's keys by hash: per row (0 for no value) and sorted by hash,
+    // then row, so the first candidate found is the first row.
+    struct HashedColumn {
+        std::vector<quint64> hashAt;
+        std::vector<std::pair<quint64, int>> byHash;
         void clear();
-        void add(int row, const QString& key);
-        void remove(int row);
-        int first(const QString& key) const;
+        void append(quint64 hash);
+        void sort();
+        void replace(int row, quint64 hash);
+    };
+
+    struct BannedIndex {
+        bool valid = false;
+        std::vector<quint64> keys;
+        HashedColumn address;
+        HashedColumn name;
     };
 
     // Several patterns searched in one pass over the name (Aho-Corasick).
@@ -62,16 +74,16 @@ private:
         int firstMatch(const QString& text) const;
     };
 
-    void buildExact(ExactIndex& index, LiveTable& table, const QString& column, bool caseBlind);
+    void buildBanned();
     void bannedRowStored(int row);
+    int firstBanned(const HashedColumn& column, const QString& key, const QString& columnName, bool caseBlind);
 
     LiveTable& immune_;
     LiveTable& banned_;
     LiveTable& illegal_;
     bool immuneValid_ = false;
     std::vector<std::pair<QString, int>> immuneSorted_;   // (key, row) by key, then row
-    ExactIndex bannedAddress_;
-    ExactIndex bannedName_;
+    BannedIndex bannedIndex_;
     PatternIndex illegalPatterns_;
 };
 

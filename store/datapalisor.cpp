@@ -187,6 +187,8 @@ void TDataPalisor::connect(bool logged)
     for (LiveTable* table : tables())
         table->open(db);
     expiredMark_ = expiredMark();
+    namesLogged_ = run(db, QStringLiteral("SELECT 1 FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = 'NAME_CHANGES'")).next();
+    nameCounts_.clear();
     if (logged)
         WriteLog(QStringLiteral("Database Connection Successful"));
 }
@@ -268,6 +270,13 @@ void TDataPalisor::upgradeDatabase()
         history_ = false;
         WriteLog(QStringLiteral("Exception: History not available: ") + e.message());
     }
+    // Without the log of name changes, the lists' names are counted anew
+    // every time.
+    try {
+        ApplyUpgrade(db, ParseUpgradeScript(NameChangesScript()));
+    } catch (const Error& e) {
+        WriteLog(QStringLiteral("Exception: Name changes not logged: ") + e.message());
+    }
 }
 
 bool TDataPalisor::HasHistory() const { return history_ && isConnected(); }
@@ -305,6 +314,13 @@ void TDataPalisor::SweepDatabase()
         if (resumeOthers_)
             resumeOthers_();
     });
+    if (namesLogged_) {
+        // Only the newest change of each list is ever looked at.
+        QSqlDatabase db = database();
+        run(db, QStringLiteral("DELETE FROM NAME_CHANGES N WHERE N.ID < "
+                               "(SELECT MAX(M.ID) FROM NAME_CHANGES M WHERE M.LIST = N.LIST)"));
+        commitAndContinue(db);
+    }
     try {
         DisconnectDatabase();
     } catch (const Error&) {

@@ -3,12 +3,14 @@
 #include "store/history.h"
 #include "store/livetable.h"
 
+#include <QHash>
 #include <QObject>
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace palisor {
 
@@ -118,10 +120,11 @@ private:
     void openConnection();
     void upgradeDatabase();
     QString gbakCommand(const QString& mode, const QString& from, const QString& to) const;
-    void callProcedure(const QString& name, const QVariantList& inputs, bool commitNow = true);
+    void callProcedure(const QString& name, const QVariantList& inputs);
     void requireOpen(const LiveTable* table) const;
     qint64 expiredMark() const;
-    void rereadRecent(const QString& name, const QString& address, bool recorded);
+    std::optional<qint64> nameChanges(const QString& list) const;
+    void rereadRecent(const QString& name, const QString& address, bool recorded, qint64 mark);
 
     QString base_;
     QString data_;   // set when the data files are not in base_/data
@@ -134,6 +137,14 @@ private:
     bool history_ = false;     // the upgrade gave the database EVENTS and SAMPLES
     std::function<void()> releaseOthers_;
     std::function<void()> resumeOthers_;
+    // Distinct-name counts of the lists whose name changes the database
+    // logs, each with the newest change it has seen.
+    bool namesLogged_ = false;
+    struct NameCount {
+        qint64 changes = 0;
+        int count = 0;
+    };
+    QHash<QString, NameCount> nameCounts_;
 };
 
 // The one data module of the running program, set by whoever creates it.

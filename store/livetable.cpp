@@ -595,7 +595,33 @@ void LiveTable::refreshRowsMatching(const QStringList& columns, const QVariantLi
             row.values << q.value(c + 1);
         fresh.append(std::move(row));
     }
+    mergeFreshRows(std::move(fresh));
+}
 
+QString LiveTable::rowSelectList() const { return selectList(); }
+
+void LiveTable::refreshRows(const QList<QVariantList>& rows)
+{
+    requireOpen();
+    if (!rowsRead_) {
+        rowsStillUnread();
+        return;
+    }
+    leaveRow();
+    QList<Row> fresh;
+    for (const QVariantList& values : rows) {
+        Row row;
+        row.key = parseKey(values.value(0).toString());
+        row.values = values.mid(1);
+        if (row.values.size() != columns_.size())
+            throw Error(QStringLiteral("%1: a row read elsewhere does not have the table's columns").arg(table_));
+        fresh.append(std::move(row));
+    }
+    mergeFreshRows(std::move(fresh));
+}
+
+void LiveTable::mergeFreshRows(QList<Row> fresh)
+{
     // Only rows this table holds already need finding; a player seen again
     // sits near the end of the LASTSEEN order, so the search runs from the back.
     QSet<quint64> held;

@@ -93,6 +93,13 @@ public:
     void refreshRowsMatching(const QStringList& columns, const QVariantList& values,
                              const QString& dropColumn = QString(), const QVariant& dropBelow = QVariant());
 
+    // What a statement selects to read whole rows as this table holds them:
+    // the row locator, then every column.
+    QString rowSelectList() const;
+    // refreshRowsMatching() for rows read elsewhere by such a statement, each
+    // list holding one row's values in that order.
+    void refreshRows(const QList<QVariantList>& rows);
+
     // Whether the rows are in memory (always, for a table read at open).
     bool rowsRead() const;
     // The stored values of the given columns of every row, in the table's
@@ -137,6 +144,7 @@ private:
     QList<Row> readAllRows() const;
     QString orderBy() const;
     void afterRowsReread(int oldCurrent);
+    void mergeFreshRows(QList<Row> fresh);
     void rowsStillUnread();
     void commit();
     void storePending();

@@ -8,6 +8,7 @@
 #include "store/sqltext.h"
 
 #include <QSqlQuery>
+#include <QSqlRecord>
 
 namespace palisor {
 
@@ -49,7 +50,7 @@ void TDataPalisor::requireOpen(const LiveTable* table) const
         throw Error(QStringLiteral("Cannot perform this operation on a closed dataset (%1)").arg(table->tableName()));
 }
 
-void TDataPalisor::callProcedure(const QString& name, const QVariantList& inputs, bool commitNow)
+void TDataPalisor::callProcedure(const QString& name, const QVariantList& inputs)
 {
     QString statement = QStringLiteral("EXECUTE PROCEDURE ") + name;
     if (!inputs.isEmpty())
@@ -57,8 +58,7 @@ void TDataPalisor::callProcedure(const QString& name, const QVariantList& inputs
                      + QLatin1Char(')');
     QSqlDatabase db = database();
     run(db, statement, inputs);
-    if (commitNow)
-        commitAndContinue(db);
+    commitAndContinue(db);
 }
 
 QString TDataPalisor::FixQuotes(const QString& text)
@@ -74,13 +74,14 @@ qint64 TDataPalisor::expiredMark() const
     return q.next() ? q.value(0).toLongLong() : 0;
 }
 
-void TDataPalisor::rereadRecent(const QString& name, const QString& address, bool recorded)
+void TDataPalisor::rereadRecent(const QString& name, const QString& address, bool recorded, qint64 mark)
 {
     // RECENT can be large; only the recorded player's row and the rows the
     // clean-up removed are read again, which leaves the same rows in the same
     // order as reading the whole table would. Rows nobody has read yet are
     // read fresh when somebody does.
     if (!tblRecent->rowsRead()) {
+        expiredMark_ = mark;
         tblRecent->refresh();
         return;
     }
@@ -92,7 +93,6 @@ void TDataPalisor::rereadRecent(const QString& name, const QString& address, boo
     }
     QString dropColumn;
     QVariant oldestKept;
-    const qint64 mark = expiredMark();
     if (mark != expiredMark_) {
         expiredMark_ = mark;
         QSqlQuery q = run(database(), QStringLiteral("SELECT MIN(LASTSEEN) FROM RECENT"));
@@ -120,20 +120,58 @@ void TDataPalisor::RecordPlayer(const QString& clientId, const QString& name, co
     const QVariantList player{fitted(tblPlayers, playerColumns[0], clientId), fitted(tblPlayers, playerColumns[1], fixed),
                               fitted(tblPlayers, playerColumns[2], address), fitted(tblPlayers, playerColumns[3], port),
                               fitted(tblPlayers, playerColumns[4], ping)};
+    // The calls go to the database as one statement with one commit: the
+    // player is present and recently seen together or not at all, and a poll
+    // of many players prepares one statement per player instead of four. Its
+    // first row tells how many clean-ups have removed rows so far; the rows
+    // after it are the player's rows in PLAYERS, read back.
+    QString statement = QStringLiteral("EXECUTE BLOCK RETURNS (EXPIRED BIGINT) AS BEGIN "
+                                       "EXECUTE PROCEDURE REMOVE_EXPIRED; EXPIRED = GEN_ID(RECENT_EXPIRED, 0); "
+                                       "SUSPEND; END");
+    QVariantList inputs;
     if (recorded) {
-        callProcedure(QStringLiteral("NEW_PLAYER"), player, false);
-        callProcedure(QStringLiteral("ADD_RECENT"), {recentName, recentAddress}, false);
+        QStringList outputs;
+        QStringList targets;
+        QStringList matches;
+        const QStringList columns = tblPlayers->columnNames();
+        for (int c = 0; c < columns.size(); ++c) {
+            outputs << QStringLiteral("O%1 TYPE OF COLUMN PLAYERS.%2").arg(c).arg(quoted(columns[c]));
+            targets << QStringLiteral(":O%1").arg(c);
+        }
+        for (int c = 0; c < playerColumns.size(); ++c)
+            matches << QStringLiteral("%1 IS NOT DISTINCT FROM :I%2").arg(quoted(playerColumns[c])).arg(c);
+        statement = QStringLiteral(
+            "EXECUTE BLOCK (I0 TYPE OF COLUMN PLAYERS.CLIENTID = ?, I1 TYPE OF COLUMN PLAYERS.NAME = ?, "
+            "I2 TYPE OF COLUMN PLAYERS.ADDRESS = ?, I3 TYPE OF COLUMN PLAYERS.PORT = ?, "
+            "I4 TYPE OF COLUMN PLAYERS.PING = ?, RN TYPE OF COLUMN RECENT.NAME = ?, "
+            "RA TYPE OF COLUMN RECENT.ADDRESS = ?) "
+            "RETURNS (EXPIRED BIGINT, K CHAR(36), %1) AS BEGIN "
+            "EXECUTE PROCEDURE NEW_PLAYER (:I0, :I1, :I2, :I3, :I4); "
+            "EXECUTE PROCEDURE ADD_RECENT (:RN, :RA); "
+            "EXECUTE PROCEDURE REMOVE_EXPIRED; EXPIRED = GEN_ID(RECENT_EXPIRED, 0); SUSPEND; "
+            "FOR SELECT %2 FROM PLAYERS WHERE %3 INTO :K, %4 DO SUSPEND; END")
+                        .arg(outputs.join(QStringLiteral(", ")), tblPlayers->rowSelectList(),
+                             matches.join(QStringLiteral(" AND ")), targets.join(QStringLiteral(", ")));
+        inputs = player;
+        inputs << recentName << recentAddress;
     }
-    // One commit for the whole recording: the player is present and recently
-    // seen together or not at all, and a poll of many players does not wait
-    // for the disk three times per player.
-    callProcedure(QStringLiteral("REMOVE_EXPIRED"), {});
-    // Only the new player's row is new to PLAYERS.
-    if (recorded)
-        tblPlayers->refreshRowsMatching(playerColumns, player);
-    else
-        tblPlayers->refreshRowsMatching({}, {});
-    rereadRecent(recentName, recentAddress, recorded);
+    QSqlDatabase db = database();
+    QSqlQuery q = run(db, statement, inputs);
+    qint64 expired = expiredMark_;
+    QList<QVariantList> players;
+    while (q.next()) {
+        expired = q.value(0).toLongLong();
+        if (q.value(1).isNull())
+            continue;
+        QVariantList row;
+        for (int c = 1; c < q.record().count(); ++c)
+            row << q.value(c);
+        players << row;
+    }
+    q.finish();
+    commitAndContinue(db);
+    tblPlayers->refreshRows(players);
+    rereadRecent(recentName, recentAddress, recorded, expired);
 }
 
 void TDataPalisor::BanPlayer(const QString& name, const QString& address, const Penalty& why)
@@ -195,19 +233,36 @@ bool TDataPalisor::IsIllegalName(const QString& name)
     return false;
 }
 
+std::optional<qint64> TDataPalisor::nameChanges(const QString& list) const
+{
+    if (!namesLogged_ || (list != QLatin1String("BANNED") && list != QLatin1String("RECENT")))
+        return std::nullopt;
+    QSqlQuery q = run(database(), QStringLiteral("SELECT MAX(ID) FROM NAME_CHANGES WHERE LIST = ?"), {list});
+    return q.next() ? q.value(0).toLongLong() : 0;
+}
+
 int TDataPalisor::CountRows(LiveTable* table)
 {
     if (!table || !table->isOpen())
         return 0;
+    // Counting a long list's distinct names reads every row, so the count is
+    // kept until the database logs a change to its names.
+    const QString name = table->tableName();
+    const std::optional<qint64> changes = nameChanges(name);
+    const auto kept = nameCounts_.constFind(name);
+    if (changes && kept != nameCounts_.constEnd() && kept->changes == *changes)
+        return kept->count;
     const QString column = table->columnNames().first();
-    QString statement = QStringLiteral("SELECT COUNT(DISTINCT %1) AS \"COUNT\" FROM %2")
-                            .arg(quoted(column), quoted(table->tableName()));
+    QString statement = QStringLiteral("SELECT COUNT(DISTINCT %1) AS \"COUNT\" FROM %2").arg(quoted(column), quoted(name));
     // A text of blanks only is no entry (the database compares texts as if
     // padded with blanks, so this leaves out the empty text as well).
     if (!table->characterSet(column).isEmpty())
         statement += QStringLiteral(" WHERE %1 <> ''").arg(quoted(column));
     QSqlQuery q = run(database(), statement);
-    return q.next() ? q.value(0).toInt() : 0;
+    const int count = q.next() ? q.value(0).toInt() : 0;
+    if (changes)
+        nameCounts_.insert(name, {*changes, count});
+    return count;
 }
 
 void TDataPalisor::SortTable(const QString& column, LiveTable* table)

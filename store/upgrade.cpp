@@ -139,12 +139,19 @@ int ApplyUpgrade(QSqlDatabase& db, const QList<UpgradeStep>& steps)
     return applied;
 }
 
-QString HistoryScript()
+namespace {
+
+QString storedScript(const QString& name)
 {
-    QFile file(QStringLiteral(":/palisor/store/history.sql"));
+    QFile file(QStringLiteral(":/palisor/store/") + name);
     if (!file.open(QIODevice::ReadOnly))
         throw Error(QStringLiteral("The database upgrade script is missing from the program"));
     return QString::fromUtf8(file.readAll());
 }
+
+}  // namespace
+
+QString HistoryScript() { return storedScript(QStringLiteral("history.sql")); }
+QString NameChangesScript() { return storedScript(QStringLiteral("namechanges.sql")); }
 
 }  // namespace palisor

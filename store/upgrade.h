@@ -28,5 +28,8 @@ int ApplyUpgrade(QSqlDatabase& db, const QList<UpgradeStep>& steps);
 
 // The script of the penalty log and the samples (store/history.sql).
 QString HistoryScript();
+// The script of the log of name changes in BANNED and RECENT
+// (store/namechanges.sql).
+QString NameChangesScript();
 
 }  // namespace palisor

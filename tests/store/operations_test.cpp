@@ -249,6 +249,24 @@ TEST_F(OperationsTest, CountRowsCountsDistinctFirstColumnValues)
     addRow(data->tblMessages, {{"SEQ", 1}});
     EXPECT_EQ(data->CountRows(data->tblMessages), 1);
     EXPECT_EQ(data->CountRows(data->tblSettings), 1);
+
+    // Counts kept between changes follow every change to the names, from
+    // this attachment or another.
+    data->RecordPlayer("01", "Amy", "1.1.1.1", "1", "010");
+    EXPECT_EQ(data->CountRows(data->tblRecent), 1);
+    data->RecordPlayer("01", "Amy", "2.2.2.2", "1", "010");
+    data->RecordPlayer("02", "Bob", "2.2.2.2", "1", "010");
+    EXPECT_EQ(data->CountRows(data->tblRecent), 2);
+    const auto other = db.createDataModule();
+    other->tblRecent->first();
+    other->tblRecent->deleteCurrent();
+    other->BanPlayer("Zed", "4.4.4.4");
+    sql("UPDATE RECENT SET NAME = 'Cy' WHERE NAME = 'Bob'");
+    EXPECT_EQ(data->CountRows(data->tblRecent), 2);
+    EXPECT_EQ(data->CountRows(data->tblBanned), 2);
+    sql("DELETE FROM RECENT WHERE NAME = 'Amy'");
+    EXPECT_EQ(data->CountRows(data->tblRecent), 1);
+
     data->tblBanned->close();
     EXPECT_EQ(data->CountRows(data->tblBanned), 0);
 }

@@ -67,6 +67,15 @@ TEST_F(DataModuleTest, StartUpFillsTheVariablesOpensTheTablesInOrderAndLogs)
     EXPECT_EQ(data.tblSettings->text("PORT"), "12203");
     EXPECT_EQ(data.tblSettings->text("SORTED"), "CLIENTID");
     EXPECT_EQ(data.tblSettings->value("MSGTIME").toInt(), 5);
+
+    // The window shows players and settings; a poll's rule checks and
+    // recording leave the long lists unread.
+    EXPECT_TRUE(data.tblPlayers->rowsRead());
+    data.RecordPlayer("01", "Amy", "1.1.1.1", "1", "010");
+    EXPECT_FALSE(data.IsBanned("Amy", "1.1.1.1"));
+    EXPECT_EQ(data.tblPlayers->rowCount(), 1);
+    EXPECT_FALSE(data.tblBanned->rowsRead());
+    EXPECT_FALSE(data.tblRecent->rowsRead());
 }
 
 TEST_F(DataModuleTest, VariablesAreFoundWhateverTheLetterCase)

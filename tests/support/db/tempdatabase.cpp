@@ -53,6 +53,7 @@ QString upgradedDatabase()
         if (!db.open())
             throw Error(QStringLiteral("Cannot open ") + path);
         ApplyUpgrade(db, ParseUpgradeScript(HistoryScript()));
+        ApplyUpgrade(db, ParseUpgradeScript(NameChangesScript()));
         db.close();
     }
     QSqlDatabase::removeDatabase(QStringLiteral("palisor-test-upgrade"));

@@ -455,7 +455,7 @@ void TformPalisor::showEvent(QShowEvent* event)
     if (shownOnce_)
         return;
     shownOnce_ = true;
-    if (TrayIconShown())
+    if (CanHideInTray())
         return;
     // An error of the window's creation already in the panel keeps its place.
     const QString notice = QStringLiteral("No system tray: Minimize and Close act on the window itself");
@@ -465,11 +465,13 @@ void TformPalisor::showEvent(QShowEvent* event)
         data_.WriteLog(notice);
 }
 
-bool TformPalisor::TrayIconShown()
+bool TformPalisor::CanHideInTray()
 {
-    if (!tiPalisor->isVisible() && TrayAvailable())
+    // Asked for even without a notification area: Qt puts the icon into one
+    // as soon as it appears. The window hides only behind an icon it can see.
+    if (!tiPalisor->isVisible())
         tiPalisor->show();
-    return tiPalisor->isVisible();
+    return TrayAvailable();
 }
 
 void TformPalisor::HideToTray()
@@ -481,7 +483,7 @@ void TformPalisor::HideToTray()
 void TformPalisor::changeEvent(QEvent* event)
 {
     QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange && isMinimized() && TrayIconShown())
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && CanHideInTray())
         QTimer::singleShot(0, this, &TformPalisor::HideToTray);
 }
 
@@ -489,7 +491,7 @@ void TformPalisor::closeEvent(QCloseEvent* event)
 {
     // Without a notification area a hidden window could not be brought back,
     // so closing it ends the program.
-    if (!ExitRequested && !TrayIconShown())
+    if (!ExitRequested && !CanHideInTray())
         ExitRequested = true;
     hide();
     if (!ExitRequested) {

@@ -157,9 +157,9 @@ private:
     void RestorePlacement();
     void SavePlacement();
     void HideToTray();
-    // Shows the tray icon once the desktop has a notification area; whether
-    // it shows, so that the window hides only where it can be brought back.
-    bool TrayIconShown();
+    // Asks for the tray icon; whether the desktop has a notification area to
+    // show it in, so that the window hides only where it can be brought back.
+    bool CanHideInTray();
 
     TDataPalisor& data_;
     std::unique_ptr<MonitorThread> monitor_;

@@ -58,13 +58,21 @@ soak: build
 # polls, palisor-monitor's memory beside the window's over the same 1,000
 # polls, how late the window's own timer fires while the monitor works, and
 # the running program with empty and with large lists.
+# Every benchmark runs even when an earlier one misses; the target fails at
+# the end and names the ones that missed.
 bench: build
-	$(BUILD)/bench/store/bench_store
-	$(BUILD)/bench/import/bench_import
-	QT_QPA_PLATFORM=offscreen $(BUILD)/bench/history/bench_history
-	./bench/soak/memory.sh $(BUILD) 1000
-	$(BUILD)/bench/latency/bench_latency
-	$(BUILD)/bench/lists/bench_lists
+	@missed=""; \
+	for run in "$(BUILD)/bench/store/bench_store" \
+	           "$(BUILD)/bench/import/bench_import" \
+	           "env QT_QPA_PLATFORM=offscreen $(BUILD)/bench/history/bench_history" \
+	           "./bench/soak/memory.sh $(BUILD) 1000" \
+	           "$(BUILD)/bench/latency/bench_latency" \
+	           "$(BUILD)/bench/lists/bench_lists"; do \
+	  echo "== $$run"; \
+	  $$run || missed="$$missed$${missed:+, }$${run##*/}"; \
+	done; \
+	if [ -n "$$missed" ]; then echo "make bench: targets missed by $$missed"; exit 1; fi; \
+	echo "make bench: every target met"
 
 # The Debian package, left in this folder: palisor_VERSION-1_ARCH.deb.
 package: build

@@ -467,9 +467,12 @@ void TformPalisor::showEvent(QShowEvent* event)
 
 bool TformPalisor::CanHideInTray()
 {
-    // Asked for even without a notification area: Qt puts the icon into one
-    // as soon as it appears. The window hides only behind an icon it can see.
-    if (!tiPalisor->isVisible())
+    // On X11 the icon is asked for even without a notification area: Qt puts
+    // it into one as soon as one appears. Other displays offer no such watch,
+    // so there it is asked for once a notification area exists. The window
+    // hides only behind an icon it can see.
+    const bool watched = QGuiApplication::platformName() == QLatin1String("xcb");
+    if (!tiPalisor->isVisible() && (watched || TrayAvailable()))
         tiPalisor->show();
     return TrayAvailable();
 }

@@ -308,7 +308,7 @@ TEST_F(WindowTest, TheIconAppearsWithALateTrayAndTheWindowHidesOnlyBehindIt)
     late.show();
     late.setWindowState(Qt::WindowMinimized);
     QCoreApplication::processEvents();
-    EXPECT_TRUE(late.tiPalisor->isVisible());
+    EXPECT_FALSE(late.tiPalisor->isVisible());
     EXPECT_FALSE(late.isHidden());
 
     late.setWindowState(Qt::WindowNoState);

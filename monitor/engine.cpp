@@ -210,6 +210,16 @@ void MonitorEngine::Clear()
     });
 }
 
+void MonitorEngine::DeletePlayer(const QString& clientId)
+{
+    Run([this, clientId] {
+        SeeOtherCommits();
+        data_->DeletePlayer(clientId);
+        emit playersRebuilt();
+        RefreshActionMenu();
+    });
+}
+
 void MonitorEngine::ExecCmd(const QString& command)
 {
     Run([this, command] { emit responseReady(monitor_->SendCommand(command), command); });

@@ -57,6 +57,7 @@ public:
     void Stop();       // SetMonitor off; nothing when stopped
     void Status();     // one poll by hand
     void Clear();      // ClearPlayers
+    void DeletePlayer(const QString& clientId);   // the grid's Ctrl+Delete
     // A console command whose reply goes to the response viewer under the
     // command, or to a message box.
     void ExecCmd(const QString& command);

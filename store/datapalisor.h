@@ -90,6 +90,8 @@ public:
     int CountRows(LiveTable* table);
     void SortTable(const QString& column, LiveTable* table);
     void DeletePlayers();
+    // One row of PLAYERS, by its client number; nothing when it has gone.
+    void DeletePlayer(const QString& clientId);
     void FindPlayer(bool ask, QString& searchText, LiveTable* table);
     QString SelectMatches(const QString& resultColumn, const QString& keyColumn, LiveTable* table);
     QString LookupMapAlias(const QString& mapName);

@@ -292,6 +292,15 @@ void TDataPalisor::DeletePlayers()
     tblPlayers->refresh();
 }
 
+void TDataPalisor::DeletePlayer(const QString& clientId)
+{
+    requireOpen(tblPlayers);
+    QSqlDatabase db = database();
+    run(db, QStringLiteral("DELETE FROM PLAYERS WHERE CLIENTID = ?"), {clientId});
+    commitAndContinue(db);
+    tblPlayers->refresh();
+}
+
 void TDataPalisor::FindPlayer(bool ask, QString& searchText, LiveTable* table)
 {
     requireOpen(table);

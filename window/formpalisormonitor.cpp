@@ -42,6 +42,9 @@ void TformPalisor::ConnectMonitor()
     show(&MonitorEngine::actionMenuChanged, &TformPalisor::ShowActionMenu);
     show(&MonitorEngine::errorRaised, &TformPalisor::ApplicationException);
     connect(&engine, &MonitorEngine::playerRebuildStarted, this, [this] { PlayerGrid->setVisible(false); });
+    connect(PlayerGrid, &TPlayerGrid::DeleteRequested, this, [this](const QString& clientId) {
+        monitor_->post([clientId](MonitorEngine& engine) { engine.DeletePlayer(clientId); });
+    });
     connect(&engine, &MonitorEngine::variablesChanged, this,
             [this](const QStringList& variables) { data_.Variables = variables; });
     connect(&engine, &MonitorEngine::messageReady, this,

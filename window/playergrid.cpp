@@ -126,8 +126,9 @@ void TPlayerGrid::keyPressEvent(QKeyEvent* event)
         if (players_.currentRow() < 0)
             return;
         try {
+            const QString clientId = players_.text(QStringLiteral("CLIENTID"));
             if (dialogs().okCancel(QStringLiteral("Delete record?")))
-                players_.deleteCurrent();
+                emit DeleteRequested(clientId);
         } catch (const std::exception& e) {
             HandleApplicationError(e);
         }

@@ -10,7 +10,8 @@ class LiveTable;
 
 // The grid over PLAYERS: whole rows, no cell editing, its selection kept in
 // step with the table's shared current row, the PORT column always hidden,
-// Ctrl+Delete removing a row, and the pop-up menu rules of the main window.
+// Ctrl+Delete asking to remove a row, and the pop-up menu rules of the main
+// window.
 class TPlayerGrid : public QTableView {
     Q_OBJECT
 public:
@@ -27,6 +28,9 @@ public:
 signals:
     // Left click on a column title: the title is the field name.
     void TitleClicked(const QString& field);
+    // Ctrl+Delete, confirmed: the monitor removes the row, so that it never
+    // meets a poll's work on PLAYERS from another attachment.
+    void DeleteRequested(const QString& clientId);
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;

@@ -224,9 +224,12 @@ TEST_F(WindowTest, CtrlDeleteRemovesTheRowAfterConfirmation)
     dialogs.answerOkCancel(true);
     QKeyEvent key(QEvent::KeyPress, Qt::Key_Delete, Qt::ControlModifier);
     QApplication::sendEvent(window->PlayerGrid, &key);
+    test::Settle(window->Monitor());
     EXPECT_EQ(data->tblPlayers->rowCount(), 2);
     QApplication::sendEvent(window->PlayerGrid, &key);
+    test::Settle(window->Monitor());
     EXPECT_EQ(data->tblPlayers->rowCount(), 1);
+    EXPECT_EQ(data->tblPlayers->text("CLIENTID"), "02");
     EXPECT_EQ(dialogs.lastCall().text, "Delete record?");
 }
 
@@ -521,9 +524,14 @@ TEST_F(WindowTest, RequestsMadeDuringAPollRunAfterItInTurn)
     window->actDumpuser->trigger();
     // The announcement timer falls due meanwhile.
     window->Monitor().post([](MonitorEngine& engine) { engine.MsgTimerTimer(); });
+    // Ctrl+Delete on the row the poll is recording again.
+    dialogs.answerOkCancel(true);
+    QKeyEvent remove(QEvent::KeyPress, Qt::Key_Delete, Qt::ControlModifier);
+    QApplication::sendEvent(window->PlayerGrid, &remove);
     QStringList captions;
     CloseModals(captions);
     test::Settle(window->Monitor());
+    EXPECT_EQ(data->tblPlayers->rowCount(), 0);
 
     const QStringList sent = sim.commandTexts();
     const qsizetype kick = sent.indexOf("say Kicking player Bob for ADMIN DECISION");

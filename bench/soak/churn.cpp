@@ -78,6 +78,21 @@ void Report(const char* when, int polls, const Usage& usage)
 
 }  // namespace
 
+Ground::BuildFolder::BuildFolder()
+{
+    if (qEnvironmentVariableIsEmpty("PALISOR_SCHEMA"))
+        qputenv("PALISOR_SCHEMA", PALISOR_SOAK_SCHEMA);
+    if (qEnvironmentVariableIsEmpty("PALISOR_BUILD_DIR"))
+        qputenv("PALISOR_BUILD_DIR", PALISOR_SOAK_BUILD_DIR);
+}
+
+Ground::Ground() : data(db.createDataModule())
+{
+    FillLists(*data, sim.start(Scenario(), QStringLiteral("soak")));
+}
+
+Ground::~Ground() = default;
+
 // The administrator's lists of a server that has run for a while.
 void FillLists(TDataPalisor& data, quint16 port)
 {

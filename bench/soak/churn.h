@@ -3,9 +3,13 @@
 // polls and watches memory and file descriptors.
 #pragma once
 
+#include "tests/support/db/tempdatabase.h"
+#include "tests/support/sim/simprocess.h"
+
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 namespace palisor {
 class MonitorThread;
@@ -21,6 +25,24 @@ QString Scenario();
 // The lists of a server that has run for a while; the settings point at the
 // simulator on port, with a scan time of one second and announcements on.
 void FillLists(TDataPalisor& data, quint16 port);
+
+// What both soaks stand on, made after the application object: the
+// simulator running Scenario() and a database holding FillLists(), with the
+// build folder's schema and simulator unless the environment names others.
+class Ground {
+    // Made first: the members below read the environment it sets.
+    struct BuildFolder {
+        BuildFolder();
+    } buildFolder_;
+
+public:
+    Ground();
+    ~Ground();
+
+    test::SimProcess sim;
+    test::TempDatabase db;
+    std::unique_ptr<TDataPalisor> data;
+};
 
 struct Usage {
     qint64 peakKb = 0;      // VmHWM: the largest resident set so far

@@ -13,9 +13,7 @@
 #include "service/eventwriter.h"
 #include "service/headless.h"
 #include "store/datapalisor.h"
-#include "tests/support/db/tempdatabase.h"
 #include "tests/support/monitor/settle.h"
-#include "tests/support/sim/simprocess.h"
 
 #include <QCoreApplication>
 
@@ -25,19 +23,12 @@ using namespace palisor;
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("PALISOR_SCHEMA"))
-        qputenv("PALISOR_SCHEMA", PALISOR_SOAK_SCHEMA);
-    if (qEnvironmentVariableIsEmpty("PALISOR_BUILD_DIR"))
-        qputenv("PALISOR_BUILD_DIR", PALISOR_SOAK_BUILD_DIR);
     QCoreApplication app(argc, argv);
     const int polls = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 10000;
 
-    test::SimProcess sim;
-    const quint16 port = sim.start(soak::Scenario(), QStringLiteral("soak"));
-    test::TempDatabase db;
-    auto data = db.createDataModule();
-    soak::FillLists(*data, port);
-    data->DisconnectDatabase();
+    soak::Ground ground;
+    TDataPalisor& data = *ground.data;
+    data.DisconnectDatabase();
 
     TRcon rcon;
     rcon.ExchangePause = 1;
@@ -46,13 +37,13 @@ int main(int argc, char** argv)
     EventWriter events(MonitorOptions::LogFormat::Json, sink);
     int result = 1;
     {
-        HeadlessMonitor monitor(*data, rcon, events);
+        HeadlessMonitor monitor(data, rcon, events);
         monitor.Start();   // the monitor's first poll
         test::Settle(monitor.Monitor());
         result = soak::Soak(monitor.Monitor(), polls, [] {});
     }
     std::fclose(sink);
-    std::printf("%lld console commands\n%s\n", static_cast<long long>(sim.commands().size()),
+    std::printf("%lld console commands\n%s\n", static_cast<long long>(ground.sim.commands().size()),
                 result == 0 ? "soak passed" : "soak FAILED");
     return result;
 }

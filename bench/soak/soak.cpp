@@ -11,9 +11,7 @@
 #include "window/formpalisor.h"
 #include "rcon/rcon.h"
 #include "store/datapalisor.h"
-#include "tests/support/db/tempdatabase.h"
 #include "tests/support/monitor/settle.h"
-#include "tests/support/sim/simprocess.h"
 
 #include <QApplication>
 #include <QMap>
@@ -27,23 +25,16 @@ int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (qEnvironmentVariableIsEmpty("PALISOR_SCHEMA"))
-        qputenv("PALISOR_SCHEMA", PALISOR_SOAK_SCHEMA);
-    if (qEnvironmentVariableIsEmpty("PALISOR_BUILD_DIR"))
-        qputenv("PALISOR_BUILD_DIR", PALISOR_SOAK_BUILD_DIR);
     QApplication app(argc, argv);
     const int polls = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 10000;
 
-    test::SimProcess sim;
-    const quint16 port = sim.start(soak::Scenario(), QStringLiteral("soak"));
-    test::TempDatabase db;
-    auto data = db.createDataModule();
-    soak::FillLists(*data, port);
+    soak::Ground ground;
+    TDataPalisor& data = *ground.data;
 
     TRcon rcon;
     rcon.ExchangePause = 1;
     setPauseFunction([](int) {});
-    TformPalisor window(*data, rcon, nullptr);
+    TformPalisor window(data, rcon, nullptr);
     window.show();
 
     window.btnStart->click();   // the monitor's first poll
@@ -51,7 +42,7 @@ int main(int argc, char** argv)
     QMap<QString, int> outcomes;
     const int result = soak::Soak(window.Monitor(), polls,
                                   [&] { ++outcomes[window.StatusText().left(48).trimmed()]; });
-    std::printf("%lld console commands; status bar after the polls:\n", static_cast<long long>(sim.commands().size()));
+    std::printf("%lld console commands; status bar after the polls:\n", static_cast<long long>(ground.sim.commands().size()));
     for (auto it = outcomes.cbegin(); it != outcomes.cend(); ++it)
         std::printf("  %6d  \"%s\"\n", it.value(), it.key().toLatin1().constData());
     window.btnStart->click();

@@ -125,7 +125,12 @@ private:
     void callProcedure(const QString& name, const QVariantList& inputs);
     void requireOpen(const LiveTable* table) const;
     qint64 expiredMark() const;
-    std::optional<qint64> nameChanges(const QString& list) const;
+    struct NameChanges {
+        qint64 newest = 0;
+        qint64 rows = 0;
+        bool operator==(const NameChanges&) const = default;
+    };
+    std::optional<NameChanges> nameChanges(const QString& list) const;
     void rereadRecent(const QString& name, const QString& address, bool recorded, qint64 mark);
 
     QString base_;
@@ -140,10 +145,10 @@ private:
     std::function<void()> releaseOthers_;
     std::function<void()> resumeOthers_;
     // Distinct-name counts of the lists whose name changes the database
-    // logs, each with the newest change it has seen.
+    // logs, each with the changes it had seen.
     bool namesLogged_ = false;
     struct NameCount {
-        qint64 changes = 0;
+        NameChanges changes;
         int count = 0;
     };
     QHash<QString, NameCount> nameCounts_;

@@ -233,12 +233,19 @@ bool TDataPalisor::IsIllegalName(const QString& name)
     return false;
 }
 
-std::optional<qint64> TDataPalisor::nameChanges(const QString& list) const
+std::optional<TDataPalisor::NameChanges> TDataPalisor::nameChanges(const QString& list) const
 {
     if (!namesLogged_ || (list != QLatin1String("BANNED") && list != QLatin1String("RECENT")))
         return std::nullopt;
-    QSqlQuery q = run(database(), QStringLiteral("SELECT MAX(ID) FROM NAME_CHANGES WHERE LIST = ?"), {list});
-    return q.next() ? q.value(0).toLongLong() : 0;
+    // A change numbered before the newest one seen can still turn up: its
+    // transaction began first and committed later. Rows are only added
+    // between maintenance cycles (which connect anew and forget the
+    // counts), so their number grows with every change that turns up.
+    QSqlQuery q =
+        run(database(), QStringLiteral("SELECT MAX(ID), COUNT(*) FROM NAME_CHANGES WHERE LIST = ?"), {list});
+    if (!q.next())
+        return NameChanges{};
+    return NameChanges{q.value(0).toLongLong(), q.value(1).toLongLong()};
 }
 
 int TDataPalisor::CountRows(LiveTable* table)
@@ -248,7 +255,7 @@ int TDataPalisor::CountRows(LiveTable* table)
     // Counting a long list's distinct names reads every row, so the count is
     // kept until the database logs a change to its names.
     const QString name = table->tableName();
-    const std::optional<qint64> changes = nameChanges(name);
+    const std::optional<NameChanges> changes = nameChanges(name);
     const auto kept = nameCounts_.constFind(name);
     if (changes && kept != nameCounts_.constEnd() && kept->changes == *changes)
         return kept->count;

@@ -270,6 +270,27 @@ TEST_F(OperationsTest, CountRowsCountsDistinctFirstColumnValues)
     sql("DELETE FROM RECENT WHERE NAME = 'Amy'");
     EXPECT_EQ(data->CountRows(data->tblRecent), 1);
 
+    // A ban whose transaction began before another's and committed after it.
+    const auto renew = [this] {
+        QSqlDatabase connection = data->database();
+        connection.commit();
+        connection.transaction();
+    };
+    {
+        QSqlDatabase slow = QSqlDatabase::cloneDatabase(data->database(), "slow");
+        ASSERT_TRUE(slow.open());
+        slow.transaction();
+        QSqlQuery(slow).exec("INSERT INTO BANNED (NAME, ADDRESS) VALUES ('Slow', '6.6.6.6')");
+        other->BanPlayer("Quick", "7.7.7.7");
+        renew();
+        EXPECT_EQ(data->CountRows(data->tblBanned), 3);
+        ASSERT_TRUE(slow.commit());
+        slow.close();
+    }
+    QSqlDatabase::removeDatabase("slow");
+    renew();
+    EXPECT_EQ(data->CountRows(data->tblBanned), 4);
+
     data->tblBanned->close();
     EXPECT_EQ(data->CountRows(data->tblBanned), 0);
 }

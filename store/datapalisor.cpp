@@ -113,6 +113,7 @@ QString TDataPalisor::databasePath() const { return dataFolder() + QStringLitera
 QString TDataPalisor::backupPath() const { return dataFolder() + QStringLiteral("/PALISOR.BKP"); }
 QString TDataPalisor::gbkPath() const { return dataFolder() + QStringLiteral("/PALISOR.GBK"); }
 QString TDataPalisor::logPath() const { return dataFolder() + QStringLiteral("/PALISOR.LOG"); }
+QString TDataPalisor::upgradeCopyPath() const { return dataFolder() + QStringLiteral("/PALISOR.UPG"); }
 
 // ---- start-up and shut-down ---------------------------------------------
 
@@ -249,34 +250,13 @@ void TDataPalisor::DisconnectDatabase()
 
 void TDataPalisor::openConnection()
 {
+    // A database that cannot be upgraded keeps working as before, without
+    // the history; the log says why.
+    history_ = UpgradeDatabaseFile(databasePath(), upgradeCopyPath(), [this](const QString& line) { WriteLog(line); });
     QSqlDatabase db = database();
     db.setDatabaseName(databasePath());
     if (!db.open())
         throw Error(errorText(db.lastError()));
-    upgradeDatabase();
-}
-
-void TDataPalisor::upgradeDatabase()
-{
-    // A database that cannot gain the penalty log keeps working as before,
-    // without it; the log says why.
-    QSqlDatabase db = database();
-    try {
-        const int applied = ApplyUpgrade(db, ParseUpgradeScript(HistoryScript()));
-        if (applied > 0)
-            WriteLog(QStringLiteral("Database upgraded: %1 objects added").arg(applied));
-        history_ = true;
-    } catch (const Error& e) {
-        history_ = false;
-        WriteLog(QStringLiteral("Exception: History not available: ") + e.message());
-    }
-    // Without the log of name changes, the lists' names are counted anew
-    // every time.
-    try {
-        ApplyUpgrade(db, ParseUpgradeScript(NameChangesScript()));
-    } catch (const Error& e) {
-        WriteLog(QStringLiteral("Exception: Name changes not logged: ") + e.message());
-    }
 }
 
 bool TDataPalisor::HasHistory() const { return history_ && isConnected(); }

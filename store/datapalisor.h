@@ -114,13 +114,13 @@ public:
     QString backupPath() const;     // data/PALISOR.BKP, the previous live file
     QString gbkPath() const;        // data/PALISOR.GBK, gbak's backup
     QString logPath() const;        // data/PALISOR.LOG
+    QString upgradeCopyPath() const;   // data/PALISOR.UPG, the file as it was before an upgrade
 
 private:
     void initialiseVariables();
     void connect(bool logged);
     void restoreMissingLiveFile();
     void openConnection();
-    void upgradeDatabase();
     QString gbakCommand(const QString& mode, const QString& from, const QString& to) const;
     void callProcedure(const QString& name, const QVariantList& inputs);
     void requireOpen(const LiveTable* table) const;
@@ -141,7 +141,7 @@ private:
     // A cycle that leaves the file past the threshold raises the size the
     // next cycle waits for to twice what it left, for the rest of the run.
     qint64 sweepAbove_ = SweepThreshold;
-    bool history_ = false;     // the upgrade gave the database EVENTS and SAMPLES
+    bool history_ = false;     // the database is at the latest schema version
     std::function<void()> releaseOthers_;
     std::function<void()> resumeOthers_;
     // Distinct-name counts of the lists whose name changes the database

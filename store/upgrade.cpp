@@ -1,11 +1,11 @@
 #include "store/upgrade.h"
 
 #include "core/error.h"
-#include "store/sqltext.h"
 
+#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
-#include <QSqlQuery>
+#include <algorithm>
 
 namespace palisor {
 namespace {
@@ -69,31 +69,29 @@ UpgradeStep stepFor(const QString& statement)
     static const QRegularExpression column = pattern("^ALTER\\s+TABLE\\s+(\\w+)\\s+ADD\\s+(\\w+)");
     static const QRegularExpression index =
         pattern("^CREATE\\s+(?:(?:UNIQUE|ASC|ASCENDING|DESC|DESCENDING)\\s+)*INDEX\\s+(\\w+)");
-    static const QRegularExpression trigger = pattern("^CREATE\\s+TRIGGER\\s+(\\w+)");
-    static const QRegularExpression procedure = pattern("^CREATE\\s+PROCEDURE\\s+(\\w+)");
     static const QRegularExpression sequence = pattern("^CREATE\\s+(?:SEQUENCE|GENERATOR)\\s+(\\w+)");
+    // Bodies are replaced whatever the database had, so a database upgraded
+    // by an earlier Palisor gets this version's.
+    static const QRegularExpression always =
+        pattern("^(?:CREATE\\s+OR\\s+ALTER\\s+(?:TRIGGER|PROCEDURE)|INSERT|UPDATE|DELETE)\\s");
 
-    const auto name = [](const QRegularExpressionMatch& m, int group) { return m.captured(group).toUpper(); };
+    // The names are words, so they can stand in the query as they are.
+    const auto count = [](const char* from, const char* column, const QRegularExpressionMatch& m) {
+        return QStringLiteral("SELECT COUNT(*) FROM %1 WHERE %2 = '%3'")
+            .arg(QLatin1String(from), QLatin1String(column), m.captured(1).toUpper());
+    };
     QRegularExpressionMatch m;
     if ((m = table.match(statement)).hasMatch())
-        return {statement, QStringLiteral("SELECT COUNT(*) FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = ?"),
-                {name(m, 1)}};
+        return {statement, count("RDB$RELATIONS", "RDB$RELATION_NAME", m)};
     if ((m = column.match(statement)).hasMatch())
-        return {statement,
-                QStringLiteral("SELECT COUNT(*) FROM RDB$RELATION_FIELDS WHERE RDB$RELATION_NAME = ? "
-                               "AND RDB$FIELD_NAME = ?"),
-                {name(m, 1), name(m, 2)}};
+        return {statement, count("RDB$RELATION_FIELDS", "RDB$RELATION_NAME", m)
+                               + QStringLiteral(" AND RDB$FIELD_NAME = '%1'").arg(m.captured(2).toUpper())};
     if ((m = index.match(statement)).hasMatch())
-        return {statement, QStringLiteral("SELECT COUNT(*) FROM RDB$INDICES WHERE RDB$INDEX_NAME = ?"), {name(m, 1)}};
-    if ((m = trigger.match(statement)).hasMatch())
-        return {statement, QStringLiteral("SELECT COUNT(*) FROM RDB$TRIGGERS WHERE RDB$TRIGGER_NAME = ?"),
-                {name(m, 1)}};
-    if ((m = procedure.match(statement)).hasMatch())
-        return {statement, QStringLiteral("SELECT COUNT(*) FROM RDB$PROCEDURES WHERE RDB$PROCEDURE_NAME = ?"),
-                {name(m, 1)}};
+        return {statement, count("RDB$INDICES", "RDB$INDEX_NAME", m)};
     if ((m = sequence.match(statement)).hasMatch())
-        return {statement, QStringLiteral("SELECT COUNT(*) FROM RDB$GENERATORS WHERE RDB$GENERATOR_NAME = ?"),
-                {name(m, 1)}};
+        return {statement, count("RDB$GENERATORS", "RDB$GENERATOR_NAME", m)};
+    if (always.match(statement).hasMatch())
+        return {statement, QString()};
     throw Error(QStringLiteral("The database upgrade cannot tell what this statement makes: ")
                 + statement.left(60));
 }
@@ -112,46 +110,26 @@ QList<UpgradeStep> ParseUpgradeScript(const QString& script)
     return steps;
 }
 
-int ApplyUpgrade(QSqlDatabase& db, const QList<UpgradeStep>& steps)
+QList<UpgradeScript> UpgradeScripts()
 {
-    int applied = 0;
-    for (const UpgradeStep& step : steps) {
-        db.transaction();
-        try {
-            QSqlQuery exists = sql::run(db, step.existsQuery, step.existsKeys);
-            const bool present = exists.next() && exists.value(0).toInt() > 0;
-            exists.finish();
-            if (!present) {
-                // Run as written: a prepared statement would take the
-                // procedure bodies' :variables for bound values.
-                QSqlQuery make(db);
-                if (!make.exec(step.statement))
-                    throw Error(sql::errorText(make.lastError()));
-                ++applied;
-            }
-        } catch (...) {
-            db.rollback();
-            throw;
-        }
-        if (!db.commit())
-            throw Error(QStringLiteral("Unable to commit the database upgrade: ") + sql::errorText(db.lastError()));
+    static const QRegularExpression numbered(QStringLiteral("^(\\d+)-.*\\.sql$"));
+    const QDir folder(QStringLiteral(":/palisor/store/upgrades"));
+    QList<UpgradeScript> scripts;
+    for (const QString& name : folder.entryList(QDir::Files, QDir::Name)) {
+        const QRegularExpressionMatch m = numbered.match(name);
+        QFile file(folder.filePath(name));
+        if (!m.hasMatch() || !file.open(QIODevice::ReadOnly))
+            throw Error(QStringLiteral("The database upgrade script %1 cannot be read").arg(name));
+        scripts.append({m.captured(1).toInt(), name, QString::fromUtf8(file.readAll())});
     }
-    return applied;
+    std::sort(scripts.begin(), scripts.end(), [](const auto& a, const auto& b) { return a.version < b.version; });
+    return scripts;
 }
 
-namespace {
-
-QString storedScript(const QString& name)
+int LatestSchemaVersion()
 {
-    QFile file(QStringLiteral(":/palisor/store/") + name);
-    if (!file.open(QIODevice::ReadOnly))
-        throw Error(QStringLiteral("The database upgrade script is missing from the program"));
-    return QString::fromUtf8(file.readAll());
+    const QList<UpgradeScript> scripts = UpgradeScripts();
+    return scripts.isEmpty() ? 0 : scripts.last().version;
 }
-
-}  // namespace
-
-QString HistoryScript() { return storedScript(QStringLiteral("history.sql")); }
-QString NameChangesScript() { return storedScript(QStringLiteral("namechanges.sql")); }
 
 }  // namespace palisor

@@ -1,35 +1,46 @@
 #pragma once
 
 #include <QList>
-#include <QSqlDatabase>
 #include <QString>
-#include <QVariantList>
+#include <functional>
 
 namespace palisor {
 
-// One statement of the upgrade script, and how to tell that the object it
+// One statement of an upgrade script, and how to tell that the object it
 // makes is there already.
 struct UpgradeStep {
     QString statement;
-    QString existsQuery;     // counts the catalogue rows of the object
-    QVariantList existsKeys; // bound to existsQuery
+    // Counts the catalogue rows of the object; empty for a statement that
+    // runs whenever its script does (CREATE OR ALTER, INSERT, UPDATE, DELETE).
+    QString existsQuery;
 };
 
 // Cuts an isql-style script (SET TERM, comments) into its steps. SET and
 // COMMIT statements carry no object and are left out; any other statement
-// that is not a table, column, index, sequence, trigger or procedure made anew throws
+// that is not a table, column, index or sequence made anew, a procedure or
+// trigger made with CREATE OR ALTER, or a change of rows throws
 // palisor::Error naming it.
 QList<UpgradeStep> ParseUpgradeScript(const QString& script);
 
-// Runs the steps whose objects are missing, each committed on its own, on a
-// connection with no transaction running. Returns how many ran; throws
-// palisor::Error with the engine's message when one fails.
-int ApplyUpgrade(QSqlDatabase& db, const QList<UpgradeStep>& steps);
+// The upgrade scripts built into the program (store/upgrades/NN-what.sql),
+// each numbered by the schema version it brings a database to, in order.
+struct UpgradeScript {
+    int version = 0;
+    QString name;
+    QString text;
+};
+QList<UpgradeScript> UpgradeScripts();
+// The version of the newest script: what store/schema.sql makes.
+int LatestSchemaVersion();
 
-// The script of the penalty log and the samples (store/history.sql).
-QString HistoryScript();
-// The script of the log of name changes in BANNED and RECENT
-// (store/namechanges.sql).
-QString NameChangesScript();
+// Brings a closed database file to the latest schema version, at most once
+// per file in a process: the outcome of the first call is the answer of
+// every later one. Each script runs once, each of its statements committed
+// on its own, on an attachment of its own that is closed before this
+// returns. Before the first script runs, the file is copied to `copy` (when
+// the disk has room for it), and the copy is put back if anything fails, or
+// at the next call if the process was killed meanwhile. Tells `log` what it
+// did; returns whether the database is at the latest version.
+bool UpgradeDatabaseFile(const QString& file, const QString& copy, const std::function<void(const QString&)>& log);
 
 }  // namespace palisor

@@ -42,16 +42,49 @@ QString Log(const TDataPalisor& data)
     return log.open(QIODevice::ReadOnly) ? QString::fromLatin1(log.readAll()) : QString();
 }
 
-TEST(HistoryUpgradeTest, ADatabaseMadeByTheSchemaGainsTheLogOnceAndKeepsItsRows)
+// The objects of a database, with their columns, keys and bodies.
+QStringList Catalogue(const TDataPalisor& data)
+{
+    QSqlQuery q(data.database());
+    q.exec("SELECT 'T ' || TRIM(R.RDB$RELATION_NAME) || '.' || TRIM(F.RDB$FIELD_NAME) || ' ' || D.RDB$FIELD_TYPE || "
+           "' ' || COALESCE(D.RDB$CHARACTER_LENGTH, D.RDB$FIELD_LENGTH) || ' ' || COALESCE(F.RDB$NULL_FLAG, 0) "
+           "FROM RDB$RELATIONS R JOIN RDB$RELATION_FIELDS F ON F.RDB$RELATION_NAME = R.RDB$RELATION_NAME "
+           "JOIN RDB$FIELDS D ON D.RDB$FIELD_NAME = F.RDB$FIELD_SOURCE WHERE R.RDB$SYSTEM_FLAG = 0 "
+           "UNION ALL SELECT 'I ' || TRIM(I.RDB$INDEX_NAME) || ' ' || TRIM(I.RDB$RELATION_NAME) || ' ' || "
+           "COALESCE(I.RDB$UNIQUE_FLAG, 0) || COALESCE(I.RDB$INDEX_TYPE, 0) || ' ' || TRIM(S.RDB$FIELD_NAME) "
+           "FROM RDB$INDICES I JOIN RDB$INDEX_SEGMENTS S ON S.RDB$INDEX_NAME = I.RDB$INDEX_NAME "
+           "WHERE I.RDB$SYSTEM_FLAG = 0 "
+           "UNION ALL SELECT 'G ' || TRIM(RDB$TRIGGER_NAME) || ' ' || TRIM(RDB$RELATION_NAME) || ' ' || "
+           "RDB$TRIGGER_TYPE || ' ' || RDB$TRIGGER_SOURCE FROM RDB$TRIGGERS WHERE RDB$SYSTEM_FLAG = 0 "
+           "UNION ALL SELECT 'P ' || TRIM(RDB$PROCEDURE_NAME) || ' ' || RDB$PROCEDURE_SOURCE FROM RDB$PROCEDURES "
+           "WHERE RDB$SYSTEM_FLAG = 0 "
+           "UNION ALL SELECT 'S ' || TRIM(RDB$GENERATOR_NAME) FROM RDB$GENERATORS WHERE RDB$SYSTEM_FLAG = 0 "
+           "UNION ALL SELECT 'V ' || VERSION FROM SCHEMA_VERSION");
+    QStringList lines;
+    while (q.next())
+        lines << q.value(0).toString();
+    lines.sort();
+    return lines;
+}
+
+QString Sum(const TDataPalisor& data, const QString& query)
+{
+    QSqlQuery q(data.database());
+    q.exec(query);
+    return q.next() ? q.value(0).toString() + QLatin1Char('/') + q.value(1).toString() : q.lastError().text();
+}
+
+TEST(HistoryUpgradeTest, AnOlderDatabaseGainsWhatTheSchemaMakesOnceAndKeepsItsRows)
 {
     App();
-    TempDatabase db(TempDatabase::Made::ByCreateDb);
+    TempDatabase db(TempDatabase::Made::BeforeHistory);
     Prepare(db, {"INSERT INTO BANNED (NAME, ADDRESS) VALUES ('Old', '10.0.0.1')",
                  "INSERT INTO RECENT (NAME, ADDRESS) VALUES ('Seen', '10.0.0.2')"});
     auto data = db.createDataModule();
 
     EXPECT_TRUE(data->HasHistory());
-    EXPECT_TRUE(Log(*data).contains("Database upgraded: 17 objects added")) << Log(*data).toStdString();
+    EXPECT_TRUE(Log(*data).contains("Database upgraded from version 0 to 2")) << Log(*data).toStdString();
+    EXPECT_FALSE(QFile::exists(data->upgradeCopyPath()));
     EXPECT_EQ(data->tblBanned->columnNames(), QStringList({"NAME", "ADDRESS", "BANNEDAT", "REASON"}));
     EXPECT_EQ(data->tblBanned->text("NAME"), "Old");
     EXPECT_TRUE(data->tblBanned->value("BANNEDAT").isNull());
@@ -59,44 +92,109 @@ TEST(HistoryUpgradeTest, ADatabaseMadeByTheSchemaGainsTheLogOnceAndKeepsItsRows)
     EXPECT_EQ(data->tblRecent->text("NAME"), "Seen");
     EXPECT_TRUE(RecordedEvents(*data).isEmpty());
 
+    // A new database is made complete and opens without an upgrade; both
+    // have the same objects.
+    TempDatabase made;
+    auto created = made.createDataModule();
+    EXPECT_FALSE(Log(*created).contains("Database upgraded"));
+    const QStringList objects = Catalogue(*created);
+    EXPECT_GT(objects.size(), 60);
+    EXPECT_EQ(objects, Catalogue(*data));
+
     // Every later connect finds everything there.
     data->DisconnectDatabase();
     data->ConnectDatabase();
     EXPECT_EQ(Log(*data).count("Database upgraded"), 1);
-    QSqlDatabase connection = data->database();
-    connection.commit();
-    EXPECT_EQ(ApplyUpgrade(connection, ParseUpgradeScript(HistoryScript())), 0);
-    connection.transaction();
 }
 
-TEST(HistoryUpgradeTest, ADatabaseThatCannotGainTheLogKeepsItsListsWorking)
+// A Palisor with the first penalty log kept samples without spans, and an
+// ADD_SAMPLE that forgets only the samples.
+TEST(HistoryUpgradeTest, ADatabaseWithTheFirstLogGetsTheSpansOfItsSamplesAndTodaysProcedures)
 {
     App();
-    TempDatabase db(TempDatabase::Made::ByCreateDb);
-    Prepare(db, {"CREATE TABLE EVENTS (WHAT INTEGER)"});
+    TempDatabase db(TempDatabase::Made::BeforeHistory);
+    const QDateTime now = QDateTime::currentDateTime();
+    const auto sample = [](const QDateTime& at, int players) {
+        return QStringLiteral("INSERT INTO SAMPLES (TAKEN, PLAYERCOUNT, MAXPLAYERS, MAPNAME) VALUES ('%1', %2, 16, 'm')")
+            .arg(at.toString("yyyy-MM-dd hh:mm:ss"))
+            .arg(players);
+    };
+    Prepare(db, {"CREATE TABLE SAMPLES (TAKEN TIMESTAMP, PLAYERCOUNT INTEGER, MAXPLAYERS INTEGER, "
+                 "MAPNAME VARCHAR(64) CHARACTER SET ISO8859_1, MEDIANPING INTEGER, HIGHPING INTEGER)",
+                 "CREATE PROCEDURE ADD_SAMPLE (ITAKEN TIMESTAMP, IPLAYERCOUNT INTEGER, IMAXPLAYERS INTEGER, "
+                 "IMAPNAME VARCHAR(64) CHARACTER SET ISO8859_1, IMEDIANPING INTEGER, IHIGHPING INTEGER) AS BEGIN "
+                 "INSERT INTO SAMPLES (TAKEN, PLAYERCOUNT, MAXPLAYERS, MAPNAME) "
+                 "VALUES (:ITAKEN, :IPLAYERCOUNT, :IMAXPLAYERS, :IMAPNAME); END",
+                 sample(now.addDays(-95), 1), sample(now.addDays(-2), 2), sample(now.addDays(-2).addSecs(5), 6),
+                 sample(now.addDays(-1), 3)});
     auto data = db.createDataModule();
+    ASSERT_TRUE(data->HasHistory());
+    EXPECT_EQ(Sum(*data, "SELECT SUM(POLLS), SUM(MOSTPLAYERS) FROM SAMPLESPANS"), "4/10");
 
-    EXPECT_FALSE(data->HasHistory());
-    EXPECT_TRUE(Log(*data).contains("Exception: History not available: ")) << Log(*data).toStdString();
-    data->BanPlayer("Cheater", "10.0.0.9", Penalty{EventSource::Monitor, "BANNED IP", "04"});
-    data->RecordEvent(EventKind::Kick, Penalty{EventSource::Monitor, "BANNED IP", "04"}, "Cheater", "10.0.0.9");
-    data->RecordSample({QDateTime::currentDateTime(), 1, 8, "obj_team1", 40, 40});
-    data->RecordPlayer("04", "Passer", "10.0.0.8", "1", "040");
-    data->tblBanned->deleteCurrent();
-    EXPECT_EQ(data->tblBanned->rowCount(), 0);
-    EXPECT_EQ(data->tblPlayers->text("NAME"), "Passer");
+    data->RecordSample({now, 4, 16, "m", 30, 30});
+    EXPECT_EQ(Sum(*data, "SELECT COUNT(*), SUM(POLLS) FROM SAMPLESPANS"), "3/4");
+}
+
+TEST(HistoryUpgradeTest, ADatabaseThatCannotBeUpgradedIsPutBackAndKeepsItsListsWorking)
+{
+    App();
+    // An object of the upgrade's name that is not what it makes, and rows
+    // that break a unique index only when its creation is committed.
+    for (const QStringList& before :
+         {QStringList{"CREATE TABLE EVENTS (WHAT INTEGER)"},
+          QStringList{"CREATE TABLE SAMPLESPANS (SPANSTART TIMESTAMP)",
+                      "INSERT INTO SAMPLESPANS VALUES ('2026-01-01 10:00:00')",
+                      "INSERT INTO SAMPLESPANS VALUES ('2026-01-01 10:00:00')"}}) {
+        TempDatabase db(TempDatabase::Made::BeforeHistory);
+        Prepare(db, before);
+        auto data = db.createDataModule();
+        EXPECT_FALSE(data->HasHistory());
+        EXPECT_TRUE(Log(*data).contains("Exception: History not available: ")) << Log(*data).toStdString();
+        EXPECT_TRUE(Log(*data).contains("put back as it was before the upgrade")) << Log(*data).toStdString();
+        EXPECT_FALSE(QFile::exists(data->upgradeCopyPath()));
+        EXPECT_EQ(data->tblBanned->columnNames(), QStringList({"NAME", "ADDRESS"}));
+
+        // Another attachment, as the monitor's, neither waits on what the
+        // upgrade left nor tries it again.
+        auto other = std::make_unique<TDataPalisor>(db.folder());
+        other->OpenAttachment();
+        other->BanPlayer("Cheater", "10.0.0.9", Penalty{EventSource::Monitor, "BANNED IP", "04"});
+        EXPECT_EQ(Log(*data).count("History not available"), 1);
+        QSqlQuery live(data->database());
+        live.exec("SELECT COUNT(*) FROM MON$TRANSACTIONS");
+        ASSERT_TRUE(live.next());
+        EXPECT_EQ(live.value(0).toInt(), 2);
+
+        data->RecordEvent(EventKind::Kick, Penalty{EventSource::Monitor, "BANNED IP", "04"}, "Cheater", "10.0.0.9");
+        data->RecordSample({QDateTime::currentDateTime(), 1, 8, "obj_team1", 40, 40});
+        data->RecordPlayer("04", "Passer", "10.0.0.8", "1", "040");
+        data->Resynchronise({data->tblBanned});
+        EXPECT_EQ(data->tblBanned->rowCount(), 1);
+        data->tblBanned->deleteCurrent();
+        EXPECT_EQ(data->tblBanned->rowCount(), 0);
+        EXPECT_EQ(data->tblPlayers->text("NAME"), "Passer");
+    }
 }
 
 TEST(HistoryUpgradeTest, ScriptStatementsAreRecognisedOrRefused)
 {
     const QList<UpgradeStep> steps = ParseUpgradeScript(
-        "SET TERM ^ ;\n/* a; comment */ CREATE TRIGGER T FOR X AS BEGIN NEW.A = ';'; END^\n"
+        "SET TERM ^ ;\n/* a; comment */ CREATE OR ALTER TRIGGER T FOR X AS BEGIN NEW.A = ';'; END^\n"
         "SET TERM ; ^\ncreate descending index I on X (A); -- done;\nCOMMIT;");
     ASSERT_EQ(steps.size(), 2);
-    EXPECT_EQ(steps[0].statement, "CREATE TRIGGER T FOR X AS BEGIN NEW.A = ';'; END");
-    EXPECT_EQ(steps[0].existsKeys, QVariantList{"T"});
-    EXPECT_EQ(steps[1].existsKeys, QVariantList{"I"});
+    EXPECT_EQ(steps[0].statement, "CREATE OR ALTER TRIGGER T FOR X AS BEGIN NEW.A = ';'; END");
+    EXPECT_TRUE(steps[0].existsQuery.isEmpty());
+    EXPECT_TRUE(steps[1].existsQuery.endsWith("RDB$INDEX_NAME = 'I'")) << steps[1].existsQuery.toStdString();
     EXPECT_THROW(ParseUpgradeScript("DROP TABLE BANNED;"), Error);
+    // A body kept when the object exists would stay as an older Palisor made it.
+    EXPECT_THROW(ParseUpgradeScript("CREATE PROCEDURE P AS BEGIN END;"), Error);
+
+    // Every script is numbered, and the schema file makes the last version.
+    const QList<UpgradeScript> scripts = UpgradeScripts();
+    for (qsizetype i = 0; i < scripts.size(); ++i) {
+        EXPECT_EQ(scripts[i].version, i + 1);
+        EXPECT_NO_THROW(ParseUpgradeScript(scripts[i].text)) << scripts[i].name.toStdString();
+    }
 }
 
 using HistoryTest = StoreTest;

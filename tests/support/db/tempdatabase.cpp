@@ -1,11 +1,11 @@
 #include "tests/support/db/tempdatabase.h"
 
 #include "core/error.h"
-#include "store/upgrade.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -14,51 +14,29 @@ namespace palisor::test {
 namespace {
 
 // Building a database with isql-fb takes a moment, so each test program
-// builds one and copies it for every TempDatabase.
-QString createdDatabase()
+// builds one per schema and copies it for every TempDatabase. `schema` is
+// relative to the folder of the product's schema file.
+QString createdDatabase(const QString& schema)
 {
     static QTemporaryDir folder;
-    static QString made;
-    if (!made.isEmpty())
-        return made;
-    const QString schema = qEnvironmentVariable("PALISOR_SCHEMA");
-    if (schema.isEmpty() || !QFileInfo::exists(schema))
+    static QHash<QString, QString> made;
+    if (made.contains(schema))
+        return made.value(schema);
+    const QString product = qEnvironmentVariable("PALISOR_SCHEMA");
+    if (product.isEmpty() || !QFileInfo::exists(product))
         throw Error(QStringLiteral("PALISOR_SCHEMA does not name the schema file"));
-    const QString script = QFileInfo(schema).absoluteDir().filePath(QStringLiteral("../scripts/create-db"));
+    const QDir store = QFileInfo(product).absoluteDir();
+    const QString target = QDir(folder.path()).filePath(QString::number(made.size()));
     QProcess create;
-    create.start(script, {folder.path()});
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("PALISOR_SCHEMA"), store.filePath(schema));
+    create.setProcessEnvironment(environment);
+    create.start(store.filePath(QStringLiteral("../scripts/create-db")), {target});
     if (!create.waitForFinished(120000) || create.exitStatus() != QProcess::NormalExit || create.exitCode() != 0)
         throw Error(QStringLiteral("create-db failed: ") + QString::fromLocal8Bit(create.readAllStandardError())
                     + QString::fromLocal8Bit(create.readAllStandardOutput()));
-    made = QDir(folder.path()).filePath(QStringLiteral("PALISOR.GDB"));
-    return made;
-}
-
-// The created database as the program leaves it after its first connect.
-QString upgradedDatabase()
-{
-    static QTemporaryDir folder;
-    static QString made;
-    if (!made.isEmpty())
-        return made;
-    const QString path = QDir(folder.path()).filePath(QStringLiteral("PALISOR.GDB"));
-    if (!QFile::copy(createdDatabase(), path))
-        throw Error(QStringLiteral("Cannot copy the created database to ") + path);
-    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QIBASE"), QStringLiteral("palisor-test-upgrade"));
-        db.setDatabaseName(path);
-        db.setUserName(QString::fromLatin1(TDataPalisor::DbUser));
-        db.setPassword(QString::fromLatin1(TDataPalisor::DbPassword));
-        if (!db.open())
-            throw Error(QStringLiteral("Cannot open ") + path);
-        ApplyUpgrade(db, ParseUpgradeScript(HistoryScript()));
-        ApplyUpgrade(db, ParseUpgradeScript(NameChangesScript()));
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("palisor-test-upgrade"));
-    made = path;
-    return made;
+    made.insert(schema, QDir(target).filePath(QStringLiteral("PALISOR.GDB")));
+    return made.value(schema);
 }
 
 }  // namespace
@@ -68,7 +46,9 @@ TempDatabase::TempDatabase(Made made)
     if (!dir_.isValid())
         throw Error(QStringLiteral("Cannot make a temporary folder"));
     QDir(dir_.path()).mkpath(QStringLiteral("data"));
-    const QString from = made == Made::ByCreateDb ? createdDatabase() : upgradedDatabase();
+    const QString from = createdDatabase(made == Made::BeforeHistory
+                                             ? QStringLiteral("../tests/support/db/schema-before-history.sql")
+                                             : QStringLiteral("schema.sql"));
     if (!QFile::copy(from, databasePath()))
         throw Error(QStringLiteral("Cannot copy the template database to ") + databasePath());
     QFile::setPermissions(databasePath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);

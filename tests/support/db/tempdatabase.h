@@ -21,10 +21,10 @@ namespace palisor::test {
 class TempDatabase {
 public:
     enum class Made {
-        ByCreateDb,     // as scripts/create-db leaves it, before the program ever connected
-        AndConnected,   // as the program's first connect leaves it (upgraded)
+        ByCreateDb,      // as scripts/create-db leaves it
+        BeforeHistory,   // by a Palisor from before the penalty log, never upgraded
     };
-    explicit TempDatabase(Made made = Made::AndConnected);
+    explicit TempDatabase(Made made = Made::ByCreateDb);
 
     QString folder() const;         // the folder to give TDataPalisor
     QString dataFolder() const;     // folder()/data

@@ -1,8 +1,6 @@
-/* The log of changes to the names in BANNED and RECENT, added to the tables
-   of schema.sql. Palisor applies this file whenever it connects: each
-   statement runs only when the object it makes is missing (see history.sql
-   for the statements the upgrade recognises). The file also runs as it
-   stands through isql-fb. */
+/* Schema version 2: the log of changes to the names in BANNED and RECENT.
+   Palisor runs this file once, as 01-history.sql (which lists the statements
+   the upgrade recognises); store/schema.sql makes the same objects. */
 
 SET SQL DIALECT 3;
 SET AUTODDL ON;
@@ -25,7 +23,7 @@ SET TERM ^ ;
    a name the list holds already leaves the set of names as it was. Other
    attachments see a transaction's changes all at once, so one row per
    transaction tells them all (an import adds thousands of bans in one). */
-CREATE TRIGGER BANNED_NAMES FOR BANNED ACTIVE AFTER INSERT OR UPDATE OR DELETE POSITION 0 AS
+CREATE OR ALTER TRIGGER BANNED_NAMES FOR BANNED ACTIVE AFTER INSERT OR UPDATE OR DELETE POSITION 0 AS
 DECLARE VARIABLE LOGGED INTEGER;
 BEGIN
   IF (RDB$GET_CONTEXT('USER_TRANSACTION', 'BANNED_NAMES') IS NOT NULL) THEN EXIT;
@@ -37,7 +35,7 @@ BEGIN
   LOGGED = RDB$SET_CONTEXT('USER_TRANSACTION', 'BANNED_NAMES', 1);
 END^
 
-CREATE TRIGGER RECENT_NAMES FOR RECENT ACTIVE AFTER INSERT OR UPDATE OR DELETE POSITION 0 AS
+CREATE OR ALTER TRIGGER RECENT_NAMES FOR RECENT ACTIVE AFTER INSERT OR UPDATE OR DELETE POSITION 0 AS
 DECLARE VARIABLE LOGGED INTEGER;
 BEGIN
   IF (RDB$GET_CONTEXT('USER_TRANSACTION', 'RECENT_NAMES') IS NOT NULL) THEN EXIT;

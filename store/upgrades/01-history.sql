@@ -1,10 +1,13 @@
-/* The penalty log and the server's samples, added to the tables of
-   schema.sql. Palisor applies this file whenever it connects: each statement
-   runs only when the object it makes is missing, so a database made by any
-   earlier schema gains these objects and keeps every row it had. The file
-   also runs as it stands through isql-fb. Only CREATE TABLE, ALTER TABLE ...
-   ADD, CREATE [DESCENDING] INDEX, CREATE SEQUENCE, CREATE TRIGGER and
-   CREATE PROCEDURE belong here: the upgrade recognises no other statement. */
+/* Schema version 1: the penalty log and the server's samples, added to the
+   tables of a database made before them. Palisor runs this file once, when
+   it first opens such a database: a table, column, index or sequence is made
+   only when missing (an earlier Palisor may have made some of them) and
+   procedures and triggers are made or replaced, so a database made by any
+   earlier version gains these objects and keeps every row it had.
+   store/schema.sql makes the same objects for a new database. Only CREATE
+   TABLE, ALTER TABLE ... ADD, CREATE [DESCENDING] INDEX, CREATE SEQUENCE,
+   CREATE OR ALTER TRIGGER or PROCEDURE, INSERT, UPDATE and DELETE belong
+   here: the upgrade recognises no other statement. */
 
 SET SQL DIALECT 3;
 SET AUTODDL ON;
@@ -61,12 +64,26 @@ CREATE TABLE SAMPLESPANS (
   NEWMAP        VARCHAR(64) CHARACTER SET ISO8859_1,
   MAPCHANGED    TIMESTAMP
 );
+
+/* The samples stored before the spans were kept are summed up as
+   SAMPLES_SPAN would have; a span there already is left as it is. */
+INSERT INTO SAMPLESPANS (SPANSTART, FIRSTTAKEN, POLLS, FEWESTPLAYERS, MOSTPLAYERS, LOWESTPING, HIGHESTPING,
+                         MAXPLAYERS, NEWMAPS, NEWMAP, MAPCHANGED)
+  SELECT S.SPAN, MIN(S.TAKEN), COUNT(*), MIN(S.PLAYERCOUNT), MAX(S.PLAYERCOUNT), MIN(S.MEDIANPING),
+         MAX(S.MEDIANPING), MAX(S.MAXPLAYERS), SUM(COALESCE(S.NEWMAP, 0)), MAX(IIF(S.NEWMAP = 1, S.MAPNAME, NULL)),
+         MIN(IIF(S.NEWMAP = 1, S.TAKEN, NULL))
+  FROM (SELECT DATEADD((EXTRACT(HOUR FROM TAKEN) * 60 + EXTRACT(MINUTE FROM TAKEN)) / 10 * 10 MINUTE
+                       TO CAST(CAST(TAKEN AS DATE) AS TIMESTAMP)) AS SPAN,
+               TAKEN, PLAYERCOUNT, MEDIANPING, MAXPLAYERS, NEWMAP, MAPNAME
+        FROM SAMPLES) S
+  WHERE NOT EXISTS (SELECT 1 FROM SAMPLESPANS P WHERE P.SPANSTART = S.SPAN)
+  GROUP BY S.SPAN;
 CREATE UNIQUE INDEX SAMPLESPANS_START ON SAMPLESPANS (SPANSTART);
 
 SET TERM ^ ;
 
 /* An event is numbered, and one written without a time happened now. */
-CREATE TRIGGER EVENTS_STAMP FOR EVENTS ACTIVE BEFORE INSERT POSITION 0 AS
+CREATE OR ALTER TRIGGER EVENTS_STAMP FOR EVENTS ACTIVE BEFORE INSERT POSITION 0 AS
 BEGIN
   IF (NEW.ID IS NULL) THEN
     NEW.ID = NEXT VALUE FOR EVENTS_ID;
@@ -77,7 +94,7 @@ END^
 /* The program says who bans and why through context variables of its
    transaction (PALISOR_SOURCE, PALISOR_REASON, PALISOR_CLIENTID); a row
    typed into the list carries its own reason, if any. */
-CREATE TRIGGER BANNED_STAMP FOR BANNED ACTIVE BEFORE INSERT POSITION 0 AS
+CREATE OR ALTER TRIGGER BANNED_STAMP FOR BANNED ACTIVE BEFORE INSERT POSITION 0 AS
 BEGIN
   IF (NEW.BANNEDAT IS NULL) THEN
     NEW.BANNEDAT = CAST('NOW' AS TIMESTAMP);
@@ -87,7 +104,7 @@ END^
 
 /* The record of a ban or of its removal is written by the statement that
    makes the change, so both are committed together or not at all. */
-CREATE TRIGGER BANNED_RECORD FOR BANNED ACTIVE AFTER INSERT OR DELETE POSITION 0 AS
+CREATE OR ALTER TRIGGER BANNED_RECORD FOR BANNED ACTIVE AFTER INSERT OR DELETE POSITION 0 AS
 DECLARE VARIABLE SOURCE VARCHAR(16) CHARACTER SET ISO8859_1;
 DECLARE VARIABLE CLIENTID VARCHAR(9) CHARACTER SET ISO8859_1;
 BEGIN
@@ -104,7 +121,7 @@ END^
 
 /* The chart marks map changes without comparing neighbouring rows, which
    would cost it a sort of every sample of the period. */
-CREATE TRIGGER SAMPLES_NEWMAP FOR SAMPLES ACTIVE BEFORE INSERT POSITION 0 AS
+CREATE OR ALTER TRIGGER SAMPLES_NEWMAP FOR SAMPLES ACTIVE BEFORE INSERT POSITION 0 AS
 DECLARE VARIABLE PREVIOUS VARCHAR(64) CHARACTER SET ISO8859_1;
 BEGIN
   IF (NEW.NEWMAP IS NULL) THEN
@@ -119,7 +136,7 @@ BEGIN
 END^
 
 /* Every sample joins its span. */
-CREATE TRIGGER SAMPLES_SPAN FOR SAMPLES ACTIVE AFTER INSERT POSITION 0 AS
+CREATE OR ALTER TRIGGER SAMPLES_SPAN FOR SAMPLES ACTIVE AFTER INSERT POSITION 0 AS
 DECLARE VARIABLE SPAN TIMESTAMP;
 BEGIN
   SPAN = DATEADD((EXTRACT(HOUR FROM NEW.TAKEN) * 60 + EXTRACT(MINUTE FROM NEW.TAKEN)) / 10 * 10 MINUTE
@@ -145,7 +162,7 @@ BEGIN
 END^
 
 /* A poll's sample; samples older than 90 days are forgotten. */
-CREATE PROCEDURE ADD_SAMPLE (
+CREATE OR ALTER PROCEDURE ADD_SAMPLE (
   ITAKEN       TIMESTAMP,
   IPLAYERCOUNT INTEGER,
   IMAXPLAYERS  INTEGER,

@@ -142,15 +142,18 @@ TEST(HistoryUpgradeTest, ADatabaseThatCannotBeUpgradedIsPutBackAndKeepsItsListsW
     // that break a unique index only when its creation is committed.
     for (const QStringList& before :
          {QStringList{"CREATE TABLE EVENTS (WHAT INTEGER)"},
-          QStringList{"CREATE TABLE SAMPLESPANS (SPANSTART TIMESTAMP)",
-                      "INSERT INTO SAMPLESPANS VALUES ('2026-01-01 10:00:00')",
-                      "INSERT INTO SAMPLESPANS VALUES ('2026-01-01 10:00:00')"}}) {
+          QStringList{"CREATE TABLE SAMPLESPANS (SPANSTART TIMESTAMP, FIRSTTAKEN TIMESTAMP, POLLS INTEGER, "
+                      "FEWESTPLAYERS INTEGER, MOSTPLAYERS INTEGER, LOWESTPING INTEGER, HIGHESTPING INTEGER, "
+                      "MAXPLAYERS INTEGER, NEWMAPS INTEGER, NEWMAP VARCHAR(64), MAPCHANGED TIMESTAMP)",
+                      "INSERT INTO SAMPLESPANS (SPANSTART) VALUES ('2026-01-01 10:00:00')",
+                      "INSERT INTO SAMPLESPANS (SPANSTART) VALUES ('2026-01-01 10:00:00')"}}) {
         TempDatabase db(TempDatabase::Made::BeforeHistory);
         Prepare(db, before);
         auto data = db.createDataModule();
         EXPECT_FALSE(data->HasHistory());
         EXPECT_TRUE(Log(*data).contains("Exception: History not available: ")) << Log(*data).toStdString();
         EXPECT_TRUE(Log(*data).contains("put back as it was before the upgrade")) << Log(*data).toStdString();
+        EXPECT_EQ(Log(*data).contains("duplicate value"), before.size() > 1);
         EXPECT_FALSE(QFile::exists(data->upgradeCopyPath()));
         EXPECT_EQ(data->tblBanned->columnNames(), QStringList({"NAME", "ADDRESS"}));
 

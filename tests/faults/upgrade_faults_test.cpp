@@ -55,7 +55,7 @@ TEST(UpgradeFaultTest, ADiskWithoutRoomForTheUpgradeLeavesTheDatabaseAsItWas)
     const QByteArray content = original.readAll();
     original.close();
     // Barely larger than the file, as a nearly full disk.
-    SmallDisk disk(db.dataFolder(), content.size() + 512 * 1024);
+    SmallDisk disk(db.dataFolder(), content.size() + 64 * 1024);
     if (!disk.mounted)
         GTEST_SKIP() << "a tmpfs cannot be mounted here";
     {

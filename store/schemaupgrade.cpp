@@ -89,9 +89,8 @@ void copyFile(const QString& file, const QString& copy)
     QFile out(partial);
     if (!in.open(QIODevice::ReadOnly))
         throw Error(QStringLiteral("cannot read %1: %2").arg(file, in.errorString()));
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
         throw Error(QStringLiteral("cannot write %1: %2").arg(partial, out.errorString()));
-    }
     out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     bool written = true;
     while (written && !in.atEnd()) {

@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <tuple>
 
 namespace {
 
@@ -54,24 +53,26 @@ TEST(Tool, SendsTheJoinedCommandAndPrintsTheReply)
 TEST(Tool, PasswordFromAFileStandardInputOrTheEnvironment)
 {
     QTemporaryDir folder;
-    QFile file(folder.filePath(QStringLiteral("password")));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("from file\r\nsecond line\n") > 0);
-    file.close();
-    const QByteArray expected[] = {"rcon \"from file\" status", "rcon \"from stdin\" status",
-                                   "rcon \"from env\" status", "rcon \"from file\" status"};
-    int index = 0;
-    for (const auto& [arguments, input, environment] :
-         {std::tuple<QStringList, QByteArray, QString>{{QStringLiteral("--password-file"), file.fileName()}, {}, {}},
-          {{QStringLiteral("--password-file"), QStringLiteral("-")}, "from stdin\n", {}},
-          {{}, {}, QStringLiteral("from env")},
-          {{QStringLiteral("--password-file=") + file.fileName()}, {}, QStringLiteral("from env")}}) {
+    QFile password(folder.filePath(QStringLiteral("password")));
+    ASSERT_TRUE(password.open(QIODevice::WriteOnly) && password.write("from file\r\nsecond line\n") > 0);
+    password.close();
+    struct Case {
+        QStringList options;
+        QByteArray input;
+        QString environment;
+        QByteArray password;
+    };
+    const QString file = password.fileName();
+    for (const Case& given : {Case{{"--password-file", file}, {}, {}, "from file"},
+                              Case{{"--password-file", "-"}, "from stdin\n", {}, "from stdin"},
+                              Case{{}, {}, "from env", "from env"},
+                              Case{{"--password-file=" + file}, {}, "from env", "from file"}}) {
         UdpPeer server;
         server.answer({kHeader + "ok\n"});
-        const ToolRun run = runTool(arguments + QStringList{QStringLiteral("127.0.0.1:%1").arg(server.port()),
-                                                            QStringLiteral("status")},
-                                    input, environment);
+        const QString address = QStringLiteral("127.0.0.1:%1").arg(server.port());
+        const ToolRun run = runTool(given.options + QStringList{address, "status"}, given.input, given.environment);
         EXPECT_EQ(run.exitCode, 0) << run.err.constData();
-        EXPECT_EQ(server.request().mid(5), expected[index++]);
+        EXPECT_EQ(server.request().mid(5), "rcon \"" + given.password + "\" status");
     }
     const ToolRun missing = runTool({QStringLiteral("--password-file"), folder.filePath(QStringLiteral("none")),
                                      QStringLiteral("127.0.0.1:12203"), QStringLiteral("status")});

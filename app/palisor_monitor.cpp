@@ -3,6 +3,7 @@
 #include "core/datafolderlock.h"
 #include "core/error.h"
 #include "core/places.h"
+#include "core/shellutils.h"
 #include "core/startup.h"
 #include "core/termination.h"
 #include "rcon/rcon.h"
@@ -22,6 +23,7 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <termios.h>
 #include <unistd.h>
 
 using namespace palisor;
@@ -29,11 +31,14 @@ using namespace palisor;
 namespace {
 
 const char Program[] = "palisor-monitor";
+// sysexits' EX_CONFIG: a service manager need not restart what only the
+// administrator can mend.
+constexpr int ConfigurationError = 78;
 
-int fail(const QString& message)
+int fail(const QString& message, int exitCode = 1)
 {
-    std::fprintf(stderr, "%s: %s\n", Program, message.toLocal8Bit().constData());
-    return 1;
+    std::fprintf(stderr, "%s: %s\n", Program, OneLine(message).toLocal8Bit().constData());
+    return exitCode;
 }
 
 void print(const QString& text)
@@ -52,10 +57,32 @@ Places PlacesFor(const MonitorOptions& options)
     return places;
 }
 
+// Reads a line typed on the terminal without showing it.
+QString PromptPassword()
+{
+    std::fputs("Remote-console password: ", stderr);
+    std::fflush(stderr);
+    termios before{};
+    const bool quiet = ::tcgetattr(STDIN_FILENO, &before) == 0;
+    if (quiet) {
+        termios hidden = before;
+        hidden.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        hidden.c_lflag |= ECHONL;
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &hidden);
+    }
+    QTextStream in(stdin);
+    const QString line = in.readLine();
+    if (quiet)
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &before);
+    return line;
+}
+
 QString ReadPassword(const MonitorOptions& options)
 {
     if (options.passwordFile.isEmpty())
         return options.password;
+    if (options.passwordFile == QLatin1String("-") && ::isatty(STDIN_FILENO))
+        return PromptPassword();
     QFile file;
     const bool opened = options.passwordFile == QLatin1String("-")
                             ? file.open(stdin, QIODevice::ReadOnly)
@@ -94,8 +121,24 @@ int Init(const MonitorOptions& options, const Places& places)
                             .arg(places.dataFolder, QLatin1String(name)));
     }
     CreateMissingDatabase(places.dataFolder, places.schemaFile(), ReadPassword(options));
-    print(QStringLiteral("Made %1\n").arg(data.filePath(QStringLiteral("PALISOR.GDB"))));
+    const QString made = data.filePath(QStringLiteral("PALISOR.GDB"));
+    if (options.logFormat == MonitorOptions::LogFormat::Json)
+        EventWriter(options.logFormat, stdout).write(QStringLiteral("init"), {{QStringLiteral("database"), made}});
+    else
+        print(QStringLiteral("Made %1\n").arg(made));
     return 0;
+}
+
+// Only --init makes a database: a mistyped --data must not start a monitor
+// with the default settings in a new folder. Empty when the folder is fit.
+QString MissingDatabase(const Places& places)
+{
+    const QDir data(places.dataFolder);
+    if (QFile::exists(data.filePath(QStringLiteral("PALISOR.GDB")))
+        || QFile::exists(data.filePath(QStringLiteral("PALISOR.BKP"))))
+        return QString();
+    return QStringLiteral("There is no database in %1; make one with: %2 --data %1 --init")
+        .arg(places.dataFolder, QLatin1String(Program));
 }
 
 int Monitor(const MonitorOptions& options, const Places& places)
@@ -107,7 +150,6 @@ int Monitor(const MonitorOptions& options, const Places& places)
         if (monitor && options.mode == MonitorOptions::Mode::Run)
             monitor->Reload();
     });
-    CreateMissingDatabase(places.dataFolder, places.schemaFile());
     TDataPalisor data{DataFolder{places.dataFolder}};
     data.DataModuleCreate();
     // Again: the database engine installs signal handlers of its own when it
@@ -122,7 +164,7 @@ int Monitor(const MonitorOptions& options, const Places& places)
     if (options.mode == MonitorOptions::Mode::Once) {
         monitor->Once([&](const StatusReport& report, const QString& error) {
             if (!error.isEmpty()) {
-                QCoreApplication::exit(fail(error));
+                QCoreApplication::exit(fail(report.server + QStringLiteral(": ") + error));
                 return;
             }
             if (options.logFormat == MonitorOptions::LogFormat::Json)
@@ -176,6 +218,12 @@ int main(int argc, char** argv)
     SetProgramPlaces(places);
     DataFolderLock lock;
     try {
+        if (QFileInfo(places.dataFolder).exists() && !QFileInfo(places.dataFolder).isDir())
+            return fail(QStringLiteral("%1 is not a folder").arg(places.dataFolder), ConfigurationError);
+        if (options.mode != MonitorOptions::Mode::Init) {
+            if (const QString missing = MissingDatabase(places); !missing.isEmpty())
+                return fail(missing, ConfigurationError);
+        }
         PrepareDataFolder(places.dataFolder);
         if (!lock.take(places.dataFolder, QString::fromLatin1(Program)))
             return fail(lock.refusal());

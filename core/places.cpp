@@ -2,9 +2,12 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace palisor {
 
@@ -38,6 +41,15 @@ Places FindPlaces(const QString& executableFolder)
     const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     return {true, data + QStringLiteral("/palisor"), config + QStringLiteral("/palisor/Palisor.INI"),
             QDir::cleanPath(bin.filePath(QStringLiteral("../share/palisor")))};
+}
+
+QString OwnRuntimeFolder()
+{
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    struct stat folder {};
+    if (runtime.isEmpty() || ::stat(QFile::encodeName(runtime).constData(), &folder) != 0)
+        return QString();
+    return S_ISDIR(folder.st_mode) && folder.st_uid == ::geteuid() ? runtime : QString();
 }
 
 const Places& ProgramPlaces()

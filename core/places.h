@@ -24,6 +24,12 @@ struct Places {
 
 Places FindPlaces(const QString& executableFolder);
 
+// $XDG_RUNTIME_DIR when it is a folder of the effective user; empty otherwise.
+// A root shell that kept another user's variable (su without -, sudo -E)
+// must not leave root's lock files in that user's folder, where they would
+// later refuse the user's own Palisor.
+QString OwnRuntimeFolder();
+
 // The places of this run. Start-up settles them before any file is touched;
 // until then they are the portable places of the executable's folder.
 const Places& ProgramPlaces();

@@ -203,6 +203,35 @@ QString PadZeros(const QString& text, int width)
     return QString(width - text.size(), QLatin1Char('0')) + text;
 }
 
+bool IsControlCharacter(QChar c) { return c.unicode() < 0x20 || (c.unicode() >= 0x7f && c.unicode() < 0xa0); }
+
+QString EscapeControls(const QString& text)
+{
+    QString result;
+    result.reserve(text.size());
+    for (const QChar c : text) {
+        switch (c.unicode()) {
+        case u'\n': result += QStringLiteral("\\n"); break;
+        case u'\r': result += QStringLiteral("\\r"); break;
+        case u'\t': result += QStringLiteral("\\t"); break;
+        default:
+            if (IsControlCharacter(c))
+                result += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+            else
+                result += c;
+        }
+    }
+    return result;
+}
+
+QString OneLine(const QString& text)
+{
+    qsizetype end = text.size();
+    while (end > 0 && (text[end - 1] == u'\n' || text[end - 1] == u'\r'))
+        --end;
+    return EscapeControls(text.left(end));
+}
+
 int RunAndWait(const QString& commandLine, bool showWindow)
 {
     const QString failed = QStringLiteral("CREATE PROCESS FAILED:") + commandLine;

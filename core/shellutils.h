@@ -24,6 +24,15 @@ std::int64_t DigitsOnly(const QString& text);
 bool IsTrueText(const QString& text);
 // Zeros in front up to the width; never shortens.
 QString PadZeros(const QString& text, int width);
+// True for C0 and C1 control characters and DEL.
+bool IsControlCharacter(QChar c);
+// The text with every control character written as an escape (\n, \r, \t,
+// \x01), so that a text from the network (a player's name, a server's reply)
+// keeps to one line of a log or a terminal and cannot pose as a line of its own.
+QString EscapeControls(const QString& text);
+// A message as one line of a log or of standard error: the line breaks that
+// end it (a server's reply ends with one) dropped, the rest escaped.
+QString OneLine(const QString& text);
 // Runs a command line and waits for it; the executable's folder is searched
 // before PATH. Returns the exit code (-1 when it cannot be read). Throws
 // palisor::Error "CREATE PROCESS FAILED:" + command line when nothing

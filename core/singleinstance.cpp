@@ -1,5 +1,7 @@
 #include "core/singleinstance.h"
 
+#include "core/places.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -18,8 +20,8 @@ QString SingleInstanceLockPath(const QString& name)
 {
     QString fileName = name.left(MaxNameLength);
     fileName.replace(QLatin1Char('/'), QLatin1Char('_'));
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && QDir(runtime).exists())
+    const QString runtime = OwnRuntimeFolder();
+    if (!runtime.isEmpty())
         return QDir(runtime).filePath(fileName + QStringLiteral(".lock"));
     // The temporary folder is shared by every user: each keeps a lock of his own.
     return QDir(QDir::tempPath()).filePath(QStringLiteral("%1.%2.lock").arg(fileName).arg(::getuid()));

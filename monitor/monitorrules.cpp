@@ -49,7 +49,8 @@ bool StopsMonitor(const QString& message)
 {
     const QString lower = message.toLower();
     return lower.contains(QLatin1String("bad rconpassword")) || lower.contains(QLatin1String("socket error"))
-           || lower.contains(QLatin1String("no rconpassword set on the server"));
+           || lower.contains(QLatin1String("no rconpassword set on the server"))
+           || lower.contains(QLatin1String("the port must be 1-65535"));
 }
 
 bool NeedsReconnect(const QString& message)

@@ -85,8 +85,8 @@ void TRcon::closeSocket()
 
 void TRcon::send(const QString& payload)
 {
-    if (Port < 0 || Port > 65535)
-        raiseSocketError(EINVAL);
+    if (Port < 1 || Port > 65535)
+        throw Error(QStringLiteral("The port must be 1-65535, not %1").arg(Port));
 
     addrinfo hints{};
     hints.ai_family = AF_INET;

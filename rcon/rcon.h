@@ -12,9 +12,10 @@ namespace palisor {
 // reported), and closes it before returning; no reply of an earlier command
 // can be read by a later one. Failures are palisor::Error; only socket
 // failures carry "Socket Error # ", only a refused password carries
-// "bad rconpassword" and only a server without a console password carries
-// "No rconpassword set on the server.", because the monitor tells failures
-// apart by these words.
+// "bad rconpassword", only a server without a console password carries
+// "No rconpassword set on the server." and only a port out of range carries
+// "The port must be 1-65535", because the monitor tells failures apart by
+// these words.
 class TRcon {
 public:
     // Time-outs an exchange counts before it fails. An exchange sends once and

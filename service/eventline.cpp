@@ -1,5 +1,7 @@
 #include "service/eventline.h"
 
+#include "core/shellutils.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -13,47 +15,42 @@ namespace {
 // Always with the offset from UTC, which Qt leaves out for local time.
 QString isoTime(const QDateTime& time) { return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs); }
 
-bool isControl(QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f || (c.unicode() >= 0x80 && c.unicode() < 0xa0); }
+QString quotedWhenNeeded(const QString& text)
+{
+    const bool quote = text.isEmpty() || std::any_of(text.begin(), text.end(), [](QChar c) {
+        return IsControlCharacter(c) || c == u' ' || c == u'=' || c == u'"' || c == u'\\';
+    });
+    if (!quote)
+        return text;
+    QString inner = text;
+    inner.replace(QLatin1Char('\\'), QStringLiteral("\\\\")).replace(QLatin1Char('"'), QStringLiteral("\\\""));
+    return QLatin1Char('"') + EscapeControls(inner) + QLatin1Char('"');
+}
 
-// Escapes control characters, and with `quotes` the quote and the backslash.
-QString escaped(const QString& text, bool quotes)
+// QJsonDocument leaves DEL and the C1 controls as they are; the journal takes
+// a line holding them for binary data.
+QString escapedC1(const QString& json)
 {
     QString result;
-    for (const QChar c : text) {
-        switch (c.unicode()) {
-        case u'\n': result += QStringLiteral("\\n"); break;
-        case u'\r': result += QStringLiteral("\\r"); break;
-        case u'\t': result += QStringLiteral("\\t"); break;
-        default:
-            if (isControl(c))
-                result += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
-            else if (quotes && (c == u'"' || c == u'\\'))
-                result += QLatin1Char('\\') + c;
-            else
-                result += c;
-        }
+    result.reserve(json.size());
+    for (const QChar c : json) {
+        if (c.unicode() >= 0x7f && c.unicode() < 0xa0)
+            result += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        else
+            result += c;
     }
     return result;
 }
 
-QString quotedWhenNeeded(const QString& text)
-{
-    const bool quote = text.isEmpty() || std::any_of(text.begin(), text.end(), [](QChar c) {
-        return isControl(c) || c == u' ' || c == u'=' || c == u'"' || c == u'\\';
-    });
-    return quote ? QLatin1Char('"') + escaped(text, true) + QLatin1Char('"') : text;
-}
-
 }  // namespace
-
-QString EscapeControls(const QString& text) { return escaped(text, false); }
 
 QString TextEventLine(const EventLine& line)
 {
     QString text = isoTime(line.time) + QLatin1Char(' ') + line.event;
     for (const auto& [key, value] : line.fields) {
-        const QString shown = value.typeId() == QMetaType::QString ? quotedWhenNeeded(value.toString())
-                                                                     : value.toString();
+        // A number is written as it is; a text, or a number that is missing, may need quotes.
+        const bool number = value.isValid() && value.typeId() != QMetaType::QString;
+        const QString shown = number ? value.toString() : quotedWhenNeeded(value.toString());
         text += QLatin1Char(' ') + key + QLatin1Char('=') + shown;
     }
     return text;
@@ -71,7 +68,7 @@ QString JsonEventLine(const EventLine& line)
                    + json(line.event);
     for (const auto& [key, value] : line.fields)
         text += QLatin1Char(',') + json(key) + QLatin1Char(':') + json(QJsonValue::fromVariant(value));
-    return text + QLatin1Char('}');
+    return escapedC1(text + QLatin1Char('}'));
 }
 
 }  // namespace palisor

@@ -15,12 +15,9 @@ namespace palisor {
 struct EventLine {
     QDateTime time;
     QString event;
-    QList<std::pair<QString, QVariant>> fields;   // texts and numbers
+    // Texts and numbers; a number that is missing is a null QVariant (json null).
+    QList<std::pair<QString, QVariant>> fields;
 };
-
-// The text with every control character written as an escape (\n, \x01),
-// so that a player's name keeps to its line.
-QString EscapeControls(const QString& text);
 
 // "2026-12-07T14:03:11.250+01:00 kick clientid=03 name="Bad Guy" ..."; a
 // text with a blank, a quote, a backslash or an equals sign is quoted, and

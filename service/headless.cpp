@@ -40,6 +40,15 @@ SettingsRow ReadSettings(TDataPalisor& data)
             row.text(QStringLiteral("MSGON")), row.text(QStringLiteral("MSGTIME"))};
 }
 
+// A number of the server or the settings as a json number; null when the
+// text holds none, so that a key never changes its type.
+QVariant number(const QString& text)
+{
+    bool ok = false;
+    const int value = text.trimmed().toInt(&ok);
+    return ok ? QVariant(value) : QVariant();
+}
+
 // Runs work on the receiver's thread, from its loop, after what is queued there.
 template <typename Work>
 void Later(QObject* receiver, Work&& work)
@@ -68,6 +77,7 @@ HeadlessMonitor::~HeadlessMonitor()
     thread_.reset();
     // What the engine reported on its way out is written too.
     QCoreApplication::sendPostedEvents(this);
+    WriteStop();
 }
 
 void HeadlessMonitor::Post(std::function<void(MonitorEngine&)> work)
@@ -90,7 +100,7 @@ void HeadlessMonitor::StartWith(MonitorEngine& engine, const SettingsRow& row)
     engine.SetSettings(row.monitor);
     Later(this, [this, row] {
         settings_ = row.monitor;
-        announcements_ = IsTrueText(row.msgOn) ? row.msgTime : QStringLiteral("off");
+        announcements_ = IsTrueText(row.msgOn) ? number(row.msgTime) : QVariant(0);
     });
     engine.Start();
     // Its error has gone ahead to the main thread.
@@ -124,9 +134,11 @@ void HeadlessMonitor::Once(std::function<void(const StatusReport&, const QString
 {
     once_ = true;
     Post([this, done](MonitorEngine& engine) {
-        engine.SetSettings(ReadSettings(engine.Data()).monitor);
+        const MonitorSettings settings = ReadSettings(engine.Data()).monitor;
+        engine.SetSettings(settings);
         engine.Status();
         StatusReport report;
+        report.server = settings.host + QLatin1Char(':') + settings.port;
         LiveTable& players = *engine.Data().tblPlayers;
         players.refresh();
         for (int row = 0; row < players.rowCount(); ++row) {
@@ -150,14 +162,21 @@ void HeadlessMonitor::Report(const MonitorEvent& event)
     switch (event.kind) {
     case Kind::Started:
         events_.write(QStringLiteral("start"), {{QStringLiteral("server"), settings_.host},
-                                                {QStringLiteral("port"), settings_.port},
-                                                {QStringLiteral("scantime"), settings_.scanTime},
-                                                {QStringLiteral("maxping"), settings_.maxPing},
+                                                {QStringLiteral("port"), number(settings_.port)},
+                                                {QStringLiteral("scantime"), number(settings_.scanTime)},
+                                                {QStringLiteral("maxping"), number(settings_.maxPing)},
                                                 {QStringLiteral("announcements"), announcements_}});
         break;
     case Kind::Stopped:
-        events_.write(QStringLiteral("stop"), {{QStringLiteral("reason"), stopReason_}});
-        stopReason_.clear();
+        // A stop nobody asked for is the engine's answer to an error, which
+        // it reports right after the stop: the line waits for the error (one
+        // round through the engine's thread), so that it follows the error
+        // and carries it as its reason.
+        stopPending_ = true;
+        if (!stopReason_.isEmpty())
+            WriteStop();
+        else if (thread_)
+            thread_->post([this](MonitorEngine&) { Later(this, [this] { WriteStop(); }); });
         break;
     case Kind::Poll:
         events_.write(QStringLiteral("poll"), {{QStringLiteral("players"), event.players},
@@ -167,7 +186,7 @@ void HeadlessMonitor::Report(const MonitorEvent& event)
     case Kind::Refusal:
     case Kind::BanStored: {
         QList<std::pair<QString, QVariant>> fields{
-            {QStringLiteral("clientid"), event.clientId}, {QStringLiteral("name"), event.name},
+            {QStringLiteral("clientid"), number(event.clientId)}, {QStringLiteral("name"), event.name},
             {QStringLiteral("address"), event.address},   {QStringLiteral("reason"), event.reason},
             {QStringLiteral("source"), event.source}};
         if (event.kind == Kind::Kick)
@@ -179,7 +198,7 @@ void HeadlessMonitor::Report(const MonitorEvent& event)
         break;
     }
     case Kind::BanRequest:
-        events_.write(QStringLiteral("ban-request"), {{QStringLiteral("clientid"), event.clientId}});
+        events_.write(QStringLiteral("ban-request"), {{QStringLiteral("clientid"), number(event.clientId)}});
         break;
     case Kind::Announcement:
         events_.write(QStringLiteral("announcement"), {{QStringLiteral("text"), event.text}});
@@ -191,6 +210,14 @@ void HeadlessMonitor::Report(const MonitorEvent& event)
         events_.write(QStringLiteral("error"), {{QStringLiteral("message"), event.text}});
         break;
     }
+}
+
+void HeadlessMonitor::WriteStop()
+{
+    if (!std::exchange(stopPending_, false))
+        return;
+    events_.write(QStringLiteral("stop"), {{QStringLiteral("reason"), stopReason_}});
+    stopReason_.clear();
 }
 
 void HeadlessMonitor::Failed(const QString& message)
@@ -209,7 +236,7 @@ void HeadlessMonitor::Fatal(const QString& message)
 {
     if (std::exchange(ending_, true))
         return;
-    std::fprintf(stderr, "palisor-monitor: %s\n", message.toLocal8Bit().constData());
+    std::fprintf(stderr, "palisor-monitor: %s\n", OneLine(message).toLocal8Bit().constData());
     QCoreApplication::exit(1);
 }
 
@@ -245,11 +272,15 @@ QList<std::pair<QString, QVariant>> StatusReportFields(const StatusReport& repor
 {
     QVariantList players;
     for (const QStringList& player : report.players)
-        players << QVariantMap{{QStringLiteral("clientid"), player[0]}, {QStringLiteral("name"), player[1]},
-                               {QStringLiteral("address"), player[2]}, {QStringLiteral("port"), player[3]},
-                               {QStringLiteral("ping"), player[4]}};
+        players << QVariantMap{{QStringLiteral("clientid"), number(player[0])}, {QStringLiteral("name"), player[1]},
+                               {QStringLiteral("address"), player[2]}, {QStringLiteral("port"), number(player[3])},
+                               {QStringLiteral("ping"), number(player[4])}};
+    // The players box reads "8/32".
+    const QString count = report.boxes[static_cast<int>(ServerBox::PlyrCnt)];
     return {{QStringLiteral("hostname"), report.boxes[0]}, {QStringLiteral("gametype"), report.boxes[1]},
-            {QStringLiteral("players"), report.boxes[2]}, {QStringLiteral("map"), report.boxes[3]},
+            {QStringLiteral("players"), number(count.section(QLatin1Char('/'), 0, 0))},
+            {QStringLiteral("maxplayers"), number(count.section(QLatin1Char('/'), 1, 1))},
+            {QStringLiteral("map"), report.boxes[3]},
             {QStringLiteral("nextmap"), report.boxes[4]}, {QStringLiteral("playerlist"), players}};
 }
 

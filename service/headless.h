@@ -16,6 +16,7 @@ class TRcon;
 
 // The server information and the players after one poll, as --once prints them.
 struct StatusReport {
+    QString server;                  // HOST:PORT as the settings give it
     QString boxes[5];                // by ServerBox
     QList<QStringList> players;      // CLIENTID, NAME, ADDRESS, PORT, PING
 };
@@ -50,6 +51,7 @@ private:
     void Post(std::function<void(MonitorEngine&)> work);
     void StartWith(MonitorEngine& engine, const SettingsRow& row);
     void Report(const MonitorEvent& event);
+    void WriteStop();
     void Failed(const QString& message);
     // The program ends with 1, the message on standard error.
     void Fatal(const QString& message);
@@ -58,9 +60,10 @@ private:
     EventWriter& events_;
     std::unique_ptr<MonitorThread> thread_;
     MonitorSettings settings_;   // as last read, for the start event
-    QString announcements_;      // the same
+    QVariant announcements_;     // the same: their interval in minutes, 0 when off
     QString stopReason_;         // why the engine's next stop happens
     QString lastError_;
+    bool stopPending_ = false;   // the engine stopped; its line is not written yet
     bool once_ = false;
     bool ending_ = false;
     QString boxes_[5];           // the server information as last shown, by ServerBox

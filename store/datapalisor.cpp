@@ -155,7 +155,7 @@ void TDataPalisor::DataModuleDestroy()
             action();
         } catch (const std::exception& e) {
             const QString message = messageOf(e);
-            std::fprintf(stderr, "Palisor: %s\n", message.toLocal8Bit().constData());
+            std::fprintf(stderr, "Palisor: %s\n", OneLine(message).toLocal8Bit().constData());
             WriteLog(QStringLiteral("Exception: ") + message);
         }
     };
@@ -356,7 +356,9 @@ void TDataPalisor::WriteLog(const QString& line)
     QFile log(logPath());
     if (!log.open(QIODevice::WriteOnly | QIODevice::Append))
         return;
-    const QString entry = now().toString(Qt::ISODate) + QLatin1Char(' ') + line + QStringLiteral("\r\n");
+    // Errors carry the server's own texts: their line breaks and other
+    // controls are escaped, so that one entry stays one line.
+    const QString entry = now().toString(Qt::ISODate) + QLatin1Char(' ') + OneLine(line) + QStringLiteral("\r\n");
     log.write(entry.toLatin1());
     log.flush();
 }

@@ -1,14 +1,18 @@
 #include "store/firststart.h"
 
 #include "core/error.h"
+#include "core/places.h"
 #include "core/startup.h"
 #include "store/datapalisor.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryFile>
+
+#include <sys/statvfs.h>
 
 namespace palisor {
 
@@ -19,8 +23,11 @@ constexpr QFileDevice::Permissions OwnerOnly =
 
 void makePrivateFolder(const QString& path)
 {
-    if (QDir(path).exists())
+    const QFileInfo folder(path);
+    if (folder.isDir())
         return;
+    if (folder.exists())
+        throw Error(QStringLiteral("%1 is not a folder").arg(path));
     if (!QDir().mkpath(path) || !QFile::setPermissions(path, OwnerOnly))
         throw Error(QStringLiteral("Cannot create the folder ") + path);
 }
@@ -84,13 +91,31 @@ void PrepareDataFolder(const QString& dataFolder)
     makePrivateFolder(dataFolder);
     QDir::setCurrent(dataFolder);
     if (qEnvironmentVariableIsEmpty("FIREBIRD_LOCK")) {
-        const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-        const QString locks = !runtime.isEmpty() && QDir(runtime).exists()
-                                  ? runtime + QStringLiteral("/palisor-firebird")
+        const QString runtime = OwnRuntimeFolder();
+        const QString locks = !runtime.isEmpty() ? runtime + QStringLiteral("/palisor-firebird")
                                   : dataFolder + QStringLiteral("/firebird-locks");
         makePrivateFolder(locks);
         qputenv("FIREBIRD_LOCK", QFile::encodeName(locks));
     }
+    // The engine maps its lock and monitoring tables (a megabyte each) as
+    // sparse files: on a full disk the first page it touches kills the
+    // program with SIGBUS, before any error could be reported.
+    RequireFreeSpace(dataFolder);
+    RequireFreeSpace(qEnvironmentVariable("FIREBIRD_LOCK"));
+}
+
+void RequireFreeSpace(const QString& folder)
+{
+    struct statvfs disk {};
+    if (::statvfs(QFile::encodeName(folder).constData(), &disk) != 0)
+        return;
+    const unsigned long long free = static_cast<unsigned long long>(disk.f_bavail) * disk.f_frsize;
+    if (free < MinimumFreeSpace)
+        throw Error(QStringLiteral("No space left on device: %1 has %2 kB free, and the database engine "
+                                   "needs %3 MB there")
+                        .arg(folder)
+                        .arg(free / 1024)
+                        .arg(MinimumFreeSpace / (1024 * 1024)));
 }
 
 }  // namespace palisor

@@ -9,7 +9,15 @@ namespace palisor {
 // the remote-console password; makes it the working folder; and gives the
 // database engine lock files of this user's own (the engine's shared default
 // folder belongs to whoever used it first, and refuses everybody else).
+// Throws Error "No space left on device" when the data folder or the engine's
+// lock folder has less than MinimumFreeSpace free.
 void PrepareDataFolder(const QString& dataFolder);
+
+// Room for the engine's lock tables, a first upgrade and some polls.
+inline constexpr unsigned long long MinimumFreeSpace = 4ull * 1024 * 1024;
+// Throws Error "No space left on device" when the folder's disk has less than
+// MinimumFreeSpace available; a folder that cannot be asked is let pass.
+void RequireFreeSpace(const QString& folder);
 
 // Makes PALISOR.GDB in dataFolder from the schema file, with the settings at
 // their defaults or with the given remote-console password, unless the folder

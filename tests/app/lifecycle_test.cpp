@@ -14,6 +14,7 @@
 
 #include <memory>
 #include <signal.h>
+#include <unistd.h>
 
 namespace {
 
@@ -208,12 +209,19 @@ TEST_F(PalisorProcess, DataFolderInUseByTheMonitorIsLeftAlone)
     EXPECT_FALSE(QFile::exists(db.dataFolder() + "/PALISOR.LOG"));
 }
 
-TEST(SingleInstanceLock, FileLivesInTheRuntimeFolder)
+TEST(SingleInstanceLock, FileLivesInTheUsersOwnRuntimeFolder)
 {
     const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
-    QTemporaryDir runtime;
+    QTemporaryDir runtime, foreign;
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
     const QString inRuntime = palisor::SingleInstanceLockPath("Palisor");
+    // Another user's runtime folder, as a root shell inherits it from su or sudo -E.
+    const QString other = ::geteuid() == 0 && ::chown(QFile::encodeName(foreign.path()).constData(), 65534, 65534) == 0
+                              ? foreign.path()
+                              : QStringLiteral("/");
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(other));
+    const QString inOthers = palisor::SingleInstanceLockPath("Palisor");
+    const QString othersLocks = palisor::OwnRuntimeFolder();
     qunsetenv("XDG_RUNTIME_DIR");
     const QString inTemp = palisor::SingleInstanceLockPath(QString(120, 'x'));
     qputenv("XDG_RUNTIME_DIR", saved);
@@ -221,6 +229,8 @@ TEST(SingleInstanceLock, FileLivesInTheRuntimeFolder)
     EXPECT_EQ(inRuntime, runtime.path() + "/Palisor.lock");
     EXPECT_TRUE(inTemp.startsWith(QDir::tempPath() + "/" + QString(103, 'x') + "."));
     EXPECT_TRUE(inTemp.endsWith(".lock"));
+    EXPECT_TRUE(inOthers.startsWith(QDir::tempPath() + "/Palisor.")) << inOthers.toStdString();
+    EXPECT_EQ(othersLocks, QString());
 }
 
 // A data folder beside the program makes a portable copy; without one the

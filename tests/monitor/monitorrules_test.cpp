@@ -52,6 +52,7 @@ TEST(ErrorClassification, WordsInAnyLetterCase)
     EXPECT_TRUE(StopsMonitor("Bad rconpassword.\r\n"));
     EXPECT_TRUE(StopsMonitor("Socket Error # 111\r\nConnection refused"));
     EXPECT_TRUE(StopsMonitor("No rconpassword set on the server."));
+    EXPECT_TRUE(StopsMonitor("The port must be 1-65535, not 99999"));
     EXPECT_FALSE(StopsMonitor("Command Timed Out"));
     EXPECT_TRUE(NeedsReconnect("Cannot perform this operation on a Closed Dataset"));
     EXPECT_FALSE(NeedsReconnect("Bad rconpassword."));

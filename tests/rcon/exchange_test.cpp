@@ -155,7 +155,12 @@ TEST_F(Exchange, SocketFailuresAreReportedAsSocketErrors)
     EXPECT_TRUE(failureOf([&] { rcon.Command(QStringLiteral("status")); }).startsWith(QStringLiteral("Socket Error # ")));
     EXPECT_FALSE(rcon.Active());
 
+    // A port out of range is named as such.
     rcon.Host = QStringLiteral("127.0.0.1");
+    rcon.Port = 99999;
+    EXPECT_EQ(failureOf([&] { rcon.Command(QStringLiteral("status")); }),
+              QStringLiteral("The port must be 1-65535, not 99999"));
+
     rcon.Port = peer.port();
     rcon.BufferSize = 16;
     peer.answer({kHeader + "more than sixteen bytes\n"});

@@ -6,6 +6,8 @@
 #include <QTimeZone>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
 using palisor::MonitorOptions;
@@ -58,15 +60,24 @@ TEST(EventLines, TextKeepsAnyNameOnOneLineAndUnforgeable)
     EXPECT_EQ(palisor::TextEventLine(kick("x\nreason=ok \"q\\\x01")).section(' ', 3, 4),
               "name=\"x\\nreason=ok \\\"q\\\\\\x01\"");
     EXPECT_EQ(palisor::TextEventLine(kick("")).section(' ', 3, 3), "name=\"\"");
+    // A number the server left out.
+    palisor::EventLine missing = kick("Bob");
+    missing.fields.last().second = QVariant();
+    EXPECT_TRUE(palisor::TextEventLine(missing).endsWith(" players=\"\""));
+    EXPECT_TRUE(palisor::JsonEventLine(missing).endsWith(",\"players\":null}"));
 }
 
 TEST(EventLines, JsonParsesWithTheKeysInOrder)
 {
-    const QString line = palisor::JsonEventLine(kick(QString::fromLatin1("\"\xe9\n")));
-    EXPECT_FALSE(line.contains('\n'));
+    const QString name = QString::fromLatin1("\"\xe9\n\x7f\x85\x9f");
+    const QString line = palisor::JsonEventLine(kick(name));
+    // DEL and the C1 controls too: the journal takes a line with them for binary data.
+    EXPECT_TRUE(std::none_of(line.begin(), line.end(),
+                             [](QChar c) { return c < u' ' || (c >= u'\x7f' && c < u'\xa0'); }));
+    EXPECT_TRUE(line.contains("\\u007f\\u0085\\u009f"));
     const QJsonObject object = QJsonDocument::fromJson(line.toUtf8()).object();
     EXPECT_EQ(object.value("time").toString(), "2026-12-07T14:03:11.250+01:00");
-    EXPECT_EQ(object.value("name").toString(), QString::fromLatin1("\"\xe9\n"));
+    EXPECT_EQ(object.value("name").toString(), name);
     EXPECT_EQ(object.value("players").toInt(), 12);
     EXPECT_TRUE(line.startsWith("{\"time\":"));
     EXPECT_LT(line.indexOf("\"event\""), line.indexOf("\"clientid\""));

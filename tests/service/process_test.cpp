@@ -1,18 +1,24 @@
 // palisor-monitor as a program: against the game-server simulator and a real
 // database, as a service manager or a script runs it.
+#include "tests/rcon/udppeer.h"
 #include "tests/support/db/tempdatabase.h"
 #include "tests/support/sim/simprocess.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <signal.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
 using namespace palisor;
 
@@ -59,10 +65,12 @@ protected:
         data->DataModuleDestroy();
     }
 
-    QProcess& Start(const QStringList& arguments)
+    QProcess& Start(const QStringList& arguments,
+                    const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
     {
         processes_.push_back(std::make_unique<QProcess>());
         QProcess& process = *processes_.back();
+        process.setProcessEnvironment(environment);
         process.start(qEnvironmentVariable("PALISOR_BUILD_DIR") + "/palisor-monitor", arguments);
         EXPECT_TRUE(process.waitForStarted());
         return process;
@@ -78,7 +86,11 @@ protected:
         return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
                 process.readAllStandardOutput(), process.readAllStandardError()};
     }
-    Outcome Run(const QStringList& arguments) { return Finish(Start(arguments)); }
+    Outcome Run(const QStringList& arguments,
+                const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
+    {
+        return Finish(Start(arguments, environment));
+    }
 
     // Reads stdout lines until one holds `text`; all lines read so far.
     static QList<QByteArray> ReadUntil(QProcess& process, const QByteArray& text, QList<QByteArray>& lines)
@@ -131,10 +143,15 @@ TEST_F(MonitorProcess, OnceAnswersForScripts)
 {
     test::SimProcess sim, silent;
     const quint16 port = sim.start(kPlayers), silentPort = silent.start("{\"silent\": true}");
-    test::TempDatabase db, quiet, refused;
+    UdpPeer forger;
+    // A refusal followed by an escape sequence and a line that poses as the log's own.
+    forger.answer({QByteArray("\xFF\xFF\xFF\xFF\x01print\nBad rconpassword.\n\x1b[2J"
+                              "2026-01-01T00:00:00 Started Server Monitor\r\n")});
+    test::TempDatabase db, quiet, refused, forged;
     Prepare(db, port);
     Prepare(quiet, silentPort);
     Prepare(refused, port, QStringLiteral("wrong"));
+    Prepare(forged, forger.port());
 
     // Side by side, each on its own data folder.
     QProcess& answering = Start({"--data", db.dataFolder(), "--once"});
@@ -149,12 +166,23 @@ TEST_F(MonitorProcess, OnceAnswersForScripts)
 
     const Outcome timedOut = Finish(timingOut);
     EXPECT_EQ(timedOut.exitCode, 1);
-    EXPECT_EQ(timedOut.err, "palisor-monitor: Command Timed Out\n");
+    EXPECT_EQ(timedOut.err,
+              QStringLiteral("palisor-monitor: 127.0.0.1:%1: Command Timed Out\n").arg(silentPort).toUtf8());
     EXPECT_TRUE(LogOf(quiet).contains("Exception: Command Timed Out\r\n"));
 
     const Outcome wrongPassword = Finish(refusing);
     EXPECT_EQ(wrongPassword.exitCode, 1);
     EXPECT_TRUE(wrongPassword.err.contains("Bad rconpassword.")) << wrongPassword.err.constData();
+
+    // The server's text stays on one line of standard error and of the log.
+    const Outcome forgedRefusal = Run({"--data", forged.dataFolder(), "--once"});
+    EXPECT_EQ(forgedRefusal.exitCode, 1);
+    EXPECT_EQ(forgedRefusal.err, QStringLiteral("palisor-monitor: 127.0.0.1:%1: Bad rconpassword.\\r\\n\\x1b[2J"
+                                                "2026-01-01T00:00:00 Started Server Monitor\n")
+                                     .arg(forger.port())
+                                     .toUtf8()) << forgedRefusal.err.constData();
+    for (const QByteArray& line : LogOf(forged).split('\n'))
+        EXPECT_FALSE(line.startsWith("2026-01-01") || line.contains('\x1b')) << line.constData();
 
     EXPECT_EQ(Run({"--once", "--bogus"}).exitCode, 2);
 }
@@ -172,7 +200,7 @@ TEST_F(MonitorProcess, JsonEventsThenSigtermDuringAPoll)
     const QJsonObject kick = QJsonDocument::fromJson(lines.last()).object();
     EXPECT_EQ(kick.value("name").toString(), "xXcamperXx");
     EXPECT_EQ(kick.value("address").toString(), "198.51.100.20");
-    EXPECT_EQ(kick.value("clientid").toString(), "05");
+    EXPECT_EQ(kick.value("clientid").toInt(), 5);
     EXPECT_EQ(kick.value("reason").toString(), "ILLEGAL NAME");
 
     // The next poll is under way once its status has been answered.
@@ -191,6 +219,9 @@ TEST_F(MonitorProcess, JsonEventsThenSigtermDuringAPoll)
     for (const QByteArray& line : lines)
         EXPECT_TRUE(QJsonDocument::fromJson(line).isObject()) << line.constData();
     EXPECT_TRUE(lines.first().contains("\"event\":\"start\"")) << lines.first().constData();
+    const QJsonObject start = QJsonDocument::fromJson(lines.first()).object();
+    EXPECT_EQ(start.value("port").toInt(), port);
+    EXPECT_EQ(start.value("scantime").toInt(), 1);
     EXPECT_TRUE(lines.last().contains("\"event\":\"stop\",\"reason\":\"SIGTERM\"")) << lines.last().constData();
     ExpectClosedInOrder(db);
     EXPECT_TRUE(LogOf(db).contains("Started Server Monitor"));
@@ -230,6 +261,71 @@ TEST_F(MonitorProcess, OneProgramPerDataFolder)
     EXPECT_EQ(second.out, "");
     EXPECT_EQ(Run({"--data", other.dataFolder(), "--once"}).exitCode, 0);
     EXPECT_EQ(first.state(), QProcess::Running);
+}
+
+// What only the administrator can mend ends the program with 78 and names
+// its cause; an error that stops the monitor comes before its stop.
+TEST_F(MonitorProcess, ConfigurationAndFatalErrorsNameTheirCause)
+{
+    QTemporaryDir home;
+    const QString typo = home.path() + "/mohha";
+    const Outcome missing = Run({"--data", typo});
+    EXPECT_EQ(missing.exitCode, 78);
+    EXPECT_EQ(missing.err, QStringLiteral("palisor-monitor: There is no database in %1; make one with: palisor-monitor "
+                                          "--data %1 --init\n").arg(typo).toUtf8());
+    EXPECT_FALSE(QFileInfo::exists(typo));
+    const Outcome notAFolder = Run({"--data", "/etc/passwd", "--once"});
+    EXPECT_EQ(notAFolder.exitCode, 78);
+    EXPECT_EQ(notAFolder.err, "palisor-monitor: /etc/passwd is not a folder\n");
+
+    const Outcome made = Run({"--data", typo, "--init", "--log-format", "json"});
+    EXPECT_EQ(made.exitCode, 0) << made.err.constData();
+    const QJsonObject init = QJsonDocument::fromJson(made.out).object();
+    EXPECT_EQ(init.value("event").toString(), "init");
+    EXPECT_EQ(init.value("database").toString(), typo + "/PALISOR.GDB");
+
+    test::SimProcess sim;
+    test::TempDatabase refused;
+    Prepare(refused, sim.start(kPlayers), QStringLiteral("wrong"));
+    const Outcome stopped = Run({"--data", refused.dataFolder(), "--log-format", "json"});
+    EXPECT_EQ(stopped.exitCode, 1);
+    const QList<QByteArray> lines = stopped.out.trimmed().split('\n');
+    ASSERT_GE(lines.size(), 3) << stopped.out.constData();
+    const QJsonObject error = QJsonDocument::fromJson(lines[lines.size() - 2]).object();
+    const QJsonObject stop = QJsonDocument::fromJson(lines.last()).object();
+    EXPECT_EQ(error.value("event").toString(), "error");
+    EXPECT_EQ(stop.value("event").toString(), "stop");
+    EXPECT_TRUE(stop.value("reason").toString().startsWith("Bad rconpassword.")) << lines.last().constData();
+    EXPECT_EQ(stop.value("reason"), error.value("message"));
+}
+
+// A full disk is reported as such before the database engine maps its lock
+// tables there (which would end the program with SIGBUS). Needs a tmpfs of
+// its own, so root only.
+TEST_F(MonitorProcess, FullDiskIsAnErrorNotACrash)
+{
+    QTemporaryDir mount;
+    if (::geteuid() != 0 || ::mount("tmpfs", QFile::encodeName(mount.path()).constData(), "tmpfs", 0, "size=8m") != 0)
+        GTEST_SKIP() << "needs root to mount a small tmpfs";
+    const auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(mount.path()).constData(), MNT_DETACH); });
+    // The engine's lock folder falls in the data folder, on the small disk.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("FIREBIRD_LOCK");
+    environment.remove("XDG_RUNTIME_DIR");
+    const QString data = mount.path() + "/data";
+    ASSERT_EQ(Run({"--data", data, "--init"}, environment).exitCode, 0);
+    QFile filler(mount.path() + "/filler");
+    ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+    const QByteArray block(64 * 1024, 'x');
+    while (filler.write(block) == block.size() && filler.flush()) {
+    }
+    filler.close();
+
+    const Outcome full = Run({"--data", data, "--once"}, environment);
+    EXPECT_EQ(full.exitCode, 1);
+    const QString expected = QStringLiteral("palisor-monitor: No space left on device: %1 has ").arg(data);
+    EXPECT_TRUE(full.err.startsWith(expected.toUtf8()))
+        << full.err.constData();
 }
 
 }  // namespace

@@ -87,7 +87,8 @@ void BanAdd(TDataPalisor& data, const QString& name, const QString& address, con
 
 int BanRemove(TDataPalisor& data, const QString& name, const QString& address)
 {
-    const QString nameKey = RuleIndexes::caseBlindKey(withoutTrailingBlanks(name));
+    // Names are stored as BAN_PLAYER was given them, apostrophes turned.
+    const QString nameKey = RuleIndexes::caseBlindKey(withoutTrailingBlanks(TDataPalisor::FixQuotes(name)));
     QList<quint64> keys;
     for (const Ban& ban : bans(data)) {
         if ((name.isEmpty() || RuleIndexes::caseBlindKey(withoutTrailingBlanks(ban.name)) == nameKey)

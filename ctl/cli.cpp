@@ -276,6 +276,7 @@ int Run(int argc, char** argv)
         {
             Session session(ChooseDataFolder(q(a.data)));
             out = chosen(session.data());
+            session.close();
         }
         write(stdout, out);
         return 0;

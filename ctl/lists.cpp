@@ -185,7 +185,7 @@ QString RecentList(TDataPalisor& data, const QString& grep, const std::optional<
     QString statement = QStringLiteral("SELECT NAME, ADDRESS, LASTSEEN FROM RECENT WHERE 1 = 1");
     QVariantList values;
     if (!grep.isEmpty()) {
-        statement += QStringLiteral(" AND (UPPER(NAME) CONTAINING UPPER(?) OR ADDRESS CONTAINING ?)");
+        statement += QStringLiteral(" AND (NAME CONTAINING ? OR ADDRESS CONTAINING ?)");
         values << grep << grep;
     }
     if (since) {

@@ -39,7 +39,16 @@ Session::Session(const QString& dataFolder)
     data_->OpenAttachment();
 }
 
-Session::~Session() { data_->DisconnectDatabase(); }
+void Session::close() { data_->DisconnectDatabase(); }
+
+Session::~Session()
+{
+    try {
+        data_->DisconnectDatabase();
+    } catch (const std::exception&) {
+        // Only after a failed command, whose own error is the one reported.
+    }
+}
 
 QString CheckedEntry(const LiveTable& table, const QString& column, const QString& text, const QString& list)
 {

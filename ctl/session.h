@@ -35,6 +35,9 @@ public:
     Session& operator=(const Session&) = delete;
 
     TDataPalisor& data() { return *data_; }
+    // Ends the attachment; a failure to is the command's failure. The
+    // destructor ends it as well, quietly, after a command that failed.
+    void close();
 
 private:
     DataFolderLock lock_;

@@ -127,7 +127,7 @@ TEST_F(Ctl, BansAreRecordedAsTheAdminsWithTheirReason)
     ExpectRefused({"ban", "add", "--reason", "why"}, "--name", 2);
     ExpectRefused({"ban", "remove", "--name", "Nobody"}, "Nobody");
 
-    const Outcome removed = Run({"ban", "remove", "--name", "bad`guy"});
+    const Outcome removed = Run({"ban", "remove", "--name", "bad'guy"});
     EXPECT_EQ(removed.out, "Removed 1 ban\n");
     auto data = db_.createDataModule();
     EXPECT_EQ(test::RecordedEvents(*data),

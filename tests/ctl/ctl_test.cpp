@@ -176,6 +176,14 @@ TEST_F(Ctl, ListsKeepOneEntryPerNameAndAnnouncementsMoveInOrder)
     EXPECT_EQ(Run({"announce", "remove", "2"}).status, 0);
     EXPECT_EQ(Lines({"announce", "list"}), (QStringList{"1\tthree", "2\ttwo"}));
     ExpectRefused({"announce", "remove", "3"}, "3");
+
+    auto data = db_.createDataModule();
+    data->RecordPlayer("03", "Sgt.Pepper", "203.0.113.7", "12203", "048");
+    data->DataModuleDestroy();
+    const QStringList recent = Lines({"recent", "list", "--grep", "PEPPER", "--since", "1h"});
+    ASSERT_EQ(recent.size(), 1);
+    EXPECT_TRUE(recent[0].startsWith("Sgt.Pepper\t203.0.113.7\t" + QDate::currentDate().toString(Qt::ISODate)));
+    EXPECT_TRUE(Lines({"recent", "list", "--grep", "203.0.113.7", "--since", "2099-01-01"}).isEmpty());
 }
 
 TEST_F(Ctl, HistoryFormatsKeepSpreadsheetsFromRunningNames)

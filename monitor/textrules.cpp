@@ -1,7 +1,6 @@
 #include "monitor/textrules.h"
 
 #include "core/error.h"
-#include "core/shellutils.h"
 
 namespace palisor {
 
@@ -45,11 +44,5 @@ int ToInteger(const QString& text)
         throw Error(QStringLiteral("'%1' is not a valid integer value").arg(text));
     return value;
 }
-
-}  // namespace palisor
-
-namespace palisor {
-
-QString NumberBoxText(const QString& text) { return QString::number(DigitsOnly(text)); }
 
 }  // namespace palisor

@@ -20,11 +20,3 @@ QString TrimControls(const QString& text);
 int ToInteger(const QString& text);
 
 }  // namespace palisor
-
-namespace palisor {
-
-// What a digits-only settings box shows for the typed text: its digits as a
-// number without leading zeros, "0" when there are none ("12a3" -> "123").
-QString NumberBoxText(const QString& text);
-
-}  // namespace palisor

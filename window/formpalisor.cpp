@@ -14,6 +14,7 @@
 #include "monitor/textrules.h"
 #include "window/windowplacement.h"
 #include "store/datapalisor.h"
+#include "store/settingrules.h"
 
 #include <QAction>
 #include <QApplication>
@@ -177,17 +178,17 @@ void TformPalisor::BuildTopPanel()
     PanelTop->setFixedHeight(217);
 
     MakeLabel(PanelTop, QStringLiteral("Server IP Address"), 21, 24);
-    dbHost = MakeBox(PanelTop, 21, 24, 161, 15);
+    dbHost = MakeBox(PanelTop, 21, 24, 161, SettingLength(QStringLiteral("ADDRESS")));
     MakeLabel(PanelTop, QStringLiteral("Server Port"), 21, 64);
-    dbPort = MakeBox(PanelTop, 21, 64, 161, 5);
+    dbPort = MakeBox(PanelTop, 21, 64, 161, SettingLength(QStringLiteral("PORT")));
     MakeLabel(PanelTop, QStringLiteral("RCON Password"), 21, 104);
-    dbPswd = MakeBox(PanelTop, 21, 104, 161, 35);
+    dbPswd = MakeBox(PanelTop, 21, 104, 161, SettingLength(QStringLiteral("PASSWORD")));
     dbPswd->setEchoMode(QLineEdit::Password);
     dbPswd->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));   // "*"
     MakeLabel(PanelTop, QStringLiteral("Scan Time"), 189, 104);
-    dbScanTime = MakeBox(PanelTop, 189, 104, 77, 3);
+    dbScanTime = MakeBox(PanelTop, 189, 104, 77, SettingLength(QStringLiteral("SCANTIME")));
     MakeLabel(PanelTop, QStringLiteral("Max Ping"), 273, 104);
-    dbMaxPing = MakeBox(PanelTop, 273, 104, 77, 3);
+    dbMaxPing = MakeBox(PanelTop, 273, 104, 77, SettingLength(QStringLiteral("MAXPING")));
     dbSorted = MakeBox(PanelTop, 392, 128, 126, 15);
     dbSorted->setVisible(false);
 

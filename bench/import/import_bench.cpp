@@ -4,7 +4,7 @@
 // binary fails when the import takes more than three times as long.
 #include "bench/support/targets.h"
 #include "core/dialogs.h"
-#include "editors/banfiles.h"
+#include "store/banfiles.h"
 #include "editors/formbannedplayers.h"
 #include "store/datapalisor.h"
 #include "tests/support/db/tempdatabase.h"

@@ -1,5 +1,5 @@
 #include "core/error.h"
-#include "editors/banfiles.h"
+#include "store/banfiles.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #include "core/timing.h"
-#include "editors/banfiles.h"
+#include "store/banfiles.h"
 #include "editors/formbannedplayers.h"
 #include "editors/tablegrid.h"
 #include "tests/editors/editorfixture.h"

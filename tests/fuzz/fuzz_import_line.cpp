@@ -1,7 +1,7 @@
 // Lines of a banned-list file being imported: the file split into lines and
 // each line split into name and address.
 #include "core/error.h"
-#include "editors/banfiles.h"
+#include "store/banfiles.h"
 #include "tests/fuzz/fuzzinput.h"
 
 using namespace palisor;

@@ -131,6 +131,14 @@ if [ -e "$root/usr/bin/palisor-monitor" ]; then
   # The demo scenario's first player.
   grep -qF Sgt.Pepper "$work/once.out" || fail "palisor-monitor --once did not print the players"
 fi
+if [ -e "$root/usr/bin/palisorctl" ]; then
+  [ -s "$root/usr/share/bash-completion/completions/palisorctl" ] || fail "no bash completion for palisorctl"
+  # The same default data folder as the other programs.
+  if [ -e "$data/PALISOR.GDB" ]; then
+    "${as_user[@]}" "$root/usr/bin/palisorctl" settings show | grep -qx 'port=12203' \
+      || fail "palisorctl settings show did not read $data"
+  fi
+fi
 
 # ---- dpkg -i and dpkg -r on this machine ----------------------------------
 

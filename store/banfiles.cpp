@@ -1,4 +1,4 @@
-#include "editors/banfiles.h"
+#include "store/banfiles.h"
 
 #include "core/error.h"
 

@@ -1,7 +1,7 @@
-#include "editors/banimport.h"
+#include "store/banimport.h"
 
 #include "core/error.h"
-#include "editors/banfiles.h"
+#include "store/banfiles.h"
 #include "store/banbatch.h"
 #include "store/datapalisor.h"
 #include "store/livetable.h"

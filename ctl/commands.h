@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace palisor {
+
+class TDataPalisor;
+
+namespace ctl {
+
+// Each command works on an open database and returns what it prints on
+// standard output; it throws palisor::Error (exit status 1) or UsageError
+// (exit status 2) and then has changed nothing.
+
+// The settings as key=value lines, the password only said to be set or not.
+QString SettingsShow(TDataPalisor& data);
+// Every "key=value" checked first, then all stored in one change.
+void SettingsSet(TDataPalisor& data, const QStringList& assignments);
+void PasswordSet(TDataPalisor& data, const QString& password);
+
+// The lists kept as names: "immune" and "illegal".
+QString NameList(TDataPalisor& data, const QString& list);
+void NameAdd(TDataPalisor& data, const QString& list, const QString& name);
+void NameRemove(TDataPalisor& data, const QString& list, const QString& name);
+
+QString AliasList(TDataPalisor& data);
+// A map that has an alias gets the new one.
+void AliasAdd(TDataPalisor& data, const QString& mapName, const QString& alias);
+void AliasRemove(TDataPalisor& data, const QString& mapName);
+
+// Announcements are numbered from 1 in the order they are sent.
+QString AnnounceList(TDataPalisor& data);
+void AnnounceAdd(TDataPalisor& data, const QString& text);
+void AnnounceRemove(TDataPalisor& data, int position);
+void AnnounceMove(TDataPalisor& data, int from, int to);
+
+// Name, address and when last seen, oldest first; with a text, only the
+// players whose name or address holds it (letter case ignored).
+QString RecentList(TDataPalisor& data, const QString& grep, const std::optional<QDateTime>& since);
+
+// The banned list as "name<TAB>address" lines.
+QString BanList(TDataPalisor& data, const QString& grep);
+void BanAdd(TDataPalisor& data, const QString& name, const QString& address, const QString& reason);
+// Removes the bans with that name and/or address; none is an error.
+int BanRemove(TDataPalisor& data, const QString& name, const QString& address);
+// Kinds by the file's contents: "names", "addresses" or "both".
+int BanKind(const QString& kind);
+// Every line checked before the first ban; a file with bad lines bans nothing.
+int BanImport(TDataPalisor& data, const QString& fileName, int kind);
+QString BanExport(TDataPalisor& data, int kind);
+
+// The penalty log, oldest first, in the format "text", "json" or "csv".
+QString History(TDataPalisor& data, const QString& kind, const std::optional<QDateTime>& since, const QString& format);
+
+// "7d", "12h", "30m", "90s" back from now, or a date or date and time
+// (ISO 8601, local time).
+QDateTime SinceTime(const QString& text, const QDateTime& now);
+
+}  // namespace ctl
+}  // namespace palisor

@@ -1,0 +1,225 @@
+// palisorctl as a program, run against a real database made from the schema.
+#include "core/datafolderlock.h"
+#include "store/sqltext.h"
+#include "tests/support/db/tempdatabase.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSqlRecord>
+#include <gtest/gtest.h>
+
+using namespace palisor;
+
+namespace {
+
+struct Outcome {
+    int status = -1;
+    QString out, err;
+};
+
+class Ctl : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        static int argc = 1;
+        static char name[] = "ctl_test";
+        static char* argv[] = {name, nullptr};
+        static QCoreApplication app(argc, argv);
+    }
+
+    // The arguments follow "--data FOLDER"; input goes to standard input.
+    Outcome Run(const QStringList& arguments, const QByteArray& input = {})
+    {
+        QProcess ctl;
+        ctl.start(qEnvironmentVariable("PALISOR_BUILD_DIR") + "/palisorctl",
+                  QStringList{"--data", db_.dataFolder()} + arguments);
+        ctl.write(input);
+        ctl.closeWriteChannel();
+        EXPECT_TRUE(ctl.waitForFinished(60000));
+        return {ctl.exitStatus() == QProcess::NormalExit ? ctl.exitCode() : -1, QString::fromUtf8(ctl.readAllStandardOutput()),
+                QString::fromUtf8(ctl.readAllStandardError())};
+    }
+
+    // Refused with status 1 (or 2), a message naming the value, and the
+    // database exactly as before.
+    void ExpectRefused(const QStringList& arguments, const QString& named, int status = 1)
+    {
+        const QStringList before = Snapshot();
+        const Outcome refused = Run(arguments);
+        EXPECT_EQ(refused.status, status) << arguments.join(' ').toStdString();
+        EXPECT_TRUE(refused.err.startsWith("palisorctl: ")) << refused.err.toStdString();
+        EXPECT_TRUE(refused.err.contains(named)) << refused.err.toStdString();
+        EXPECT_EQ(Snapshot(), before) << arguments.join(' ').toStdString();
+    }
+
+    // Every list, the settings and the penalty log, one line per row.
+    QStringList Snapshot() const
+    {
+        auto data = db_.createDataModule();
+        QStringList rows = test::RecordedEvents(*data);
+        for (const char* table : {"SETTINGS", "BANNED", "IMMUNE", "ILLEGAL", "MAPALIAS", "MESSAGES"}) {
+            QSqlQuery q = sql::run(data->database(), QStringLiteral("SELECT * FROM %1").arg(QLatin1String(table)));
+            while (q.next()) {
+                QStringList values{QLatin1String(table)};
+                for (int c = 0; c < q.record().count(); ++c)
+                    values << q.value(c).toString();
+                rows << values.join('|');
+            }
+        }
+        data->DataModuleDestroy();
+        return rows;
+    }
+
+    QStringList Lines(const QStringList& arguments)
+    {
+        const Outcome listed = Run(arguments);
+        EXPECT_EQ(listed.status, 0) << listed.err.toStdString();
+        return listed.out.split('\n', Qt::SkipEmptyParts);
+    }
+
+    test::TempDatabase db_;
+};
+
+TEST_F(Ctl, SettingsAreCheckedLikeTheWindowsBoxesAndStoredTogether)
+{
+    EXPECT_EQ(Run({"settings", "set", "port=27960", "scan-time=3", "announcements=on", "interval=10"}).status, 0);
+    const QStringList shown = Lines({"settings", "show"});
+    for (const char* line : {"address=127.0.0.1", "port=27960", "scan-time=3", "announcements=on", "interval=10",
+                             "password=(not set)"})
+        EXPECT_TRUE(shown.contains(QLatin1String(line))) << line;
+
+    // One bad value keeps the good ones beside it out as well.
+    ExpectRefused({"settings", "set", "scan-time=5", "port=99999"}, "port=99999");
+    ExpectRefused({"settings", "set", "max-ping=12a"}, "max-ping=12a");
+    ExpectRefused({"settings", "set", "scan-time=0"}, "scan-time=0");
+    ExpectRefused({"settings", "set", "interval=7"}, "interval=7");
+    ExpectRefused({"settings", "set", "address=1234567890.123456"}, "address=1234567890.123456");
+    ExpectRefused({"settings", "set", "announcements=yes"}, "announcements=yes");
+    ExpectRefused({"settings", "set", "colour=red"}, "colour", 2);
+}
+
+TEST_F(Ctl, PasswordComesFromAFileOrStandardInputNeverTheCommandLine)
+{
+    QFile file(db_.folder() + "/secret");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("from file\nsecond line\n");
+    file.close();
+    EXPECT_EQ(Run({"password", "set", "--password-file", file.fileName()}).status, 0);
+    EXPECT_TRUE(Snapshot().filter("SETTINGS|").first().contains("|from file|"));
+    EXPECT_EQ(Run({"password", "set"}, "piped\n").status, 0);
+    EXPECT_TRUE(Snapshot().filter("SETTINGS|").first().contains("|piped|"));
+    EXPECT_NE(Run({"password", "set", "--password", "x"}).status, 0);
+    const Outcome tooLong = Run({"password", "set", "--password-file", "-"}, QByteArray(36, 'p') + "\n");
+    EXPECT_EQ(tooLong.status, 1);
+    EXPECT_TRUE(Snapshot().filter("SETTINGS|").first().contains("|piped|"));
+}
+
+TEST_F(Ctl, BansAreRecordedAsTheAdminsWithTheirReason)
+{
+    EXPECT_EQ(Run({"ban", "add", "--name", "Bad'Guy", "--address", "203.0.113.7", "--reason", "aimbot"}).status, 0);
+    EXPECT_EQ(Lines({"ban", "list"}), QStringList{"Bad`Guy\t203.0.113.7"});
+    ExpectRefused({"ban", "add", "--address", "203.0.113.256"}, "203.0.113.256");
+    ExpectRefused({"ban", "add", "--name", QString(41, 'n')}, QString(41, 'n'));
+    ExpectRefused({"ban", "add", "--reason", "why"}, "--name", 2);
+    ExpectRefused({"ban", "remove", "--name", "Nobody"}, "Nobody");
+
+    const Outcome removed = Run({"ban", "remove", "--name", "bad'guy"});
+    EXPECT_EQ(removed.out, "Removed 1 ban\n");
+    auto data = db_.createDataModule();
+    EXPECT_EQ(test::RecordedEvents(*data),
+              (QStringList{"BAN||Bad`Guy|203.0.113.7|aimbot|admin", "UNBAN||Bad`Guy|203.0.113.7||admin"}));
+    data->DataModuleDestroy();
+}
+
+TEST_F(Ctl, AnImportWithBadLinesBansNothingAndAnExportReadsBack)
+{
+    const QString name = db_.folder() + "/Banned.txt";
+    QFile file(name);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("Alpha\t10.0.0.1\r\n// remark\r\nBeta\t10.0.0.2\r\n" + QByteArray(41, 'x') + "\t10.0.0.3\r\nGamma\t10.0.0\r\n");
+    file.close();
+    ExpectRefused({"ban", "import", "--kind", "both", name}, "line 4");
+    EXPECT_TRUE(Run({"ban", "import", "--kind", "both", name}).err.contains("line 5: \"10.0.0\""));
+
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("Alpha\t10.0.0.1\r\n// remark\r\nBeta\t10.0.0.2 // kept\r\n");
+    file.close();
+    EXPECT_EQ(Run({"ban", "import", "--kind", "both", name}).out, "Imported 2 bans from " + name + "\n");
+    EXPECT_EQ(Run({"ban", "export", "--kind", "both"}).out, "Alpha\t10.0.0.1\r\nBeta\t10.0.0.2\r\n");
+    EXPECT_EQ(Run({"ban", "export", "--kind", "addresses", name}).status, 0);
+    EXPECT_EQ(Run({"ban", "import", "--kind", "addresses", name}).status, 0);
+    EXPECT_TRUE(Snapshot().contains("BAN||IMPORT-" + QDate::currentDate().toString("MMddyyyy") + "|10.0.0.1|Banned.txt|import"));
+}
+
+TEST_F(Ctl, ListsKeepOneEntryPerNameAndAnnouncementsMoveInOrder)
+{
+    EXPECT_EQ(Run({"immune", "add", "Admin"}).status, 0);
+    EXPECT_EQ(Run({"immune", "add", "ADMIN"}).status, 0);
+    EXPECT_EQ(Lines({"immune", "list"}), QStringList{"Admin"});
+    EXPECT_EQ(Run({"illegal", "add", "medic"}).status, 0);
+    EXPECT_EQ(Run({"immune", "remove", "admin"}).status, 0);
+    EXPECT_TRUE(Lines({"immune", "list"}).isEmpty());
+    ExpectRefused({"banished", "add", "x"}, "\"banished\"", 2);
+    ExpectRefused({"illegal", "add", QString(41, 'i')}, QString(41, 'i'));
+
+    EXPECT_EQ(Run({"alias", "add", "obj/obj_team2", "V2 Rocket"}).status, 0);
+    EXPECT_EQ(Run({"alias", "add", "OBJ/obj_team2", "V2"}).status, 0);
+    EXPECT_EQ(Lines({"alias", "list"}), QStringList{"obj/obj_team2\tV2"});
+
+    for (const char* text : {"one", "two", "three"})
+        Run({"announce", "add", text});
+    EXPECT_EQ(Run({"announce", "move", "3", "1"}).status, 0);
+    EXPECT_EQ(Run({"announce", "remove", "2"}).status, 0);
+    EXPECT_EQ(Lines({"announce", "list"}), (QStringList{"1\tthree", "2\ttwo"}));
+    ExpectRefused({"announce", "remove", "3"}, "3");
+
+    auto data = db_.createDataModule();
+    data->RecordPlayer("03", "Sgt.Pepper", "203.0.113.7", "12203", "048");
+    data->DataModuleDestroy();
+    const QStringList recent = Lines({"recent", "list", "--grep", "PEPPER", "--since", "1h"});
+    ASSERT_EQ(recent.size(), 1);
+    EXPECT_TRUE(recent[0].startsWith("Sgt.Pepper\t203.0.113.7\t" + QDate::currentDate().toString(Qt::ISODate)));
+    EXPECT_TRUE(Lines({"recent", "list", "--grep", "203.0.113.7", "--since", "2099-01-01"}).isEmpty());
+}
+
+TEST_F(Ctl, HistoryFormatsKeepSpreadsheetsFromRunningNames)
+{
+    Run({"ban", "add", "--name", "=HYPERLINK(1)", "--reason", "+1"});
+    Run({"ban", "add", "--address", "10.0.0.9", "--reason", "a, \"b\""});
+    Run({"ban", "remove", "--address", "10.0.0.9"});
+    const QStringList csv = Run({"history", "--format", "csv"}).out.split("\r\n");
+    EXPECT_EQ(csv[0], "time,kind,clientid,name,address,reason,source");
+    EXPECT_TRUE(csv[1].endsWith(",ban,,'=HYPERLINK(1),,'+1,admin")) << csv[1].toStdString();
+    EXPECT_TRUE(csv[2].endsWith(",ban,,,10.0.0.9,\"a, \"\"b\"\"\",admin")) << csv[2].toStdString();
+
+    const QJsonArray unbans = QJsonDocument::fromJson(Run({"history", "--kind", "unban", "--format", "json"}).out.toUtf8()).array();
+    ASSERT_EQ(unbans.size(), 1);
+    EXPECT_EQ(unbans[0].toObject().value("address").toString(), "10.0.0.9");
+    EXPECT_TRUE(unbans[0].toObject().value("name").isNull());
+    EXPECT_EQ(Lines({"history", "--since", "1h"}).size(), 3);
+    EXPECT_TRUE(Lines({"history", "--since", "2099-01-01"}).isEmpty());
+    ExpectRefused({"history", "--since", "yesterday"}, "yesterday", 2);
+}
+
+TEST_F(Ctl, AFolderInUseOrWithoutDatabaseIsRefused)
+{
+    {
+        DataFolderLock monitor;
+        ASSERT_TRUE(monitor.take(db_.dataFolder(), "palisor-monitor"));
+        const Outcome refused = Run({"ban", "list"});
+        EXPECT_EQ(refused.status, 1);
+        EXPECT_TRUE(refused.err.contains("in use by palisor-monitor")) << refused.err.toStdString();
+    }
+    // The global options also come after the subcommand.
+    QProcess ctl;
+    ctl.start(qEnvironmentVariable("PALISOR_BUILD_DIR") + "/palisorctl", {"ban", "list", "--data", db_.folder()});
+    ASSERT_TRUE(ctl.waitForFinished(60000));
+    EXPECT_EQ(ctl.exitCode(), 1);
+    EXPECT_TRUE(ctl.readAllStandardError().contains("holds no Palisor database"));
+}
+
+}  // namespace

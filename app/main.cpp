@@ -39,6 +39,7 @@ int main(int argc, char** argv)
     palisor::PalisorApplication app(argc, argv);
     palisor::InstallApplicationDialogs();
     palisor::QuitOnTerminationSignals();
+    palisor::QuitOnHangUp();
     if (!palisor::StartSingleInstance())
         return 0;
 
@@ -72,6 +73,7 @@ int main(int argc, char** argv)
     // Again: the database engine installs signal handlers of its own when it
     // first opens a database, and they must not close it under the program.
     palisor::QuitOnTerminationSignals();
+    palisor::QuitOnHangUp();
 
     std::unique_ptr<palisor::TformPalisor> formPalisor;
     runStep([&] { formPalisor = std::make_unique<palisor::TformPalisor>(*DataPalisor, Rcon); });

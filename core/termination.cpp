@@ -14,12 +14,13 @@ namespace {
 // loop acts on it.
 int wakeUp[2] = {-1, -1};
 volatile std::sig_atomic_t terminating = 0;
+volatile std::sig_atomic_t hangUpQuits = 0;
 int ended = 0;
 std::function<void()> onHangUp;
 
 void onSignal(int signalNumber)
 {
-    if (signalNumber != SIGHUP) {
+    if (signalNumber != SIGHUP || hangUpQuits) {
         if (terminating) {
             std::signal(signalNumber, SIG_DFL);
             std::raise(signalNumber);
@@ -41,7 +42,7 @@ bool listen()
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [] {
         char byte = 0;
         while (::read(wakeUp[0], &byte, 1) > 0) {
-            if (byte == SIGHUP) {
+            if (byte == SIGHUP && !hangUpQuits) {
                 if (onHangUp)
                     onHangUp();
             } else {
@@ -70,6 +71,14 @@ void QuitOnTerminationSignals()
         return;
     handle(SIGTERM);
     handle(SIGINT);
+}
+
+void QuitOnHangUp()
+{
+    if (!listen())
+        return;
+    hangUpQuits = 1;
+    handle(SIGHUP);
 }
 
 int TerminationSignal() { return ended; }

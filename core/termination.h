@@ -14,6 +14,11 @@ namespace palisor {
 // again.
 void QuitOnTerminationSignals();
 
+// From now on SIGHUP (the terminal that started the program was closed) ends
+// the message loop as SIGTERM does. Needs the application object; may be
+// called again.
+void QuitOnHangUp();
+
 // The signal that ended the message loop through QuitOnTerminationSignals,
 // 0 while none has.
 int TerminationSignal();

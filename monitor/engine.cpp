@@ -6,6 +6,7 @@
 #include "monitor/textrules.h"
 #include "store/datapalisor.h"
 
+#include <QScopeGuard>
 #include <QTimer>
 
 namespace palisor {
@@ -46,6 +47,29 @@ void MonitorEngine::Run(Work&& work)
         emit monitorEvent(event);
         emit errorRaised(message);
     }
+}
+
+template <typename Work>
+void MonitorEngine::RunAction(const QString& what, Work&& work)
+{
+    if (interruptAll_ && endingFailed_) {
+        data_->WriteLog(QStringLiteral("Dropped at exit after a failed exchange: ") + what);
+        return;
+    }
+    action_ = true;
+    const auto done = qScopeGuard([this] { action_ = false; });
+    Run([&] {
+        try {
+            work();
+        } catch (const std::exception& e) {
+            // The window no longer shows errors once the program ends.
+            if (interruptAll_) {
+                endingFailed_ = true;
+                data_->WriteLog(QStringLiteral("Exception: ") + messageOf(e));
+            }
+            throw;
+        }
+    });
 }
 
 void MonitorEngine::Open()
@@ -222,18 +246,18 @@ void MonitorEngine::DeletePlayer(const QString& clientId)
 
 void MonitorEngine::ExecCmd(const QString& command)
 {
-    Run([this, command] { emit responseReady(monitor_->SendCommand(command), command); });
+    RunAction(command, [this, command] { emit responseReady(monitor_->SendCommand(command), command); });
 }
 
 void MonitorEngine::SendNow(const QString& command)
 {
-    Run([this, command] { emit messageReady(monitor_->SendCommand(command)); });
+    RunAction(command, [this, command] { emit messageReady(monitor_->SendCommand(command)); });
 }
 
 void MonitorEngine::Kick(const QString& clientId, const QString& name, const QString& address,
                          const QString& reason)
 {
-    Run([&] {
+    RunAction(QStringLiteral("kick of %1 (%2)").arg(name, reason), [&] {
         SeeOtherCommits();
         emit messageReady(monitor_->KickPlayer(clientId, name, reason, address, EventSource::Admin));
     });
@@ -242,7 +266,7 @@ void MonitorEngine::Kick(const QString& clientId, const QString& name, const QSt
 void MonitorEngine::Ban(const QString& clientId, const QString& name, const QString& address,
                         const QString& reason)
 {
-    Run([&] {
+    RunAction(QStringLiteral("ban of %1 at %2 (%3)").arg(name, address, reason), [&] {
         SeeOtherCommits();
         emit messageReady(monitor_->BanAndKick(clientId, name, address, reason));
     });
@@ -250,7 +274,7 @@ void MonitorEngine::Ban(const QString& clientId, const QString& name, const QStr
 
 void MonitorEngine::Dumpuser(const QString& name)
 {
-    Run([&] {
+    RunAction(QStringLiteral("dumpuser of ") + name, [&] {
         const TMonitor::Response response = monitor_->DumpUser(name);
         emit responseReady(response.reply, response.title);
     });
@@ -289,7 +313,7 @@ void MonitorEngine::UpdateVariables()
 
 void MonitorEngine::BeforeExchange()
 {
-    if (interruptAll_ || (interruptPoll_ && polling_))
+    if ((interruptAll_ && !action_) || (interruptPoll_ && polling_))
         throw Interrupted();
 }
 

@@ -73,7 +73,8 @@ public:
     // ---- from any thread ----
     // The monitor ends after the exchange in progress (a Stop request follows).
     void InterruptPoll() { interruptPoll_ = true; }
-    // Everything ends after the exchange in progress: the program is ending.
+    // Polls and announcements end before their next exchange, and no new one
+    // begins: the program is ending. An administrator's requests still run.
     void InterruptAll() { interruptAll_ = true; }
     // Whether another attachment (the window's) must let go of the file for
     // the maintenance cycle, and its answer that it has.
@@ -128,6 +129,12 @@ private:
     // Runs a request; its error goes to errorRaised, an interruption ends it quietly.
     template <typename Work>
     void Run(Work&& work);
+    // Runs an administrator's request (what says which, for the log). It was
+    // confirmed in the window, so the program's end does not cut it short;
+    // but once one has failed while the program ends, those still queued are
+    // logged and dropped rather than each waiting on the server in turn.
+    template <typename Work>
+    void RunAction(const QString& what, Work&& work);
     void SetMonitor(bool on);
     void PollServer();
     void SetProgress(int position);
@@ -146,6 +153,8 @@ private:
     QString boxes_[5];   // the server information as last shown, by ServerBox
     bool running_ = false;
     bool polling_ = false;
+    bool action_ = false;        // an administrator's request runs
+    bool endingFailed_ = false;  // one failed after the program began to end
     int progress_ = 0;
     int progressMaximum_ = 1;
     std::atomic<bool> interruptPoll_{false};

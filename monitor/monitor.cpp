@@ -32,6 +32,11 @@ void TMonitor::Start(int scanTimeSeconds)
 QString TMonitor::SendCommand(const QString& command)
 {
     view_.BeforeExchange();
+    return Exchange(command);
+}
+
+QString TMonitor::Exchange(const QString& command)
+{
     rcon_.Host = view_.HostText();
     rcon_.Port = ToInteger(view_.PortText());
     rcon_.Password = view_.PasswordText();
@@ -137,9 +142,11 @@ QString TMonitor::KickPlayer(const QString& clientId, const QString& name, const
         return event.text;
     }
     SendCommand(QStringLiteral("say Kicking player ") + name + QStringLiteral(" for ") + reason);
-    view_.BeforeExchange();
+    // Once the chat has announced it, the kick is done and logged even when a
+    // stop or the program's end is asked for meanwhile: it costs the pause
+    // and one exchange more.
     pause(KickPause);
-    event.text = SendCommand(QStringLiteral("clientkick ") + clientId);
+    event.text = Exchange(QStringLiteral("clientkick ") + clientId);
     // Recorded once the server took the kick; a failed kick is no penalty.
     data_.RecordEvent(EventKind::Kick, why, name, address);
     event.kind = MonitorEvent::Kind::Kick;

@@ -64,8 +64,8 @@ public:
     virtual void ClearServerInfo() = 0;
     virtual void ShowServerInfo(ServerBox box, const QString& text) = 0;
     virtual void UpdateVariables() = 0;
-    // Called before every exchange with the server and before the kick's
-    // pause; may throw to end the work at that point.
+    // Called before every exchange with the server but a kick's
+    // "clientkick"; may throw to end the work at that point.
     virtual void BeforeExchange() {}
     virtual void ReportEvent(const MonitorEvent&) {}
 };
@@ -118,6 +118,8 @@ public:
     const QStringList& ServerInfo() const { return serverInfo_; }
 
 private:
+    // SendCommand without the view's check before it.
+    QString Exchange(const QString& command);
     // The poll's picture of the server for the History window.
     void RecordSample(const QString& maxPlayers, const QString& mapName);
     void StoreBan(const QString& name, const QString& address, const Penalty& why);

@@ -19,7 +19,8 @@ class MonitorThread {
 public:
     MonitorThread(std::function<std::unique_ptr<TDataPalisor>()> makeData, TRcon& rcon);
     // Ends the engine after the exchange in progress (at most that
-    // exchange's own wait and pause), closes its attachment and joins.
+    // exchange's own wait and pause) and the administrator's requests still
+    // queued, closes its attachment and joins.
     ~MonitorThread();
     MonitorThread(const MonitorThread&) = delete;
     MonitorThread& operator=(const MonitorThread&) = delete;
@@ -30,7 +31,8 @@ public:
     void post(std::function<void(MonitorEngine&)> request);
     // Stop: the poll in progress ends after its current exchange.
     void Stop();
-    // The program is ending: the engine's work ends after its current exchange.
+    // The program is ending: polls and announcements end after the current
+    // exchange (see MonitorEngine::InterruptAll).
     void Exit();
 
 private:

@@ -159,7 +159,13 @@ void TDataPalisor::DataModuleDestroy()
             WriteLog(QStringLiteral("Exception: ") + message);
         }
     };
-    step([this] { DeletePlayers(); });
+    // The monitor engine has ended: what it recorded since this attachment's
+    // transaction began is seen only in a fresh one, and a maintenance cycle
+    // may have left the attachment closed.
+    step([this] {
+        Resynchronise({tblPlayers});
+        DeletePlayers();
+    });
     step([this] { DisconnectDatabase(); });
     Variables.clear();
     WriteLog(executablePath() + QStringLiteral(" Exiting"));

@@ -2,6 +2,7 @@
 
 #include "core/errorhandler.h"
 #include "core/places.h"
+#include "core/termination.h"
 #include "widgets/menuutils.h"
 #include "editors/aboutme.h"
 #include "editors/formactionresponse.h"
@@ -36,6 +37,8 @@
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include <cstring>
 
 namespace palisor {
 namespace {
@@ -144,6 +147,7 @@ TformPalisor::TformPalisor(TDataPalisor& data, TRcon& rcon, QWidget* parent)
     BuildTray();
     ConnectMonitor();
 
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { Guarded([this] { LoopEnded(); }); });
 #ifndef QT_NO_SESSIONMANAGER
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { Guarded([this] { ShutdownQuery(); }); });
 #endif
@@ -517,6 +521,15 @@ void TformPalisor::miExitClick()
 {
     ExitRequested = true;
     close();
+}
+
+void TformPalisor::LoopEnded()
+{
+    if (ExitRequested)
+        return;
+    if (const int signal = TerminationSignal())
+        data_.WriteLog(QStringLiteral("Exit Called by SIG") + QLatin1String(sigabbrev_np(signal)));
+    miExitClick();
 }
 
 void TformPalisor::miRestoreClick()

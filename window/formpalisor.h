@@ -21,6 +21,7 @@ class QSystemTrayIcon;
 namespace palisor {
 
 class LiveTable;
+class MonitorEngine;
 class MonitorThread;
 class SettingsBinding;
 class TDataPalisor;
@@ -89,7 +90,10 @@ public:
 
     bool ExitRequested = false;
 
-    // The monitor as the window shows it.
+    // The monitor as the window shows it. The engine reports when a poll
+    // begins (settings and commands off) and ends (commands, or both, on);
+    // the settings stay off while the monitor runs or a Start or Status is
+    // on its way to the engine.
     void EnableSettings(bool on);
     void EnableCommands(bool on);
     void ClearServerInfo();
@@ -141,7 +145,15 @@ private:
     void ShowServerInfo(ServerBox box, const QString& text);
     void ShowProgress(int position, int maximum);
     void ShowRunning(bool running);
+    void ShowControls();
     void ConnectMonitor();
+    // Start and Status: what the running monitor forbids is disabled as the
+    // request leaves, so that no list window opens and no setting changes
+    // before the engine takes it up.
+    void PostLocking(std::function<void(MonitorEngine&)> request);
+    // The program's message loop ended without Exit (a signal): the same
+    // shut-down as Exit, so the engine stops before the exit pause.
+    void LoopEnded();
     // The boxes' texts go to the engine before each request that uses them.
     void PushSettings();
     // A list window shows what the engine committed, and the engine sees
@@ -165,6 +177,8 @@ private:
     std::unique_ptr<MonitorThread> monitor_;
     PlayerActionHandlers playerActions_;
     bool running_ = false;
+    bool commandsOn_ = true;
+    int lockingRequests_ = 0;   // Start and Status requests the engine has not yet done
     SettingsBinding* settings_ = nullptr;
     bool placementSaved_ = false;
     bool shownOnce_ = false;

@@ -79,6 +79,7 @@ void TformPalisor::ShowRunning(bool running)
 {
     running_ = running;
     btnStart->setText(running ? QStringLiteral("Stop") : QStringLiteral("Start"));
+    ShowControls();
 }
 
 void TformPalisor::ShowProgress(int position, int maximum)
@@ -87,19 +88,40 @@ void TformPalisor::ShowProgress(int position, int maximum)
     ProgressBar->setValue(position);
 }
 
-void TformPalisor::EnableSettings(bool on)
-{
-    for (QWidget* control : std::initializer_list<QWidget*>{btnStatus, btnClear, dbPswd, dbHost, dbPort, dbMaxPing, dbScanTime})
-        control->setEnabled(on);
-    miEdit->setEnabled(on);
-    EnableCommands(on);
-}
+void TformPalisor::EnableSettings(bool on) { EnableCommands(on); }
 
 void TformPalisor::EnableCommands(bool on)
 {
-    PlayerGrid->setEnabled(on);
-    btnExecCmd->setEnabled(on);
-    btnStart->setEnabled(on);
+    commandsOn_ = on;
+    ShowControls();
+}
+
+void TformPalisor::ShowControls()
+{
+    const bool settings = !running_ && lockingRequests_ == 0;
+    for (QWidget* control : std::initializer_list<QWidget*>{btnStatus, btnClear, dbPswd, dbHost, dbPort, dbMaxPing, dbScanTime})
+        control->setEnabled(settings);
+    miEdit->setEnabled(settings);
+    PlayerGrid->setEnabled(commandsOn_);
+    btnExecCmd->setEnabled(commandsOn_);
+    // Stop ends a running monitor after the exchange in progress, so it
+    // is never refused during a poll.
+    btnStart->setEnabled(commandsOn_ || running_);
+}
+
+void TformPalisor::PostLocking(std::function<void(MonitorEngine&)> request)
+{
+    ++lockingRequests_;
+    ShowControls();
+    monitor_->post([this, request = std::move(request)](MonitorEngine& engine) {
+        request(engine);
+        // After the reports the request made, so the window knows by then
+        // whether the monitor runs.
+        QMetaObject::invokeMethod(this, [this] {
+            --lockingRequests_;
+            ShowControls();
+        }, Qt::QueuedConnection);
+    });
 }
 
 void TformPalisor::ClearServerInfo()
@@ -165,13 +187,13 @@ void TformPalisor::btnStartClick()
         return;
     }
     PushSettings();
-    monitor_->post([](MonitorEngine& engine) { engine.Start(); });
+    PostLocking([](MonitorEngine& engine) { engine.Start(); });
 }
 
 void TformPalisor::btnStatusClick()
 {
     PushSettings();
-    monitor_->post([](MonitorEngine& engine) { engine.Status(); });
+    PostLocking([](MonitorEngine& engine) { engine.Status(); });
 }
 
 void TformPalisor::btnClearClick()

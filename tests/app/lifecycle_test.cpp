@@ -12,6 +12,7 @@
 #include <QSettings>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <signal.h>
 #include <unistd.h>
@@ -156,36 +157,44 @@ TEST_F(PalisorProcess, CopyStartsNormallyAfterTheFirstWasKilled)
     EXPECT_FALSE(second.readAllStandardError().contains("already running"));
 }
 
+// SIGTERM, and SIGHUP when the terminal that started it closes.
 TEST_F(PalisorProcess, TerminationShutsDownInOrder)
 {
     palisor::test::TempDatabase db;
-    {
-        auto data = db.createDataModule();
-        data->RecordPlayer("03", "Bob", "10.0.0.3", "12203", "050");
-        ASSERT_EQ(data->CountRows(data->tblPlayers), 1);
-    }
     installIn(db.folder());
+    for (const int signal : {SIGTERM, SIGHUP}) {
+        {
+            auto data = db.createDataModule();
+            data->RecordPlayer("03", "Bob", "10.0.0.3", "12203", "050");
+            ASSERT_EQ(data->CountRows(data->tblPlayers), 1);
+        }
+        QFile::remove(db.folder() + "/Palisor.INI");
 
-    QProcess& running = start(palisor_, {});
-    for (int i = 0; i < 1200 && running.state() == QProcess::Running; ++i) {
-        if (runningIdle(running, db.databasePath()))
-            break;
-        QThread::msleep(50);
+        QProcess& running = start(palisor_, {});
+        for (int i = 0; i < 1200 && running.state() == QProcess::Running; ++i) {
+            if (runningIdle(running, db.databasePath()))
+                break;
+            QThread::msleep(50);
+        }
+        ASSERT_TRUE(runningIdle(running, db.databasePath())) << running.readAllStandardError().toStdString();
+
+        ::kill(static_cast<pid_t>(running.processId()), signal);
+        ASSERT_TRUE(running.waitForFinished(60000)) << signal;
+        EXPECT_EQ(running.exitStatus(), QProcess::NormalExit) << signal;
+        EXPECT_EQ(running.exitCode(), 0);
+        EXPECT_FALSE(lockIsHeld());
+
+        // The main window closed as by Exit and was destroyed (it saves its
+        // position), and the data module emptied PLAYERS and committed
+        // before the process ended.
+        EXPECT_TRUE(QSettings(db.folder() + "/Palisor.INI", QSettings::IniFormat).contains("Main/NormalPos"));
+        QFile log(db.dataFolder() + "/PALISOR.LOG");
+        ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(log.readAll().contains("Exit Called by SIG" + QByteArray(sigabbrev_np(signal))));
+        auto data = db.createDataModule();
+        EXPECT_EQ(data->CountRows(data->tblPlayers), 0);
+        EXPECT_EQ(data->CountRows(data->tblRecent), 1);
     }
-    ASSERT_TRUE(runningIdle(running, db.databasePath())) << running.readAllStandardError().toStdString();
-
-    ::kill(static_cast<pid_t>(running.processId()), SIGTERM);
-    ASSERT_TRUE(running.waitForFinished(60000));
-    EXPECT_EQ(running.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(running.exitCode(), 0);
-    EXPECT_FALSE(lockIsHeld());
-
-    // The main window was destroyed (it saves its position then), and the
-    // data module emptied PLAYERS and committed before the process ended.
-    EXPECT_TRUE(QSettings(db.folder() + "/Palisor.INI", QSettings::IniFormat).contains("Main/NormalPos"));
-    auto data = db.createDataModule();
-    EXPECT_EQ(data->CountRows(data->tblPlayers), 0);
-    EXPECT_EQ(data->CountRows(data->tblRecent), 1);
 }
 
 TEST_F(PalisorProcess, DataFolderInUseByTheMonitorIsLeftAlone)

@@ -1,5 +1,6 @@
 // Whole polls of the monitor against the game-server simulator and a real
 // database: what is recorded, who is kicked, and the exact console traffic.
+#include "core/error.h"
 #include "core/timing.h"
 #include "monitor/monitor.h"
 #include "rcon/rcon.h"
@@ -36,6 +37,13 @@ struct RecordingView : MonitorView {
     void ClearServerInfo() override { boxes.clear(); }
     void ShowServerInfo(ServerBox box, const QString& text) override { boxes[box] = text; }
     void UpdateVariables() override { ++variableUpdates; }
+    // A stop asked for once this many exchanges have begun; none while negative.
+    int exchangesBeforeStop = -1;
+    void BeforeExchange() override
+    {
+        if (exchangesBeforeStop-- == 0)
+            throw Error("Monitor interrupted");
+    }
     // Kicks, refusals and stored bans as the penalty log's lines show them.
     QStringList penalties;
     void ReportEvent(const MonitorEvent& e) override
@@ -167,6 +175,19 @@ TEST_F(PollTest, OffendersAreAnnouncedAndKickedInLineOrder)
                                                               "REFUSAL|05|vip|192.0.2.12|HIGH PING|monitor"}));
     EXPECT_EQ(view.penalties, test::RecordedEvents(*data).mid(2));
     EXPECT_EQ(test::RecordedSamples(*data), QStringList{"1/32 mohdm1 100 100"});
+}
+
+TEST_F(PollTest, AStopAfterTheAnnouncementStillKicksButStartsNoFurtherKick)
+{
+    StartServer(Player(1, "admin1", "192.0.2.10", 40) + "," + Player(2, "admin2", "192.0.2.11", 40));
+    AddRow(data->tblIllegal, {{"NAME", "admin"}});
+    // Asked for while "say" goes out: status, clientban and the announcement begin.
+    view.exchangesBeforeStop = 3;
+    EXPECT_THROW(monitor->RefreshServer(), Error);
+    EXPECT_EQ(sim.commandTexts(), (QStringList{"status", "clientban", "say Kicking player admin1 for ILLEGAL NAME",
+                                               "clientkick 01"}));
+    EXPECT_EQ(pauses, QList<int>{TMonitor::KickPause});
+    EXPECT_EQ(test::RecordedEvents(*data), QStringList{"KICK|01|admin1|192.0.2.10|ILLEGAL NAME|monitor"});
 }
 
 TEST_F(PollTest, ServerBanRequestBansAndKicksInTheSamePoll)

@@ -27,6 +27,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSemaphore>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
@@ -439,6 +440,7 @@ TEST_F(WindowTest, ZeroScanTimeCannotStart)
     EXPECT_FALSE(window->MonitorRunning());
     EXPECT_EQ(window->btnStart->text(), "Start");
     EXPECT_FALSE(window->StatusText().isEmpty());
+    EXPECT_TRUE(window->dbScanTime->isEnabled());
 }
 
 TEST_F(WindowTest, ExecCmdShowsTheReplyUnderTheCommand)
@@ -481,7 +483,11 @@ TEST_F(WindowTest, StopDuringAPollEndsItAfterTheCurrentExchange)
     rcon.ExchangePause = 1000;
     window->btnStart->click();
     ASSERT_TRUE(sim.waitForCommands(1));
-    window->Monitor().Stop();
+    // The window has seen the poll begin: the commands wait, Stop does not.
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(window->btnExecCmd->isEnabled());
+    ASSERT_TRUE(window->btnStart->isEnabled());
+    window->btnStart->click();
     test::Settle(window->Monitor());
     EXPECT_EQ(sim.commandTexts(), QStringList{"status"});
     EXPECT_FALSE(window->MonitorRunning());
@@ -592,4 +598,114 @@ TEST_F(WindowTest, TheMaintenanceCycleTakesTheWindowsAttachmentAlong)
     window->dbHost->setText("127.0.0.2");
     Leave(window->dbHost);
     EXPECT_EQ(Setting("ADDRESS"), "127.0.0.2");
+}
+
+TEST_F(WindowTest, StartAndStatusLockTheListsAndSettingsAsTheyAreAsked)
+{
+    StartServer(QStringLiteral(R"({"players": []})"));
+    Open();
+    // The engine is busy with slower requests meanwhile.
+    QSemaphore first, second, statusDone;
+    window->Monitor().post([&](MonitorEngine&) { first.acquire(); });
+    window->btnStatus->click();
+    window->Monitor().post([&](MonitorEngine&) {
+        statusDone.release();
+        second.acquire();
+    });
+    window->btnStart->click();
+    EXPECT_FALSE(window->miEdit->isEnabled());
+    EXPECT_FALSE(window->dbScanTime->isEnabled());
+
+    // The Status has ended; the Start still waits.
+    first.release();
+    statusDone.acquire();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(window->miEdit->isEnabled());
+    EXPECT_FALSE(window->dbHost->isEnabled());
+    EXPECT_TRUE(window->btnExecCmd->isEnabled());
+
+    second.release();
+    test::Settle(window->Monitor());
+    EXPECT_TRUE(window->MonitorRunning());
+    EXPECT_FALSE(window->miEdit->isEnabled());
+}
+
+TEST_F(WindowTest, ExitEmptiesThePlayersAPollRecordedSinceTheWindowLooked)
+{
+    StartServer(QStringLiteral(R"({"players": [{"slot": 1, "name": "Alice", "address": "203.0.113.5", "port": 1, "ping": 40}]})"));
+    Open({{"SCANTIME", "1"}});
+    window->btnStart->click();
+    test::Settle(window->Monitor());
+    ASSERT_EQ(data->tblPlayers->text("NAME"), "Alice");
+    // The next poll rewrites PLAYERS while the window handles nothing.
+    QSemaphore polled;
+    window->Monitor().post([&](MonitorEngine& engine) {
+        engine.StatusTimerTimer();
+        polled.release();
+    });
+    polled.acquire();
+    window->miExitClick();
+    window.reset();
+    data->DataModuleDestroy();
+    data.reset();
+    EXPECT_EQ(db.createDataModule()->tblPlayers->rowCount(), 0);
+}
+
+TEST_F(WindowTest, ConfirmedActionsQueuedAtExitAreDoneUnlessTheServerFails)
+{
+    StartServer(QStringLiteral(R"({"players": [{"slot": 3, "name": "Bob", "address": "203.0.113.9", "port": 1, "ping": 60}]})"));
+    data = db.createDataModule();
+    AddPlayer("03", "Bob", "203.0.113.9");
+    const auto exitWithActionsQueued = [this] {
+        QSemaphore busy;
+        window->Monitor().post([&busy](MonitorEngine&) { busy.acquire(); });
+        dialogs.answerInput(QStringLiteral("ADMIN DECISION"));
+        window->actKick->trigger();
+        dialogs.answerInput(QStringLiteral("CHEATING"));
+        window->actBan->trigger();
+        window->miExitClick();
+        busy.release();
+        window.reset();
+    };
+    Open();
+    exitWithActionsQueued();
+    EXPECT_EQ(sim.commandTexts(), (QStringList{"say Kicking player Bob for ADMIN DECISION", "clientkick 03",
+                                               "say Kicking player Bob for CHEATING", "clientkick 03"}));
+    data->Resynchronise({});
+    EXPECT_EQ(test::RecordedEvents(*data), (QStringList{"KICK|03|Bob|203.0.113.9|ADMIN DECISION|admin",
+                                                       "BAN|03|Bob|203.0.113.9|CHEATING|admin",
+                                                       "KICK|03|Bob|203.0.113.9|CHEATING|admin"}));
+
+    // A refusal ends the first; the next is dropped without trying, and both are logged.
+    sim.clearLog();
+    QFile::remove(data->logPath());
+    Open({{"PASSWORD", "wrong"}});
+    exitWithActionsQueued();
+    EXPECT_EQ(sim.commandTexts(), QStringList{"say Kicking player Bob for ADMIN DECISION"});
+    QFile log(data->logPath());
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QByteArray lines = log.readAll();
+    EXPECT_TRUE(lines.contains("Exception: Bad rconpassword.")) << lines.constData();
+    EXPECT_TRUE(lines.contains("Dropped at exit after a failed exchange: ban of Bob at 203.0.113.9 (CHEATING)"))
+        << lines.constData();
+}
+
+TEST_F(WindowTest, ALoopEndedByASignalEndsTheEngineWorkAndHidesTheWindow)
+{
+    StartServer(QStringLiteral(R"({"players": []})"));
+    Open({{"SCANTIME", "1"}});
+    window->show();
+    window->btnStart->click();
+    test::Settle(window->Monitor());
+    // As SIGTERM or SIGHUP ends the loop, with no Exit before it.
+    QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+    QApplication::exec();
+    EXPECT_TRUE(window->isHidden());
+    EXPECT_TRUE(window->ExitRequested);
+    // The exit pause follows: after the exchange in progress, timer ticks
+    // start no poll.
+    test::Settle(window->Monitor());
+    sim.clearLog();
+    test::Tick(window->Monitor());
+    EXPECT_TRUE(sim.commandTexts().isEmpty());
 }

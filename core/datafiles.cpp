@@ -13,8 +13,8 @@ namespace {
 
 bool statOf(const QString& path, struct stat& info) { return ::stat(QFile::encodeName(path).constData(), &info) == 0; }
 
-// Modes are set only on the owner's own files; another user's (a service
-// folder root looks into) stay as they are.
+// Only the user's own files change mode: another user's (root looking into
+// a service's folder) stay as they are.
 void setMode(const QString& path, mode_t mode)
 {
     struct stat info {};

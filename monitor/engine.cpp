@@ -67,7 +67,8 @@ void MonitorEngine::Open()
             emit monitorEvent(said);
             return reply;
         });
-        data_->setOtherAttachments([this] { ReleaseOtherAttachment(); }, [this](bool completed) { ResumeOtherAttachment(completed); });
+        data_->setOtherAttachments([this] { ReleaseOtherAttachment(); },
+                                   [this](bool completed) { ResumeOtherAttachment(completed); });
         data_->OpenAttachment();
     });
 }

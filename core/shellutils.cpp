@@ -10,6 +10,8 @@
 #include <QProcess>
 #include <QSaveFile>
 
+#include <algorithm>
+
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -77,7 +79,7 @@ QString locateProgram(const QString& program)
 // every signal at its default, whatever Palisor or its libraries set up.
 class SpawnAttributes {
 public:
-    SpawnAttributes()
+    explicit SpawnAttributes(bool ownSession)
     {
         posix_spawnattr_init(&attributes_);
         sigset_t none;
@@ -86,7 +88,8 @@ public:
         sigfillset(&all);
         posix_spawnattr_setsigmask(&attributes_, &none);
         posix_spawnattr_setsigdefault(&attributes_, &all);
-        posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+        posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF
+                                                     | (ownSession ? POSIX_SPAWN_SETSID : 0));
     }
     ~SpawnAttributes() { posix_spawnattr_destroy(&attributes_); }
     SpawnAttributes(const SpawnAttributes&) = delete;
@@ -232,7 +235,30 @@ QString OneLine(const QString& text)
     return EscapeControls(text.left(end));
 }
 
-int RunAndWait(const QString& commandLine, bool showWindow)
+namespace {
+
+// Reads the tool's output until it closes it; past the limit the rest is
+// read and dropped, so a talkative tool never blocks on a full pipe.
+QString collectOutput(int fd)
+{
+    constexpr qsizetype kLimit = 64 * 1024;
+    QByteArray collected;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        if (collected.size() < kLimit)
+            collected.append(buffer, std::min<qsizetype>(got, kLimit - collected.size()));
+    }
+    return QString::fromLocal8Bit(collected);
+}
+
+}  // namespace
+
+int RunAndWait(const QString& commandLine, bool showWindow, QString* output)
 {
     const QString failed = QStringLiteral("CREATE PROCESS FAILED:") + commandLine;
     const QStringList words = QProcess::splitCommand(commandLine);
@@ -251,21 +277,37 @@ int RunAndWait(const QString& commandLine, bool showWindow)
         argv.push_back(argument.data());
     argv.push_back(nullptr);
 
+    const bool collect = output && !showWindow;
+    int pipeEnds[2] = {-1, -1};
+    if (collect && ::pipe2(pipeEnds, O_CLOEXEC) != 0)
+        throw Error(failed);
     SpawnActions actions;
     // A hidden run has no console to read from or print to; its error output
-    // is kept so that a failing tool can still be diagnosed.
+    // is kept (or collected) so that a failing tool can still be diagnosed.
     if (!showWindow) {
         posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(actions.get(), STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        if (collect) {
+            posix_spawn_file_actions_adddup2(actions.get(), pipeEnds[1], STDOUT_FILENO);
+            posix_spawn_file_actions_adddup2(actions.get(), pipeEnds[1], STDERR_FILENO);
+        } else {
+            posix_spawn_file_actions_addopen(actions.get(), STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        }
     }
     // The child inherits no handles: in particular not the single-instance
     // lock, which must end with Palisor and not with a tool it started.
     posix_spawn_file_actions_addclosefrom_np(actions.get(), STDERR_FILENO + 1);
 
     const QByteArray path = QFile::encodeName(program);
-    const SpawnAttributes attributes;
+    const SpawnAttributes attributes(!showWindow);
     pid_t pid = 0;
-    if (posix_spawn(&pid, path.constData(), actions.get(), attributes.get(), argv.data(), environ) != 0)
+    const int spawned = posix_spawn(&pid, path.constData(), actions.get(), attributes.get(), argv.data(), environ);
+    if (collect) {
+        ::close(pipeEnds[1]);
+        if (spawned == 0)
+            *output = collectOutput(pipeEnds[0]);
+        ::close(pipeEnds[0]);
+    }
+    if (spawned != 0)
         throw Error(failed);
 
     int status = 0;

@@ -37,6 +37,10 @@ QString OneLine(const QString& text);
 // before PATH. Returns the exit code (-1 when it cannot be read). Throws
 // palisor::Error "CREATE PROCESS FAILED:" + command line when nothing
 // could be started, "WAIT FAILED:" + command line when the wait fails.
-int RunAndWait(const QString& commandLine, bool showWindow);
+// A hidden run has no terminal at all: its standard input is empty and it
+// cannot open the terminal Palisor was started from, so a tool that asks a
+// question ends instead of waiting for an answer nobody gives. With output
+// given, a hidden run's standard and error output are collected there.
+int RunAndWait(const QString& commandLine, bool showWindow, QString* output = nullptr);
 
 }  // namespace palisor

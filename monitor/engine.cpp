@@ -91,7 +91,8 @@ void MonitorEngine::Open()
             emit monitorEvent(said);
             return reply;
         });
-        data_->setOtherAttachments([this] { ReleaseOtherAttachment(); }, [this] { ResumeOtherAttachment(); });
+        data_->setOtherAttachments([this] { ReleaseOtherAttachment(); },
+                                   [this](bool completed) { ResumeOtherAttachment(completed); });
         data_->OpenAttachment();
     });
 }
@@ -333,10 +334,13 @@ void MonitorEngine::ReleaseOtherAttachment()
     }
 }
 
-void MonitorEngine::ResumeOtherAttachment()
+void MonitorEngine::ResumeOtherAttachment(bool completed)
 {
     if (otherAttachment_)
         emit resumeAllowed();
+    // A failed cycle is reported by its error instead.
+    if (!completed)
+        return;
     MonitorEvent event{MonitorEvent::Kind::Maintenance};
     event.text = QStringLiteral("ended");
     emit monitorEvent(event);

@@ -140,7 +140,7 @@ private:
     void SetProgress(int position);
     void SeeOtherCommits();
     void ReleaseOtherAttachment();
-    void ResumeOtherAttachment();
+    void ResumeOtherAttachment(bool completed);
 
     std::function<std::unique_ptr<TDataPalisor>()> makeData_;
     TRcon& rcon_;

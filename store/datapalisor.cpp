@@ -1,5 +1,6 @@
 #include "store/datapalisor.h"
 
+#include "core/datafiles.h"
 #include "core/dialogs.h"
 #include "core/error.h"
 #include "core/shellutils.h"
@@ -114,14 +115,21 @@ QString TDataPalisor::backupPath() const { return dataFolder() + QStringLiteral(
 QString TDataPalisor::gbkPath() const { return dataFolder() + QStringLiteral("/PALISOR.GBK"); }
 QString TDataPalisor::logPath() const { return dataFolder() + QStringLiteral("/PALISOR.LOG"); }
 QString TDataPalisor::upgradeCopyPath() const { return dataFolder() + QStringLiteral("/PALISOR.UPG"); }
+QString TDataPalisor::restoredPath() const { return dataFolder() + QStringLiteral("/PALISOR.NEW"); }
 
 // ---- start-up and shut-down ---------------------------------------------
 
 void TDataPalisor::DataModuleCreate()
 {
+    ProtectDataFolder(dataFolder());
     WriteLog(executablePath() + QStringLiteral(" Started"));
+    // The compact copy of a cycle that never finished; the live file or
+    // PALISOR.BKP still holds what it held.
+    QFile::remove(restoredPath());
     initialiseVariables();
     ConnectDatabase();
+    // The engine has made its lock files, with modes of its own.
+    ProtectDataFolder(dataFolder());
 }
 
 void TDataPalisor::OpenAttachment()
@@ -174,10 +182,12 @@ void TDataPalisor::DataModuleDestroy()
 
 void TDataPalisor::restoreMissingLiveFile()
 {
-    // A maintenance cycle cut short after moving the live file aside.
+    // A maintenance cycle cut short after moving the live file aside. The
+    // backup it was making may be cut short as well.
     if (!QFile::exists(databasePath()) && QFile::exists(backupPath())) {
         if (!QFile::rename(backupPath(), databasePath()))
             throw Error(QStringLiteral("Cannot move %1 back to %2").arg(backupPath(), databasePath()));
+        QFile::remove(gbkPath());
         WriteLog(QStringLiteral("Restored the database from ") + backupPath());
     }
 }
@@ -229,7 +239,7 @@ std::function<std::unique_ptr<TDataPalisor>()> TDataPalisor::Maker() const
     };
 }
 
-void TDataPalisor::setOtherAttachments(std::function<void()> release, std::function<void()> resume)
+void TDataPalisor::setOtherAttachments(std::function<void()> release, std::function<void(bool)> resume)
 {
     releaseOthers_ = std::move(release);
     resumeOthers_ = std::move(resume);
@@ -269,6 +279,29 @@ bool TDataPalisor::HasHistory() const { return history_ && isConnected(); }
 
 // ---- maintenance cycle --------------------------------------------------
 
+namespace {
+
+// What a failing tool said, on one line for the log and the event.
+QString toolSaid(const QString& output)
+{
+    QStringList lines;
+    for (const QString& line : output.split(QLatin1Char('\n'))) {
+        const QString kept = line.trimmed();
+        if (!kept.isEmpty())
+            lines << kept;
+    }
+    return lines.isEmpty() ? QString() : QStringLiteral(": ") + lines.join(QStringLiteral("; "));
+}
+
+}  // namespace
+
+void TDataPalisor::runGbak(const QString& mode, const QString& from, const QString& to, const QString& failure) const
+{
+    QString output;
+    if (RunAndWait(gbakCommand(mode, from, to), false, &output) != 0 || !QFile::exists(to))
+        throw Error(failure + toolSaid(output));
+}
+
 QString TDataPalisor::gbakCommand(const QString& mode, const QString& from, const QString& to) const
 {
     auto arg = [this](const QString& path) {
@@ -290,15 +323,23 @@ void TDataPalisor::SweepDatabase()
     live.close();
     if (size <= sweepAbove_)
         return;
+    // A cycle that failed (a disk without room for the copies, say) would
+    // fail again at every poll: it is tried again an hour later, or once the
+    // file has doubled.
+    if (retryAt_.isValid() && now() < retryAt_ && size <= retryAbove_)
+        return;
+    retryAt_ = now().addSecs(SweepRetrySeconds);
+    retryAbove_ = 2 * size;
 
     WriteLog(QStringLiteral("Performing Database Sweep"));
     if (QFile::exists(backupPath()) && !QFile::remove(backupPath()))
         throw Error(QStringLiteral("Database sweep failed: cannot delete ") + backupPath());
     if (releaseOthers_)
         releaseOthers_();
-    const auto resume = qScopeGuard([this] {
+    bool completed = false;
+    const auto resume = qScopeGuard([this, &completed] {
         if (resumeOthers_)
-            resumeOthers_();
+            resumeOthers_(completed);
     });
     if (namesLogged_) {
         // Only the newest change of each list is ever looked at.
@@ -320,22 +361,24 @@ void TDataPalisor::SweepDatabase()
 
     // The compact file is restored under a temporary name and becomes the live
     // file only when both runs succeeded; an old backup is never restored.
-    const QString restored = dataFolder() + QStringLiteral("/PALISOR.NEW");
+    const QString restored = restoredPath();
     qint64 left = 0;
+    bool backedUp = false;
     try {
         QFile::remove(gbkPath());
         QFile::remove(restored);
-        if (RunAndWait(gbakCommand(QStringLiteral("-b"), backupPath(), gbkPath()), false) != 0
-            || !QFile::exists(gbkPath()))
-            throw Error(QStringLiteral("gbak could not back up ") + backupPath());
-        if (RunAndWait(gbakCommand(QStringLiteral("-r"), gbkPath(), restored), false) != 0
-            || !QFile::exists(restored))
-            throw Error(QStringLiteral("gbak could not restore ") + gbkPath());
+        runGbak(QStringLiteral("-b"), backupPath(), gbkPath(), QStringLiteral("gbak could not back up ") + backupPath());
+        backedUp = true;
+        runGbak(QStringLiteral("-r"), gbkPath(), restored, QStringLiteral("gbak could not restore ") + gbkPath());
         left = QFileInfo(restored).size();
+        ProtectDataFile(restored);
         if (!QFile::rename(restored, databasePath()))
             throw Error(QStringLiteral("cannot rename %1 to %2").arg(restored, databasePath()));
     } catch (const Error& e) {
         QFile::remove(restored);
+        // A backup cut short is no backup, whatever its name promises.
+        if (!backedUp)
+            QFile::remove(gbkPath());
         QString outcome;
         if (QFile::rename(backupPath(), databasePath())) {
             try {
@@ -352,6 +395,8 @@ void TDataPalisor::SweepDatabase()
     // be cycled at every poll.
     sweepAbove_ = left > SweepThreshold ? 2 * left : SweepThreshold;
     ConnectDatabase();
+    retryAt_ = QDateTime();
+    completed = true;
 }
 
 // ---- event log ----------------------------------------------------------

@@ -3,6 +3,7 @@
 #include "store/history.h"
 #include "store/livetable.h"
 
+#include <QDateTime>
 #include <QHash>
 #include <QObject>
 #include <QSqlDatabase>
@@ -35,6 +36,8 @@ public:
 
     // The live file is compacted once it grows beyond this many bytes.
     static constexpr qint64 SweepThreshold = 10'000'000;
+    // After a failed cycle the next waits this long, unless the file doubles.
+    static constexpr int SweepRetrySeconds = 3600;
     static constexpr const char* DbUser = "SYSDBA";
     static constexpr const char* DbPassword = "quillstar";
 
@@ -57,8 +60,8 @@ public:
     // The maintenance cycle moves the live file aside, so every other
     // attachment to it must be closed first and may come back after: release
     // returns once they are closed (or throws to skip the cycle), resume is
-    // called when the file is back, whether or not the cycle succeeded.
-    void setOtherAttachments(std::function<void()> release, std::function<void()> resume);
+    // called when the file is back, told whether the cycle succeeded.
+    void setOtherAttachments(std::function<void()> release, std::function<void(bool completed)> resume);
     QList<LiveTable*> tables() const;   // the eight, in the order they open
     // Makes, on the thread that calls it, another data module over the same
     // files, addressed the same way.
@@ -115,6 +118,7 @@ public:
     QString gbkPath() const;        // data/PALISOR.GBK, gbak's backup
     QString logPath() const;        // data/PALISOR.LOG
     QString upgradeCopyPath() const;   // data/PALISOR.UPG, the file as it was before an upgrade
+    QString restoredPath() const;   // data/PALISOR.NEW, the cycle's compact copy
 
 private:
     void initialiseVariables();
@@ -122,6 +126,8 @@ private:
     void restoreMissingLiveFile();
     void openConnection();
     QString gbakCommand(const QString& mode, const QString& from, const QString& to) const;
+    // Throws failure, followed by what gbak said, unless it made the file.
+    void runGbak(const QString& mode, const QString& from, const QString& to, const QString& failure) const;
     void callProcedure(const QString& name, const QVariantList& inputs);
     void requireOpen(const LiveTable* table) const;
     qint64 expiredMark() const;
@@ -141,9 +147,12 @@ private:
     // A cycle that leaves the file past the threshold raises the size the
     // next cycle waits for to twice what it left, for the rest of the run.
     qint64 sweepAbove_ = SweepThreshold;
+    // After a failed cycle: when the next may run, or what size lets it run sooner.
+    QDateTime retryAt_;
+    qint64 retryAbove_ = 0;
     bool history_ = false;     // the database is at the latest schema version
     std::function<void()> releaseOthers_;
-    std::function<void()> resumeOthers_;
+    std::function<void(bool)> resumeOthers_;
     // Distinct-name counts of the lists whose name changes the database
     // logs, each with the changes it had seen.
     bool namesLogged_ = false;

@@ -1,5 +1,6 @@
 #include "store/firststart.h"
 
+#include "core/datafiles.h"
 #include "core/error.h"
 #include "core/places.h"
 #include "core/startup.h"
@@ -75,6 +76,7 @@ bool CreateMissingDatabase(const QString& dataFolder, const QString& schemaFile,
     run.start(isql, {QStringLiteral("-q"), QStringLiteral("-b"), QStringLiteral("-ch"), QStringLiteral("ISO8859_1"),
                      QStringLiteral("-i"), file.fileName()});
     const bool finished = run.waitForFinished(120000);
+    ProtectDataFile(partial);
     if (!finished || run.exitStatus() != QProcess::NormalExit || run.exitCode() != 0
         || !QFile::rename(partial, target)) {
         run.kill();

@@ -20,6 +20,14 @@ RuleIndexes::~RuleIndexes() = default;
 
 QString RuleIndexes::caseBlindKey(const QString& text) { return sql::withoutTrailingBlanks(text).toUpper(); }
 
+namespace {
+
+QString quotesAsBackquotes(QString text) { return text.replace(QLatin1Char('\''), QLatin1Char('`')); }
+
+}  // namespace
+
+QString RuleIndexes::nameKey(const QString& name) { return quotesAsBackquotes(caseBlindKey(name)); }
+
 QString RuleIndexes::lowerAsciiLetters(const QString& text)
 {
     QString lowered = text;
@@ -33,14 +41,14 @@ QString RuleIndexes::lowerAsciiLetters(const QString& text)
 
 namespace {
 
-// The key a row's column gives, or a null text when the column holds no
-// entry: no value, or nothing but blanks. Such a row never matches a player.
-QString keyOf(const QVariant& value, bool caseBlind)
+// The key a row's name or address gives, or a null text when the column
+// holds no entry: no value, or nothing but blanks. Such a row never matches
+// a player.
+QString keyOf(const QVariant& value, bool isName)
 {
     if (value.isNull())
         return QString();
-    const QString text = caseBlind ? RuleIndexes::caseBlindKey(value.toString())
-                                   : sql::withoutTrailingBlanks(value.toString());
+    const QString text = isName ? RuleIndexes::nameKey(value.toString()) : sql::withoutTrailingBlanks(value.toString());
     return text.isEmpty() ? QString() : text;
 }
 
@@ -118,7 +126,7 @@ void RuleIndexes::bannedRowStored(int row)
     index.address.replace(row, hashOf(keyOf(values[1], false)));
 }
 
-int RuleIndexes::firstBanned(const HashedColumn& column, const QString& key, const QString& columnName, bool caseBlind)
+int RuleIndexes::firstBanned(const HashedColumn& column, const QString& key, const QString& columnName, bool isName)
 {
     if (key.isEmpty())
         return -1;
@@ -129,7 +137,7 @@ int RuleIndexes::firstBanned(const HashedColumn& column, const QString& key, con
         const QVariant stored = banned_.rowsRead()
             ? banned_.value(row, columnName)
             : banned_.storedValues(bannedIndex_.keys[row], {columnName}).value(0);
-        if (keyOf(stored, caseBlind) == key)
+        if (keyOf(stored, isName) == key)
             return row;
     }
     return -1;
@@ -146,7 +154,7 @@ int RuleIndexes::bannedNameRow(const QString& name)
 {
     if (!bannedIndex_.valid)
         buildBanned();
-    return firstBanned(bannedIndex_.name, caseBlindKey(name), kName, true);
+    return firstBanned(bannedIndex_.name, nameKey(name), kName, true);
 }
 
 quint64 RuleIndexes::bannedKey(int row) const { return bannedIndex_.keys.at(row); }
@@ -166,7 +174,7 @@ int RuleIndexes::immuneRow(const QString& name)
         std::sort(immuneSorted_.begin(), immuneSorted_.end());
         immuneValid_ = true;
     }
-    const QString key = caseBlindKey(name);
+    const QString key = nameKey(name);
     if (key.isEmpty())
         return -1;
     int found = -1;
@@ -254,11 +262,11 @@ int RuleIndexes::illegalRow(const QString& name)
         for (int r = 0; r < rows; ++r) {
             const QVariant v = illegal_.value(r, QStringLiteral("NAME"));
             if (!keyOf(v, false).isNull())
-                illegalPatterns_.add(lowerAsciiLetters(v.toString()), r);
+                illegalPatterns_.add(quotesAsBackquotes(lowerAsciiLetters(v.toString())), r);
         }
         illegalPatterns_.finish();
     }
-    return illegalPatterns_.firstMatch(lowerAsciiLetters(name));
+    return illegalPatterns_.firstMatch(quotesAsBackquotes(lowerAsciiLetters(name)));
 }
 
 }  // namespace palisor

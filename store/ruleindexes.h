@@ -28,6 +28,10 @@ public:
     RuleIndexes(LiveTable& immune, LiveTable& banned, LiveTable& illegal, QObject* parent = nullptr);
     ~RuleIndexes() override;
 
+    // Names compare with the apostrophe and the backquote as one character:
+    // the program stores a name with its apostrophes turned into backquotes,
+    // while the server and the administrator's typing keep them.
+
     // First IMMUNE row whose NAME, upper-cased, begins with the upper-cased
     // name (trailing blanks ignored; an empty name matches nothing).
     int immuneRow(const QString& name);
@@ -42,6 +46,8 @@ public:
 
     static QString caseBlindKey(const QString& text);
     static QString lowerAsciiLetters(const QString& text);
+    // caseBlindKey with every apostrophe read as a backquote.
+    static QString nameKey(const QString& name);
 
 private:
     // One column's keys by hash: per row (0 for no value) and sorted by hash,
@@ -76,7 +82,7 @@ private:
 
     void buildBanned();
     void bannedRowStored(int row);
-    int firstBanned(const HashedColumn& column, const QString& key, const QString& columnName, bool caseBlind);
+    int firstBanned(const HashedColumn& column, const QString& key, const QString& columnName, bool isName);
 
     LiveTable& immune_;
     LiveTable& banned_;

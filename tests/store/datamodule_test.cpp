@@ -203,9 +203,12 @@ TEST_F(DataModuleTest, FirstStartMakesTheDatabaseFromTheSchema)
     QTemporaryDir home;
     const QString folder = home.path() + "/palisor";
     ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
     const QString schema = qEnvironmentVariable("PALISOR_SCHEMA");
     EXPECT_TRUE(CreateMissingDatabase(folder, schema, "it's secret"));
     EXPECT_FALSE(QFile::exists(folder + "/PALISOR.GDB.new"));
+    // The engine makes it group-readable; it holds the console password.
+    EXPECT_EQ(QFile::permissions(folder + "/PALISOR.GDB") & (QFileDevice::ReadGroup | QFileDevice::ReadOther), 0);
     EXPECT_FALSE(CreateMissingDatabase(folder, schema, "other"));
 
     TDataPalisor data(DataFolder{folder});

@@ -115,6 +115,23 @@ TEST_F(OperationsTest, IsBannedByAddressOrByNameWhichFollowsTheNewAddress)
     EXPECT_FALSE(data->IsBanned("Other", "6.6.6.6"));
 }
 
+// The program stores O'Brien as O`Brien; the server and the administrator's
+// typing keep the apostrophe. Each rule takes the two for one character.
+TEST_F(OperationsTest, RulesTakeTheApostropheAndTheBackquoteForOneCharacter)
+{
+    data->BanPlayer("O'Brien", "1.1.1.1");
+    EXPECT_TRUE(data->IsBanned("o'brien", "2.2.2.2"));
+    EXPECT_EQ(scalar("SELECT ADDRESS FROM BANNED WHERE NAME = 'O`Brien'").toString(), "2.2.2.2");
+    addRow(data->tblBanned, {{"NAME", "D'Arcy"}, {"ADDRESS", "3.3.3.3"}});
+    EXPECT_TRUE(data->IsBanned("D`Arcy", "4.4.4.4"));
+    EXPECT_FALSE(data->IsBanned("O\"Brien", "5.5.5.5"));
+
+    addRow(data->tblImmune, {{"NAME", "Ra`s Guard"}});
+    EXPECT_TRUE(data->IsImmune("ra's"));
+    addRow(data->tblIllegal, {{"NAME", "`s b"}});
+    EXPECT_TRUE(data->IsIllegalName("Bob's bot"));
+}
+
 TEST_F(OperationsTest, ImmuneBeatsBannedAndIllegal)
 {
     addRow(data->tblImmune, {{"NAME", "BOBBY"}});
@@ -198,17 +215,19 @@ TEST_F(OperationsTest, RuleIndexesAgreeWithRowScans)
             // Every fourth player uses a banned name in capitals.
             const QString name = i % 4 ? word(6) : bannedNames[random.bounded(40)].toUpper();
             const QString address = QString("10.0.0.%1").arg(random.bounded(9));
-            const QString key = RuleIndexes::caseBlindKey(name);
+            const QString key = RuleIndexes::nameKey(name);
             const int immune = scan(data->tblImmune, "NAME", [&](const QString& v) {
-                return !key.isEmpty() && RuleIndexes::caseBlindKey(v).startsWith(key);
+                return !key.isEmpty() && RuleIndexes::nameKey(v).startsWith(key);
             });
             const int byAddress = scan(banned, "ADDRESS", [&](const QString& v) { return v == address; });
             const int byName = scan(banned, "NAME", [&](const QString& v) {
-                return !key.isEmpty() && RuleIndexes::caseBlindKey(v) == key;
+                return !key.isEmpty() && RuleIndexes::nameKey(v) == key;
             });
-            const QString lowered = RuleIndexes::lowerAsciiLetters(name);
+            const auto lowered = [](const QString& text) {
+                return RuleIndexes::lowerAsciiLetters(text).replace('\'', '`');
+            };
             const int illegal = scan(data->tblIllegal, "NAME", [&](const QString& v) {
-                return !v.trimmed().isEmpty() && lowered.contains(RuleIndexes::lowerAsciiLetters(v));
+                return !v.trimmed().isEmpty() && lowered(name).contains(lowered(v));
             });
 
             ASSERT_EQ(data->IsImmune(name), immune >= 0) << name.toStdString();

@@ -1,10 +1,14 @@
+#include "core/datafiles.h"
 #include "core/error.h"
+#include "core/timing.h"
 #include "tests/store/storetest.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
+#include <optional>
+#include <sys/stat.h>
 
 using namespace palisor;
 using palisor::test::StoreTest;
@@ -13,7 +17,17 @@ namespace {
 
 class SweepTest : public StoreTest {
 protected:
-    ~SweepTest() override { qputenv("PATH", path_); }
+    ~SweepTest() override
+    {
+        qputenv("PATH", path_);
+        setClockFunction({});
+    }
+
+    void hoursLater(int hours)
+    {
+        const QDateTime later = QDateTime::currentDateTime().addSecs(hours * 3600);
+        setClockFunction([later] { return later; });
+    }
 
     // Grows the live file to an exact size, as page allocation would.
     void growTo(qint64 size)
@@ -160,16 +174,52 @@ TEST_F(FailingSweepTest, AFailingBackupNeverRestoresTheOlderOne)
     expectNewestDataLive();
 }
 
-TEST_F(FailingSweepTest, AFailingRestoreLeavesNoHalfFile)
+TEST_F(FailingSweepTest, AFailingRestoreLeavesNoHalfFileAndWaitsAnHourOrADoubledFile)
 {
     standInGbak("if [ \"$1\" = -b ]; then exec /usr/bin/gbak \"$@\"; fi\n"
                 "for last; do :; done\necho broken > \"$last\"\nexit 3");
     const QString failure = sweepFailure();
     EXPECT_TRUE(failure.contains("could not restore")) << failure.toStdString();
+    EXPECT_TRUE(QFile::exists(data->gbkPath()));   // the backup itself succeeded
     expectNewestDataLive();
-    // The monitor's next poll tries again and succeeds with the real tool.
-    qputenv("PATH", path_);
+
+    // The polls that follow leave the file alone for an hour...
+    const QString cycle = "Performing Database Sweep";
     data->SweepDatabase();
+    EXPECT_EQ(timesLogged(cycle), 2);
+    hoursLater(1);
+    EXPECT_TRUE(sweepFailure().contains("could not restore"));
+    EXPECT_EQ(timesLogged(cycle), 3);
+
+    // ...unless it has doubled meanwhile.
+    qputenv("PATH", path_);
+    growTo(2 * (TDataPalisor::SweepThreshold + 1));
+    data->SweepDatabase();
+    EXPECT_EQ(timesLogged(cycle), 3);
+    growTo(2 * (TDataPalisor::SweepThreshold + 1) + 1);
+    data->SweepDatabase();
+    EXPECT_EQ(timesLogged(cycle), 4);
+    expectNewestDataLive();
+}
+
+TEST_F(FailingSweepTest, AKilledBackupLeavesNoPartialCopyAndTellsWhatGbakSaid)
+{
+    // gbak cannot reach a terminal: on a full disk it would ask there for
+    // another file and wait.
+    standInGbak("read -r pid comm state ppid group session rest < /proc/$$/stat\n"
+                "[ \"$session\" = $$ ] || echo 'shares a terminal'\n"
+                "read -r answer && echo \"read $answer\"\n"
+                "for last; do :; done\necho partial > \"$last\"\n"
+                "echo 'gbak: ERROR:I/O error during \"write\" operation' >&2\n"
+                "echo 'gbak:Exiting before completion due to errors'\nkill -9 $$");
+    std::optional<bool> reported;
+    data->setOtherAttachments([] {}, [&](bool completed) { reported = completed; });
+    const QString failure = sweepFailure();
+    EXPECT_EQ(failure, "Database sweep failed: gbak could not back up " + data->backupPath()
+                           + ": gbak: ERROR:I/O error during \"write\" operation; "
+                             "gbak:Exiting before completion due to errors");
+    EXPECT_FALSE(QFile::exists(data->gbkPath()));
+    EXPECT_EQ(reported, false);
     expectNewestDataLive();
 }
 
@@ -197,11 +247,16 @@ TEST_F(SweepTest, AnAttachmentOnAnotherThreadSeesCommitsOnResynchronisingAndLets
     EXPECT_EQ(column(data->tblBanned, "NAME"), QStringList({"Kim"}));
 
     data->BanPlayer("Lee", "6.6.6.6");
+    std::optional<bool> reported;
     data->setOtherAttachments([&] { there([&] { other->DisconnectDatabase(); }); },
-                              [&] { there([&] { other->Resynchronise(other->tables()); }); });
+                              [&](bool completed) {
+                                  reported = completed;
+                                  there([&] { other->Resynchronise(other->tables()); });
+                              });
     growTo(TDataPalisor::SweepThreshold + 1);
     data->SweepDatabase();
     EXPECT_LT(QFileInfo(data->databasePath()).size(), TDataPalisor::SweepThreshold);
+    EXPECT_EQ(reported, true);
     QStringList seen;
     there([&] {
         seen = column(other->tblBanned, "NAME");
@@ -210,6 +265,44 @@ TEST_F(SweepTest, AnAttachmentOnAnotherThreadSeesCommitsOnResynchronisingAndLets
     EXPECT_EQ(seen, QStringList({"Kim", "Lee"}));
     thread.quit();
     thread.wait();
+}
+
+// The database and gbak's backup hold the console password: whatever the
+// umask, the files are the user's alone, or his and his group's in a folder
+// shared with it (the service's).
+TEST_F(SweepTest, DataFilesAreNeverReadableByOthers)
+{
+    const auto modeOf = [](const QString& path) {
+        struct stat info {};
+        return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
+    };
+    const QString folder = data->dataFolder();
+    const QStringList made{data->databasePath(), data->logPath(), data->gbkPath(), data->backupPath()};
+    for (const int folderMode : {0755, 02770}) {
+        data.reset();
+        ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), folderMode), 0);
+        ::umask(022);
+        for (const QString& file : {made[0], made[1]})
+            ::chmod(QFile::encodeName(file).constData(), 0644);
+        data = db.createDataModule();
+        growTo(TDataPalisor::SweepThreshold + 1);
+        data->SweepDatabase();
+        const int expected = folderMode == 0755 ? 0600 : 0660;
+        for (const QString& file : made)
+            EXPECT_EQ(modeOf(file), expected) << file.toStdString() << " in a folder " << std::oct << folderMode;
+    }
+
+    // The engine's lock files, when its lock folder lies in the data folder.
+    const QByteArray locks = qgetenv("FIREBIRD_LOCK");
+    QDir(folder).mkdir("firebird-locks");
+    QFile lockFile(folder + "/firebird-locks/fb_lock_mgr");
+    ASSERT_TRUE(lockFile.open(QIODevice::WriteOnly));
+    lockFile.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
+    qputenv("FIREBIRD_LOCK", QFile::encodeName(folder + "/firebird-locks"));
+    ProtectDataFolder(folder);
+    qputenv("FIREBIRD_LOCK", locks);
+    EXPECT_EQ(modeOf(lockFile.fileName()), 0660);
+    EXPECT_EQ(modeOf(folder + "/firebird-locks"), 02770);
 }
 
 TEST_F(SweepTest, AMissingLiveFileFailsBeforeAnythingElse)

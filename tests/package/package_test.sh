@@ -60,6 +60,8 @@ for program in palisor palisor-rcon palisor-sim; do
 done
 for program in "$root"/usr/bin/*; do
   [ -s "$root/usr/share/man/man1/${program##*/}.1.gz" ] || fail "no manual page for ${program##*/}"
+  grep -qF "<binary>${program##*/}</binary>" "$root/usr/share/metainfo/$app_id.metainfo.xml" \
+    || fail "the metadata does not provide ${program##*/}"
 done
 [ -s "$root/usr/share/palisor/schema.sql" ] || fail "the schema is not in /usr/share/palisor"
 

@@ -1,7 +1,6 @@
 # The two commands: `make run` and `make test`.
 BUILD ?= build
 ASAN_BUILD ?= build-asan
-FUZZ_BUILD ?= build-fuzz
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 # Seconds each fuzz target runs in `make fuzz` (`make test` runs each briefly).
@@ -23,33 +22,46 @@ build: deps
 run: build
 	./scripts/run-demo $(BUILD)
 
-# Every test, then every test again built with AddressSanitizer and
-# UndefinedBehaviorSanitizer, then each fuzz target for a few seconds.
+# The sanitizer build: clang with AddressSanitizer, UndefinedBehaviorSanitizer
+# and libFuzzer's coverage hooks. It runs every test again and holds the fuzz
+# targets, so one build serves both.
+ASAN_FLAGS = $(CMAKE_FLAGS) -DCMAKE_CXX_COMPILER=clang++ -DPALISOR_FUZZ=ON -DPALISOR_BENCH=OFF
+
+# Every test, then every test again in the sanitizer build and each fuzz
+# target for a few seconds. The release tests run while the sanitizer build
+# compiles (at a lower priority, so the tests' timing is theirs); their
+# output follows when both are done.
 test: build
-	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
-	$(MAKE) --no-print-directory test-asan
-	$(MAKE) --no-print-directory test-fuzz
+	cmake -S . -B $(ASAN_BUILD) $(ASAN_FLAGS)
+	@echo "ctest --test-dir $(BUILD) (output in $(BUILD)/make-test.log) while $(ASAN_BUILD) is built"
+	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) >$(BUILD)/make-test.log 2>&1 & tests=$$!; \
+	nice -n 10 cmake --build $(ASAN_BUILD) -j $(JOBS); built=$$?; \
+	wait $$tests; tested=$$?; \
+	cat $(BUILD)/make-test.log; \
+	[ $$tested -eq 0 ] && [ $$built -eq 0 ]
+	env -u FUZZ_SECONDS ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
 test-asan: deps
-	cmake -S . -B $(ASAN_BUILD) $(CMAKE_FLAGS) -DPALISOR_SANITIZE=ON -DPALISOR_BENCH=OFF
+	cmake -S . -B $(ASAN_BUILD) $(ASAN_FLAGS)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
-	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+	env -u FUZZ_SECONDS ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
 fuzz-build: deps
-	cmake -S . -B $(FUZZ_BUILD) $(CMAKE_FLAGS) -DCMAKE_CXX_COMPILER=clang++ -DPALISOR_FUZZ=ON -DPALISOR_BENCH=OFF
-	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_targets
+	cmake -S . -B $(ASAN_BUILD) $(ASAN_FLAGS)
+	cmake --build $(ASAN_BUILD) -j $(JOBS) --target fuzz_targets
 
 test-fuzz: fuzz-build
-	env -u FUZZ_SECONDS ctest --test-dir $(FUZZ_BUILD) -L fuzz --output-on-failure -j $(JOBS)
+	env -u FUZZ_SECONDS ctest --test-dir $(ASAN_BUILD) -L fuzz --output-on-failure -j $(JOBS)
 
 # Each fuzz target for FUZZ_SECONDS, one after the other; what they find
-# is kept in $(FUZZ_BUILD)/fuzz-work/<target>/.
+# is kept in $(ASAN_BUILD)/fuzz-work/<target>/.
 fuzz: fuzz-build
-	FUZZ_SECONDS=$(FUZZ_SECONDS) ctest --test-dir $(FUZZ_BUILD) -L fuzz --verbose --timeout $$(( $(FUZZ_SECONDS) + 300 ))
+	FUZZ_SECONDS=$(FUZZ_SECONDS) ctest --test-dir $(ASAN_BUILD) -L fuzz --verbose --timeout $$(( $(FUZZ_SECONDS) + 300 ))
 
 # The monitor against the simulator for SOAK_POLLS polls; fails when memory
 # grows or file descriptors leak.
 soak: build
+	cmake --build $(BUILD) -j $(JOBS) --target palisor-soak
 	$(BUILD)/bench/soak/palisor-soak $(SOAK_POLLS)
 
 # The speed benchmarks, each failing when it misses a target: the rule checks
@@ -61,6 +73,7 @@ soak: build
 # Every benchmark runs even when an earlier one misses; the target fails at
 # the end and names the ones that missed.
 bench: build
+	cmake --build $(BUILD) -j $(JOBS) --target benchmarks
 	@missed=""; \
 	for run in "$(BUILD)/bench/store/bench_store" \
 	           "$(BUILD)/bench/import/bench_import" \
@@ -82,4 +95,4 @@ package: build
 
 clean:
 	rm -f palisor_*.deb
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD)

@@ -13,9 +13,40 @@
 #include "store/firststart.h"
 #include "version.h"
 
+#include <cstdio>
+#include <cstring>
 #include <memory>
 
 namespace {
+
+const char Help[] =
+    "Usage: palisor [--help | --version]\n"
+    "Palisor's window: watches over one Medal of Honor dedicated server through its\n"
+    "remote console, enforces the rules, records bans and sends announcements.\n"
+    "A copy with a folder named data beside the program keeps its files there;\n"
+    "an installed copy keeps them in $XDG_DATA_HOME/palisor (~/.local/share/palisor).\n"
+    "The same monitor without a window: palisor-monitor(1).\n"
+    "\n"
+    "  -h, --help     Shows this help.\n"
+    "  -v, --version  Shows the version.\n";
+
+// --help and --version are answered before the application object, which
+// needs a display.
+bool AnswerInformationRequest(int argc, char** argv)
+{
+    if (argc != 2)
+        return false;
+    const char* argument = argv[1];
+    if (std::strcmp(argument, "--version") == 0 || std::strcmp(argument, "-v") == 0) {
+        std::printf("palisor (%s) %s\n", palisor::ProductName, palisor::ProductVersion);
+        return true;
+    }
+    if (std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0) {
+        std::fputs(Help, stdout);
+        return true;
+    }
+    return false;
+}
 
 // An error while the data module or the main window is being created or torn
 // down is shown in the standard error box, and the run goes on with its next
@@ -34,6 +65,8 @@ void runStep(Step step)
 
 int main(int argc, char** argv)
 {
+    if (AnswerInformationRequest(argc, argv))
+        return 0;
     // Rcon already exists: it is created with the program's static objects,
     // before this point, and destroyed after everything else.
     palisor::PalisorApplication app(argc, argv);

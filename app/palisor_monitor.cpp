@@ -203,6 +203,8 @@ int main(int argc, char** argv)
     const MonitorOptions options = ParseMonitorOptions(QCoreApplication::arguments());
     switch (options.mode) {
     case MonitorOptions::Mode::Help:
+        print(options.text + QStringLiteral("\nThis copy's default data folder: %1\n").arg(PlacesFor(options).dataFolder));
+        return 0;
     case MonitorOptions::Mode::Version:
         print(options.text);
         return 0;

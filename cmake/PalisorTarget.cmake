@@ -6,8 +6,10 @@ if(PALISOR_FUZZ AND NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
   message(FATAL_ERROR "PALISOR_FUZZ needs clang: configure with -DCMAKE_CXX_COMPILER=clang++")
 endif()
 
+option(PALISOR_PCH "Compile Qt's headers once per build folder (precompiled headers)" ON)
+
 # Warnings on and treated as errors in Palisor's own code.
-function(palisor_target target)
+function(palisor_compile_flags target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Werror)
   target_include_directories(${target} PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)
   if(PALISOR_SANITIZE OR PALISOR_FUZZ)
@@ -21,6 +23,33 @@ function(palisor_target target)
     # need the optimiser.
     target_compile_definitions(${target} PRIVATE $<$<CONFIG:Release,RelWithDebInfo,MinSizeRel>:_FORTIFY_SOURCE=2>)
     target_link_options(${target} PRIVATE -Wl,-z,relro,-z,now)
+  endif()
+endfunction()
+
+# The precompiled headers every target reuses, one set for the programs and
+# libraries and one with GoogleTest for the test programs. The compilers take
+# a precompiled header only where it was made with the same options and with
+# no macro its users lack: the hosts get Palisor's flags and Qt Core's macros,
+# which every target has, and only the include folders of the other modules.
+if(PALISOR_PCH)
+  foreach(host palisor_pch palisor_test_pch)
+    add_library(${host} OBJECT ${CMAKE_SOURCE_DIR}/cmake/precompiled.cpp)
+    palisor_compile_flags(${host})
+    set_target_properties(${host} PROPERTIES AUTOMOC OFF)
+    target_link_libraries(${host} PRIVATE Qt6::Core)
+    foreach(module Gui Widgets Sql Network)
+      target_include_directories(${host} SYSTEM PRIVATE $<TARGET_PROPERTY:Qt6::${module},INTERFACE_INCLUDE_DIRECTORIES>)
+    endforeach()
+  endforeach()
+  target_precompile_headers(palisor_pch PRIVATE ${CMAKE_SOURCE_DIR}/cmake/precompiled.h)
+  target_link_libraries(palisor_test_pch PRIVATE GTest::gtest)
+  target_precompile_headers(palisor_test_pch PRIVATE ${CMAKE_SOURCE_DIR}/cmake/precompiled.h <gtest/gtest.h> <QTemporaryDir>)
+endif()
+
+function(palisor_target target)
+  palisor_compile_flags(${target})
+  if(PALISOR_PCH)
+    target_precompile_headers(${target} REUSE_FROM palisor_pch)
   endif()
 endfunction()
 
@@ -47,7 +76,10 @@ endfunction()
 function(palisor_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
-  palisor_target(${name})
+  palisor_compile_flags(${name})
+  if(PALISOR_PCH)
+    target_precompile_headers(${name} REUSE_FROM palisor_test_pch)
+  endif()
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
   add_test(NAME ${name} COMMAND ${name})
   palisor_test_environment(${name})

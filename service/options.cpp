@@ -14,6 +14,17 @@ const char Description[] =
     "on standard output. SIGHUP re-reads the settings and lists; SIGTERM and SIGINT\n"
     "end it after the current exchange.";
 
+const char HelpClosing[] =
+    "\n"
+    "The default data folder is the window's: a folder named data beside the\n"
+    "program, else $XDG_DATA_HOME/palisor (~/.local/share/palisor).\n"
+    "\n"
+    "Exit status:\n"
+    "  0   ended by SIGTERM or SIGINT; with --once, the server answered\n"
+    "  1   an error: the folder is in use, the database or the server failed\n"
+    "  2   wrong arguments\n"
+    "  78  no database in the data folder (--init makes one)\n";
+
 MonitorOptions usage(const QString& text)
 {
     MonitorOptions options;
@@ -50,7 +61,7 @@ MonitorOptions ParseMonitorOptions(const QStringList& arguments)
                                                          "of FILE (- for standard input)."),
                                           QStringLiteral("FILE"));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Shows this help."));
-    const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Shows the version."));
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")}, QStringLiteral("Shows the version."));
     parser.addOptions({data, once, logFormat, init, password, passwordFile, help, version});
 
     if (!parser.parse(arguments))
@@ -58,7 +69,7 @@ MonitorOptions ParseMonitorOptions(const QStringList& arguments)
     MonitorOptions options;
     if (parser.isSet(help)) {
         options.mode = MonitorOptions::Mode::Help;
-        options.text = parser.helpText();
+        options.text = parser.helpText() + QString::fromLatin1(HelpClosing);
         return options;
     }
     if (parser.isSet(version)) {

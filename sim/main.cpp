@@ -49,11 +49,11 @@ int main(int argc, char* argv[])
     parser.setApplicationDescription("Answers the game server's remote-console commands on a UDP port.");
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption portOption("port", "UDP port to listen on; 0 picks a free one.", "N", "12203");
-    const QCommandLineOption passwordOption("password", "Remote-console password; none if absent.", "P");
-    const QCommandLineOption scenarioOption("scenario", "Scenario file (JSON).", "FILE");
-    const QCommandLineOption bindOption("bind", "Address to listen on.", "ADDR", "127.0.0.1");
-    const QCommandLineOption logOption("log", "Command log: one JSON object per received datagram.", "FILE");
+    const QCommandLineOption portOption("port", "UDP port to listen on; 0 picks a free one (default: 12203).", "N", "12203");
+    const QCommandLineOption passwordOption("password", "Remote-console password (default: none, and every request gets \"No rconpassword set on the server.\").", "P");
+    const QCommandLineOption scenarioOption("scenario", "Scenario file (JSON; default: none, an empty server).", "FILE");
+    const QCommandLineOption bindOption("bind", "Address to listen on (default: 127.0.0.1).", "ADDR", "127.0.0.1");
+    const QCommandLineOption logOption("log", "Command log: one JSON object per received datagram (default: none).", "FILE");
     parser.addOptions({portOption, passwordOption, scenarioOption, bindOption, logOption});
     parser.process(app);
 

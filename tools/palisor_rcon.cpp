@@ -83,7 +83,7 @@ int main(int argc, char* argv[])
                    stdout);
         return 0;
     }
-    if (args.size() == 1 && args[0] == u"--version") {
+    if (args.size() == 1 && (args[0] == u"--version" || args[0] == u"-v")) {
         std::printf("palisor-rcon (%s) %s\n", palisor::ProductName, palisor::ProductVersion);
         return 0;
     }

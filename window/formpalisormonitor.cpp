@@ -48,7 +48,7 @@ void TformPalisor::ConnectMonitor()
     connect(&engine, &MonitorEngine::variablesChanged, this,
             [this](const QStringList& variables) { data_.Variables = variables; });
     connect(&engine, &MonitorEngine::messageReady, this,
-            [this](const QString& text) { Guarded([text] { dialogs().message(text); }); });
+            [](const QString& text) { Guarded([text] { dialogs().message(text); }); });
     connect(&engine, &MonitorEngine::responseReady, this, [this](const QString& reply, const QString& title) {
         Guarded([this, reply, title] { ShowResponse(reply, title, this); });
     });

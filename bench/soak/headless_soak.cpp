@@ -2,8 +2,8 @@
 // palisor-monitor runs it (the start-up attachment closed, events written),
 // against the same simulator and lists as the window's soak, with the pauses
 // cut short. No widget code is linked, so its memory is the headless
-// program's. Fails when the peak grew by more than 5 % or a descriptor
-// leaked.
+// program's. Fails when the peak private memory grew by more than 5 % or a
+// descriptor leaked.
 //
 //   palisor-soak-headless [POLLS]        (default 10000)
 #include "bench/soak/churn.h"

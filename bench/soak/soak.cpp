@@ -1,9 +1,10 @@
 // The main window's monitor against the game-server simulator for many polls
 // (64 players coming and going, rules firing, ban requests, announcements
 // on), with the pauses cut short; the engine's own timer adds polls of its
-// own between those the soak asks for. Reports the peak memory (resident set) and
-// the open file descriptors after a warm-up and at the end, and fails when
-// memory grew by more than 5 % or a descriptor leaked.
+// own between those the soak asks for. Reports the resident set, the private
+// memory and the open file descriptors after a warm-up and at the end, and
+// fails when the peak private memory grew by more than 5 % or a descriptor
+// leaked.
 //
 //   palisor-soak [POLLS]        (default 10000)
 #include "bench/soak/churn.h"

@@ -60,6 +60,8 @@ for program in palisor palisor-rcon palisor-sim; do
 done
 for program in "$root"/usr/bin/*; do
   [ -s "$root/usr/share/man/man1/${program##*/}.1.gz" ] || fail "no manual page for ${program##*/}"
+  grep -qF "<binary>${program##*/}</binary>" "$root/usr/share/metainfo/$app_id.metainfo.xml" \
+    || fail "the metadata does not provide ${program##*/}"
 done
 [ -s "$root/usr/share/palisor/schema.sql" ] || fail "the schema is not in /usr/share/palisor"
 
@@ -81,6 +83,21 @@ as_user=(env -i PATH=/usr/bin:/bin HOME="$home" XDG_CONFIG_HOME="$home/settings"
 
 data=$home/.local/share/palisor
 config=$home/settings/palisor
+
+# Every program answers -v, --version and --help, with no display at all.
+version=$(dpkg-deb -f "$deb" Version)
+without_display=(env -i PATH=/usr/bin:/bin HOME="$home" "${user_prefix[@]}")
+for program in "$root"/usr/bin/*; do
+  name=${program##*/}
+  for option in -v --version --help; do
+    "${without_display[@]}" "$program" "$option" >"$work/answer" 2>&1 \
+      || fail "$name $option failed: $(cat "$work/answer")"
+  done
+  "${without_display[@]}" "$program" -v | grep -q "^$name .*${version%-*}$" || fail "$name -v does not give its version"
+done
+"${without_display[@]}" "$root/usr/bin/palisor-monitor" --help >"$work/answer"
+grep -q '^  78 ' "$work/answer" || fail "palisor-monitor --help lists no exit status 78"
+grep -qF "default data folder: $data" "$work/answer" || fail "palisor-monitor --help does not name $data"
 
 # Up and idle: the database is open and the main thread waits in the loop.
 wait_idle() {

@@ -245,7 +245,7 @@ QString unknownWord(CLI::App& app, int argc, char** argv)
 int Run(int argc, char** argv)
 {
     CLI::App app{"Administers a Palisor data folder: its settings, lists and penalty log.", Program};
-    app.set_version_flag("--version", std::string(Program) + " (" + ProductName + ") " + ProductVersion);
+    app.set_version_flag("-v,--version", std::string(Program) + " (" + ProductName + ") " + ProductVersion);
     app.require_subcommand(1);
     // The global options are taken after the subcommand as well.
     app.fallthrough();

@@ -106,6 +106,10 @@ public:
     // Tells the database who makes the next change to BANNED and why, for the
     // record its triggers write; null clears it. Lasts until the next commit.
     void SetPenaltyContext(const Penalty* why);
+    // Tells the database that the next change to BANNED only moves a name's
+    // ban to the player's current address, which is no new ban. Lasts until
+    // the next commit.
+    void SetBanFollowsPlayer(bool follows);
 
     bool isConnected() const;
     QSqlDatabase database() const;

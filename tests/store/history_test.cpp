@@ -3,11 +3,13 @@
 // cannot be parted.
 #include "core/error.h"
 #include "store/banbatch.h"
+#include "store/sqltext.h"
 #include "store/upgrade.h"
 #include "tests/store/storetest.h"
 
 #include <QFile>
 #include <QSqlError>
+#include <ctime>
 
 using namespace palisor;
 using palisor::test::App;
@@ -120,12 +122,22 @@ TEST_F(HistoryTest, EveryWayIntoAndOutOfBannedIsRecordedWithItsReason)
     data->SortTable("NAME", data->tblBanned);
     data->tblBanned->setCurrentRow(column(data->tblBanned, "NAME").indexOf("Typed"));
     data->tblBanned->deleteCurrent();
+    // An edited row is another ban; a name's ban following the player to a
+    // new address is still the same one.
+    data->tblBanned->setCurrentRow(column(data->tblBanned, "NAME").indexOf("Imported"));
+    data->tblBanned->edit();
+    data->tblBanned->setValue("NAME", "Renamed");
+    data->tblBanned->post();
+    EXPECT_TRUE(data->IsBanned("Late", "10.0.0.60"));
+    EXPECT_EQ(column(data->tblBanned, "ADDRESS").count("10.0.0.60"), 1);
 
     EXPECT_EQ(RecordedEvents(*data), QStringList({QString::fromUtf8("BAN|07|O`Neil|10.0.0.3|Wallhack \u00e9 ?|admin"),
                                                   "BAN||Typed|10.0.0.4||admin",
                                                   "BAN||Imported|10.0.0.5|Banned.txt|import",
                                                   "BAN||Late|10.0.0.6|Banned.txt|import",
-                                                  "UNBAN||Typed|10.0.0.4||admin"}));
+                                                  "UNBAN||Typed|10.0.0.4||admin",
+                                                  "UNBAN||Imported|10.0.0.5||admin",
+                                                  "BAN||Renamed|10.0.0.5|Banned.txt|admin"}));
 }
 
 // The ban is stored by an INSERT whose trigger writes its record: one
@@ -145,18 +157,17 @@ TEST_F(HistoryTest, ABanAndItsRecordAreOneStatement)
     EXPECT_EQ(RecordedEvents(*data), QStringList({"BAN||Alice|10.0.0.1||admin", "BAN||Bob|||admin"}));
 }
 
-TEST_F(HistoryTest, SamplesAreKeptNinetyDaysAndSummedUpByStretch)
+TEST_F(HistoryTest, SamplesAreSummedUpByStretch)
 {
     const QDateTime now(QDate(2026, 5, 1), QTime(12, 0));
     const QVariant none(QMetaType::fromType<int>());
-    data->RecordSample({now.addDays(-91), 3, 16, "old", 1, 1});
     data->RecordSample({now.addDays(-89), 4, 16, "kept", 50, 70});
     data->RecordSample({now.addSecs(-600), 0, 16, "kept", none, none});
     data->RecordSample({now.addSecs(-590), 9, 18, "dm2", 40, 90});
     data->RecordSample({now.addSecs(-580), 5, 18, "dm3", 80, 120});
     data->RecordSample({now, 2, 18, "dm3", 60, 60});
     EXPECT_EQ(RecordedSamples(*data),
-              QStringList({"4/16 >kept 50 70", "0/16 kept  ", "9/18 >dm2 40 90", "5/18 >dm3 80 120", "2/18 dm3 60 60"}));
+              QStringList({"4/16 kept 50 70", "0/16 kept  ", "9/18 >dm2 40 90", "5/18 >dm3 80 120", "2/18 dm3 60 60"}));
 
     // Read from the samples, and from their ten-minute spans, alike.
     EXPECT_EQ(scalar("SELECT COUNT(*) FROM SAMPLESPANS").toInt(), 3);
@@ -181,6 +192,76 @@ TEST_F(HistoryTest, SamplesAreKeptNinetyDaysAndSummedUpByStretch)
     EXPECT_EQ(MedianPing({40, 10, 30}).toInt(), 30);
     EXPECT_EQ(MedianPing({90, 10, 20, 31}).toInt(), 26);
     EXPECT_EQ(HighestPing({40, 310, 30}).toInt(), 310);
+}
+
+TEST_F(HistoryTest, SamplesAreKeptNinetyDaysCountedFromSettledPollsNotAClockJump)
+{
+    const QDateTime now(QDate(2026, 5, 1), QTime(12, 0));
+    data->RecordSample({now.addDays(-91), 3, 16, "old", 1, 1});
+    data->RecordSample({now.addDays(-89), 4, 16, "kept", 50, 70});
+    for (int poll = 100; poll > 0; --poll)
+        data->RecordSample({now.addSecs(-30 * poll), 4, 16, "kept", 50, 70});
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM SAMPLES WHERE MAPNAME = 'old'").toInt(), 0);
+
+    data->RecordSample({now.addYears(1), 4, 16, "kept", 50, 70});
+    data->RecordSample({now, 4, 16, "kept", 50, 70});
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM SAMPLES").toInt(), 103);
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM SAMPLESPANS WHERE SPANSTART < CAST('2026-04-01' AS TIMESTAMP)").toInt(), 1);
+}
+
+// Samples are kept in UTC and shown in local time; those stored in local
+// time by earlier versions are converted once.
+class HistoryZoneTest : public StoreTest {
+protected:
+    HistoryZoneTest() : zone_(qgetenv("TZ")) { Zone("Europe/Berlin"); }
+    ~HistoryZoneTest() override { Zone(zone_); }
+    static void Zone(const QByteArray& name)
+    {
+        name.isEmpty() ? qunsetenv("TZ") : qputenv("TZ", name);
+        tzset();
+    }
+    static QDateTime Utc(int month, int day, int hour, int minute)
+    {
+        return QDateTime(QDate(2026, month, day), QTime(hour, minute), Qt::UTC);
+    }
+    QStringList Stored(const QString& statement)
+    {
+        QSqlQuery q = sql::run(data->database(), statement);
+        QStringList times;
+        while (q.next())
+            times << q.value(0).toDateTime().toString("MM-dd HH:mm");
+        return times;
+    }
+
+private:
+    QByteArray zone_;
+};
+
+TEST_F(HistoryZoneTest, TheHourTheClocksRepeatIsReadInOrder)
+{
+    // 2026-10-25 03:00 summer time in Berlin is 02:00 winter time again.
+    for (const int minute : {20, 50, 80, 110})
+        data->RecordSample({Utc(10, 25, 0, 0).addSecs(minute * 60).toLocalTime(), minute, 32, "dm", 50, 50});
+    const QList<SampleStretch> stretches = ReadSampleStretches(data->database(), Utc(10, 25, 0, 0), 300);
+    ASSERT_EQ(stretches.size(), 4);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(stretches[i].first, Utc(10, 25, 0, 20).addSecs(1800 * i));
+    EXPECT_EQ(Stored("SELECT TAKEN FROM SAMPLES ORDER BY TAKEN").first(), "10-25 00:20");
+}
+
+TEST_F(HistoryZoneTest, LocalSamplesOfAnEarlierVersionAreConvertedOnce)
+{
+    sql("INSERT INTO SAMPLES (TAKEN, PLAYERCOUNT, MAXPLAYERS, MAPNAME) "
+        "SELECT CAST(T AS TIMESTAMP), 1, 8, 'dm' FROM (SELECT '2026-03-29 01:30' T FROM RDB$DATABASE "
+        "UNION ALL SELECT '2026-03-29 03:30' FROM RDB$DATABASE UNION ALL SELECT '2026-07-01 12:05' FROM RDB$DATABASE "
+        "UNION ALL SELECT '2026-10-25 02:30' FROM RDB$DATABASE UNION ALL SELECT '2026-12-01 12:05' FROM RDB$DATABASE)");
+    QSqlDatabase connection = data->database();
+    ConvertSamplesToUtc(connection);
+    sql::commitAndContinue(connection);
+    EXPECT_EQ(Stored("SELECT TAKEN FROM SAMPLES ORDER BY TAKEN"),
+              QStringList({"03-29 00:30", "03-29 01:30", "07-01 10:05", "10-25 00:30", "12-01 11:05"}));
+    EXPECT_EQ(Stored("SELECT SPANSTART FROM SAMPLESPANS ORDER BY SPANSTART"),
+              QStringList({"03-29 00:30", "03-29 01:30", "07-01 10:00", "10-25 00:30", "12-01 11:00"}));
 }
 
 }  // namespace

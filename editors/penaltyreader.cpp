@@ -74,16 +74,14 @@ PenaltyLogReader::~PenaltyLogReader()
     delete worker_;
 }
 
-void PenaltyLogReader::post(std::function<void(QSqlDatabase&)> job)
+void PenaltyLogReader::post(std::function<void()> job)
 {
     const std::shared_ptr<Shared> shared = shared_;
     QMetaObject::invokeMethod(
         worker_,
         [shared, job = std::move(job)] {
-            if (shared->closing)
-                return;
-            QSqlDatabase db = attachment(shared->source, shared->connection);
-            job(db);
+            if (!shared->closing)
+                job();
         },
         Qt::QueuedConnection);
 }
@@ -92,11 +90,13 @@ void PenaltyLogReader::Find(const QString& text, const QString& kind, int limit)
 {
     const int search = ++shared_->latestSearch;
     const std::shared_ptr<Shared> shared = shared_;
-    post([this, shared, search, text, kind, limit](QSqlDatabase& db) {
+    post([this, shared, search, text, kind, limit] {
         const auto superseded = [&] { return search != shared->latestSearch || shared->closing; };
         if (superseded())
             return;
+        QSqlDatabase db;
         try {
+            db = attachment(shared->source, shared->connection);
             // One transaction: the count is of the log the events come from.
             db.transaction();
             const QList<PenaltyEvent> events = ReadEvents(db, text, kind, limit);
@@ -107,7 +107,8 @@ void PenaltyLogReader::Find(const QString& text, const QString& kind, int limit)
                     emit Found(events, total);
             }, Qt::QueuedConnection);
         } catch (const std::exception& e) {
-            db.rollback();
+            if (db.isOpen())
+                db.rollback();
             const QString message = messageOf(e);
             QMetaObject::invokeMethod(this, [this, message] { emit SearchFailed(message); }, Qt::QueuedConnection);
         }
@@ -118,14 +119,16 @@ void PenaltyLogReader::Export(const QString& fileName, const QString& text, cons
 {
     shared_->cancelExport = false;
     const std::shared_ptr<Shared> shared = shared_;
-    post([this, shared, fileName, text, kind](QSqlDatabase& db) {
+    post([this, shared, fileName, text, kind] {
         const auto report = [this](int written, int total) {
             QMetaObject::invokeMethod(this, [this, written, total] { emit ExportProgress(written, total); },
                                       Qt::QueuedConnection);
         };
         QString error;
         bool cancelled = false;
+        QSqlDatabase db;
         try {
+            db = attachment(shared->source, shared->connection);
             QSaveFile file(fileName);
             if (!file.open(QIODevice::WriteOnly))
                 throw Error(QStringLiteral("Cannot write %1: %2").arg(fileName, file.errorString()));
@@ -153,7 +156,8 @@ void PenaltyLogReader::Export(const QString& fileName, const QString& text, cons
                 report(written, total);
             }
         } catch (const std::exception& e) {
-            db.rollback();
+            if (db.isOpen())
+                db.rollback();
             error = messageOf(e);
         }
         QMetaObject::invokeMethod(this, [this, error, cancelled] { emit ExportDone(error, cancelled); },

@@ -6,6 +6,7 @@
 #include <QSqlDatabase>
 #include <QThread>
 
+#include <functional>
 #include <memory>
 
 namespace palisor {
@@ -44,7 +45,7 @@ signals:
 
 private:
     struct Shared;
-    void post(std::function<void(QSqlDatabase&)> job);
+    void post(std::function<void()> job);
 
     std::shared_ptr<Shared> shared_;
     QThread thread_;

@@ -96,8 +96,15 @@ TEST_F(HistoryTest, PenaltiesAreFilteredByTextAndKindAndExportedAsShown)
         EXPECT_EQ(dialogs.lastCall().request.initialName, "Penalties.csv");
         EXPECT_EQ(ReadBytes(path), PenaltiesCsv(ReadEvents(data->database(), "belw", EventKind::Ban)));
         EXPECT_TRUE(ReadBytes(path).contains("K\xc3\xbc" "belwagen,203.0.113.5,SERVER REQUEST,server request\r\n"));
+        EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+
+        dialogs.answerSaveFile(folder.filePath("missing/penalties.csv"));
+        window.btnExport->click();
+        WaitFor(exported, 2);
+        EXPECT_TRUE(window.btnExport->isEnabled());
+        ASSERT_EQ(errors.size(), 1);
+        EXPECT_TRUE(errors[0].startsWith("Cannot write " + folder.filePath("missing/penalties.csv"))) << errors[0].toStdString();
     });
-    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
 }
 
 TEST_F(HistoryTest, TheGridShowsTheNewestEventsAndTheExportAllOfThem)

@@ -52,6 +52,15 @@ PenaltyLogReader::PenaltyLogReader(const QSqlDatabase& db, QObject* parent)
     shared_->connection = QStringLiteral("palisor-penalty-reader-%1").arg(++readerCount);
     thread_.setObjectName(QStringLiteral("PenaltyLogReader"));
     worker_->moveToThread(&thread_);
+    // Run by the reader's thread as it ends, after the last look: a job
+    // posted then would never run, and the attachment would stay.
+    const QString connection = shared_->connection;
+    connect(&thread_, &QThread::finished, worker_, [connection] {
+        if (QSqlDatabase::contains(connection)) {
+            QSqlDatabase::database(connection, false).close();
+            QSqlDatabase::removeDatabase(connection);
+        }
+    }, Qt::DirectConnection);
     thread_.start();
 }
 
@@ -59,16 +68,6 @@ PenaltyLogReader::~PenaltyLogReader()
 {
     shared_->closing = true;
     shared_->cancelExport = true;
-    const QString connection = shared_->connection;
-    QMetaObject::invokeMethod(
-        worker_,
-        [connection] {
-            if (QSqlDatabase::contains(connection)) {
-                QSqlDatabase::database(connection, false).close();
-                QSqlDatabase::removeDatabase(connection);
-            }
-        },
-        Qt::QueuedConnection);
     thread_.quit();
     thread_.wait();
     delete worker_;

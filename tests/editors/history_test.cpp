@@ -114,21 +114,30 @@ TEST_F(HistoryTest, TheGridShowsTheNewestEventsAndTheExportAllOfThem)
                                          "INSERT INTO EVENTS (KIND, NAME, SOURCE) VALUES ('BAN', 'Imported' || :I, "
                                          "'import'); I = I + 1; END END")
                               .arg(TformHistory::ShownEvents + 3)));
+    // The window reads on an attachment of its own, which goes with it.
     QSqlDatabase connection = data->database();
-    sql::commitAndContinue(connection);   // the window reads on an attachment of its own
-    TformHistory window(*data);
-    QSignalSpy shown(&window, &TformHistory::PenaltiesShown);
-    QSignalSpy exported(&window, &TformHistory::ExportFinished);
-    WhileOpen(window, [&] {
-        WaitFor(shown, 1);
-        EXPECT_EQ(window.EventGrid->model()->rowCount(), TformHistory::ShownEvents);
-        EXPECT_EQ(window.lbEvents->text(), QStringLiteral("The newest 2000 of 2003 events"));
-        QTemporaryDir folder;
-        dialogs.answerSaveFile(folder.filePath("all.csv"));
-        window.btnExport->click();
-        WaitFor(exported, 1);
-        EXPECT_EQ(ReadBytes(folder.filePath("all.csv")).count("\r\n"), TformHistory::ShownEvents + 4);
-    });
+    const auto attachments = [&connection] {
+        sql::commitAndContinue(connection);
+        QSqlQuery count = sql::run(connection, "SELECT COUNT(*) FROM MON$ATTACHMENTS");
+        return count.next() ? count.value(0).toInt() : -1;
+    };
+    const int before = attachments();
+    {
+        TformHistory window(*data);
+        QSignalSpy shown(&window, &TformHistory::PenaltiesShown);
+        QSignalSpy exported(&window, &TformHistory::ExportFinished);
+        WhileOpen(window, [&] {
+            WaitFor(shown, 1);
+            EXPECT_EQ(window.EventGrid->model()->rowCount(), TformHistory::ShownEvents);
+            EXPECT_EQ(window.lbEvents->text(), QStringLiteral("The newest 2000 of 2003 events"));
+            QTemporaryDir folder;
+            dialogs.answerSaveFile(folder.filePath("all.csv"));
+            window.btnExport->click();
+            WaitFor(exported, 1);
+            EXPECT_EQ(ReadBytes(folder.filePath("all.csv")).count("\r\n"), TformHistory::ShownEvents + 4);
+        });
+    }
+    EXPECT_EQ(attachments(), before);
 }
 
 TEST_F(HistoryTest, ServerChartShowsEachPollsPlayersPingAndMapChanges)

@@ -21,8 +21,17 @@ QString field(const PenaltyEvent& e, int column)
     }
 }
 
-QString csvField(const QString& text)
+// A spreadsheet runs a field that begins with one of these as a formula, so
+// a player named "=HYPERLINK(...)" would become a link: the apostrophe makes
+// it plain text there.
+bool startsLikeFormula(const QString& text)
 {
+    return !text.isEmpty() && QStringLiteral("=+-@\t\r").contains(text.front());
+}
+
+QString csvField(const QString& field)
+{
+    const QString text = startsLikeFormula(field) ? QLatin1Char('\'') + field : field;
     if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) && !text.contains(QLatin1Char('\r'))
         && !text.contains(QLatin1Char('\n')))
         return text;
@@ -68,16 +77,22 @@ QVariant PenaltyModel::headerData(int section, Qt::Orientation orientation, int 
     return section + 1;
 }
 
+QByteArray PenaltiesCsvTitle() { return (PenaltyModel::Titles().join(QLatin1Char(',')) + QStringLiteral("\r\n")).toUtf8(); }
+
+QByteArray PenaltyCsvLine(const PenaltyEvent& event)
+{
+    QStringList fields;
+    for (int column = 0; column < ColumnCount; ++column)
+        fields << csvField(field(event, column));
+    return (fields.join(QLatin1Char(',')) + QStringLiteral("\r\n")).toUtf8();
+}
+
 QByteArray PenaltiesCsv(const QList<PenaltyEvent>& events)
 {
-    QString text = PenaltyModel::Titles().join(QLatin1Char(',')) + QStringLiteral("\r\n");
-    for (const PenaltyEvent& e : events) {
-        QStringList fields;
-        for (int column = 0; column < ColumnCount; ++column)
-            fields << csvField(field(e, column));
-        text += fields.join(QLatin1Char(',')) + QStringLiteral("\r\n");
-    }
-    return text.toUtf8();
+    QByteArray csv = PenaltiesCsvTitle();
+    for (const PenaltyEvent& e : events)
+        csv += PenaltyCsvLine(e);
+    return csv;
 }
 
 }  // namespace palisor

@@ -21,25 +21,6 @@ QString field(const PenaltyEvent& e, int column)
     }
 }
 
-// A spreadsheet runs a field that begins with one of these as a formula, so
-// a player named "=HYPERLINK(...)" would become a link: the apostrophe makes
-// it plain text there.
-bool startsLikeFormula(const QString& text)
-{
-    return !text.isEmpty() && QStringLiteral("=+-@\t\r").contains(text.front());
-}
-
-QString csvField(const QString& field)
-{
-    const QString text = startsLikeFormula(field) ? QLatin1Char('\'') + field : field;
-    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) && !text.contains(QLatin1Char('\r'))
-        && !text.contains(QLatin1Char('\n')))
-        return text;
-    QString quoted = text;
-    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
-}
-
 }  // namespace
 
 QStringList PenaltyModel::Titles()
@@ -83,7 +64,7 @@ QByteArray PenaltyCsvLine(const PenaltyEvent& event)
 {
     QStringList fields;
     for (int column = 0; column < ColumnCount; ++column)
-        fields << csvField(field(event, column));
+        fields << CsvField(field(event, column));
     return (fields.join(QLatin1Char(',')) + QStringLiteral("\r\n")).toUtf8();
 }
 

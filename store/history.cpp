@@ -59,6 +59,20 @@ QVariant MedianPing(QList<int> pings)
     return (pings[mid - 1] + pings[mid] + 1) / 2;
 }
 
+QString CsvField(const QString& text)
+{
+    // A spreadsheet runs a field that begins with one of these as a formula,
+    // so a player named "=HYPERLINK(...)" would become a link: the apostrophe
+    // makes it plain text there.
+    static const QString formulaStarts = QStringLiteral("=+-@\t\r");
+    QString field = !text.isEmpty() && formulaStarts.contains(text.front()) ? QLatin1Char('\'') + text : text;
+    if (!field.contains(QLatin1Char(',')) && !field.contains(QLatin1Char('"')) && !field.contains(QLatin1Char('\r'))
+        && !field.contains(QLatin1Char('\n')))
+        return field;
+    field.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + field + QLatin1Char('"');
+}
+
 QVariant HighestPing(const QList<int>& pings)
 {
     if (pings.isEmpty())

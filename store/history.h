@@ -72,6 +72,11 @@ QList<PenaltyEvent> ReadEvents(const QSqlDatabase& db, const QString& text = QSt
 // stays flat whatever the log's size; stops early when `each` returns false.
 void ForEachEvent(const QSqlDatabase& db, const QString& text, const QString& kind, int limit,
                   const std::function<bool(const PenaltyEvent&)>& each);
+// One field of a CSV file for a spreadsheet: quoted as RFC 4180 asks when it
+// holds a comma, a quote or a line end (its quotes doubled), and with a
+// leading apostrophe when it begins with = + - @ TAB or CR, so that a
+// spreadsheet shows it as text instead of running it as a formula.
+QString CsvField(const QString& text);
 // How many events ReadEvents would give without a limit.
 int CountEvents(const QSqlDatabase& db, const QString& text = QString(), const QString& kind = QString());
 

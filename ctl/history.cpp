@@ -23,21 +23,6 @@ QStringList fields(const PenaltyEvent& e)
     return {e.occurred.toString(Qt::ISODate), e.kind.toLower(), e.clientId, e.name, e.address, e.reason, e.source};
 }
 
-// A spreadsheet reads a field that begins like a formula as one; the
-// apostrophe makes it text. Quoted when it holds a separator, a quote or a
-// line end.
-QString csvField(const QString& text)
-{
-    QString field = text;
-    static const QString formulaStarts = QStringLiteral("=+-@\t\r");
-    if (!field.isEmpty() && formulaStarts.contains(field.front()))
-        field.prepend(QLatin1Char('\''));
-    if (field.contains(QLatin1Char(',')) || field.contains(QLatin1Char('"')) || field.contains(QLatin1Char('\n'))
-        || field.contains(QLatin1Char('\r')))
-        field = QLatin1Char('"') + field.replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
-    return field;
-}
-
 // One line per event however a name looks: control characters shown as \xNN.
 QString textField(const QString& text)
 {
@@ -70,7 +55,7 @@ QString format(const QList<PenaltyEvent>& events, const QString& how)
         for (const PenaltyEvent& e : events) {
             QStringList row;
             for (const QString& value : fields(e))
-                row << csvField(value);
+                row << CsvField(value);
             text += row.join(QLatin1Char(',')) + QStringLiteral("\r\n");
         }
         return text;

@@ -5,6 +5,7 @@
 #include "core/errorhandler.h"
 #include "core/timing.h"
 #include "editors/penaltymodel.h"
+#include "editors/penaltyreader.h"
 #include "editors/serverchart.h"
 #include "store/datapalisor.h"
 
@@ -13,10 +14,11 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressDialog>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace palisor {
@@ -31,8 +33,26 @@ TformHistory::TformHistory(TDataPalisor& data, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint
                           | Qt::WindowMaximizeButtonHint),
       data_(data),
-      events_(new PenaltyModel(this))
+      events_(new PenaltyModel(this)),
+      reader_(new PenaltyLogReader(data.database(), this)),
+      typingPause_(new QTimer(this))
 {
+    typingPause_->setSingleShot(true);
+    typingPause_->setInterval(TypingPauseMs);
+    connect(typingPause_, &QTimer::timeout, this, [this] { Guarded([this] { RefreshPenalties(); }); });
+    connect(reader_, &PenaltyLogReader::Found, this, &TformHistory::showPenalties);
+    connect(reader_, &PenaltyLogReader::SearchFailed, this, [this](const QString& message) {
+        lbEvents->setText(QString());
+        HandleApplicationError(message);
+        emit PenaltiesShown();
+    });
+    connect(reader_, &PenaltyLogReader::ExportProgress, this, [this](int written, int total) {
+        if (exportProgress_) {
+            exportProgress_->setMaximum(std::max(total, 1));
+            exportProgress_->setValue(std::min(written, total));
+        }
+    });
+    connect(reader_, &PenaltyLogReader::ExportDone, this, &TformHistory::exportDone);
     setWindowTitle(QStringLiteral("History"));
     Tabs = new QTabWidget(this);
     Tabs->addTab(buildPenalties(), QStringLiteral("&Penalties"));
@@ -80,7 +100,7 @@ QWidget* TformHistory::buildPenalties()
     layout->addWidget(EventGrid, 1);
     layout->addWidget(lbEvents);
 
-    connect(edFilter, &QLineEdit::textChanged, this, [this] { Guarded([this] { RefreshPenalties(); }); });
+    connect(edFilter, &QLineEdit::textChanged, typingPause_, qOverload<>(&QTimer::start));
     connect(cbKind, &QComboBox::currentIndexChanged, this, [this] { Guarded([this] { RefreshPenalties(); }); });
     connect(btnExport, &QPushButton::clicked, this, [this] { Guarded([this] { ExportPenalties(); }); });
     return page;
@@ -117,14 +137,19 @@ void TformHistory::RefreshPenalties()
 {
     // An import of a long list leaves an event per ban; the grid shows the
     // newest and Find narrows them down.
-    const QString text = edFilter->text().trimmed();
-    const QString kind = cbKind->currentData().toString();
-    events_->setEvents(ReadEvents(data_.database(), text, kind, ShownEvents));
+    typingPause_->stop();
+    lbEvents->setText(QStringLiteral("Searching..."));
+    reader_->Find(edFilter->text().trimmed(), cbKind->currentData().toString(), ShownEvents);
+}
+
+void TformHistory::showPenalties(const QList<PenaltyEvent>& events, int total)
+{
+    events_->setEvents(events);
     EventGrid->resizeColumnsToContents();
-    const int all = events_->rowCount() < ShownEvents ? events_->rowCount() : CountEvents(data_.database(), text, kind);
-    lbEvents->setText(all > events_->rowCount()
-                          ? QStringLiteral("The newest %1 of %2 events").arg(events_->rowCount()).arg(all)
-                          : QStringLiteral("%1 events").arg(all));
+    lbEvents->setText(total > events_->rowCount()
+                          ? QStringLiteral("The newest %1 of %2 events").arg(events_->rowCount()).arg(total)
+                          : QStringLiteral("%1 events").arg(total));
+    emit PenaltiesShown();
 }
 
 void TformHistory::ExportPenalties()
@@ -137,11 +162,26 @@ void TformHistory::ExportPenalties()
     const QString fileName = dialogs().saveFileName(request);
     if (fileName.isEmpty())
         return;
-    const QByteArray csv = PenaltiesCsv(
-        ReadEvents(data_.database(), edFilter->text().trimmed(), cbKind->currentData().toString()));
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(csv) < 0 || !file.commit())
-        throw Error(QStringLiteral("Cannot write %1: %2").arg(fileName, file.errorString()));
+    btnExport->setEnabled(false);
+    exportProgress_ =
+        new QProgressDialog(QStringLiteral("Exporting the penalties..."), QStringLiteral("Cancel"), 0, 1, this);
+    exportProgress_->setWindowTitle(windowTitle());
+    exportProgress_->setWindowModality(Qt::WindowModal);
+    exportProgress_->setAutoClose(false);
+    exportProgress_->setAutoReset(false);
+    exportProgress_->setMinimumDuration(500);
+    connect(exportProgress_, &QProgressDialog::canceled, reader_, &PenaltyLogReader::CancelExport);
+    reader_->Export(fileName, edFilter->text().trimmed(), cbKind->currentData().toString());
+}
+
+void TformHistory::exportDone(const QString& error)
+{
+    delete exportProgress_;
+    exportProgress_ = nullptr;
+    btnExport->setEnabled(true);
+    if (!error.isEmpty())
+        HandleApplicationError(error);
+    emit ExportFinished();
 }
 
 void TformHistory::RefreshServer()

@@ -1,16 +1,21 @@
 #pragma once
 
+#include "store/history.h"
+
 #include <QDialog>
 
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QProgressDialog;
 class QPushButton;
 class QTabWidget;
 class QTableView;
+class QTimer;
 
 namespace palisor {
 
+class PenaltyLogReader;
 class PenaltyModel;
 class TDataPalisor;
 class TServerChart;
@@ -27,8 +32,11 @@ public:
     // Reads both tabs and shows the window modally.
     int ShowModal();
 
-    // The Penalties tab; the export writes every event the filters let
-    // through, also those past the grid's newest ShownEvents.
+    // The Penalties tab: a look at the log is posted and the grid filled
+    // when it is done (PenaltiesShown); typing in Find looks once the typing
+    // pauses. The export writes every event the filters let through, also
+    // those past the grid's newest ShownEvents, while the window answers; a
+    // progress box can cancel it (ExportFinished at the end).
     void RefreshPenalties();
     void ExportPenalties();
     // The Server tab: the samples of the chosen period, one query.
@@ -48,13 +56,24 @@ public:
     static const QList<int>& PeriodDays();
     // The grid shows at most this many events; the export writes them all.
     static constexpr int ShownEvents = 2000;
+    // Find looks this long after the last keystroke.
+    static constexpr int TypingPauseMs = 300;
+
+signals:
+    void PenaltiesShown();
+    void ExportFinished();
 
 private:
     QWidget* buildPenalties();
     QWidget* buildServer();
+    void showPenalties(const QList<PenaltyEvent>& events, int total);
+    void exportDone(const QString& error);
 
     TDataPalisor& data_;
     PenaltyModel* events_;
+    PenaltyLogReader* reader_;
+    QTimer* typingPause_;
+    QProgressDialog* exportProgress_ = nullptr;
 };
 
 // The Edit menu's opener; throws palisor::Error before opening when the

@@ -21,16 +21,6 @@ QString field(const PenaltyEvent& e, int column)
     }
 }
 
-QString csvField(const QString& text)
-{
-    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) && !text.contains(QLatin1Char('\r'))
-        && !text.contains(QLatin1Char('\n')))
-        return text;
-    QString quoted = text;
-    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
-}
-
 }  // namespace
 
 QStringList PenaltyModel::Titles()
@@ -68,16 +58,22 @@ QVariant PenaltyModel::headerData(int section, Qt::Orientation orientation, int 
     return section + 1;
 }
 
+QByteArray PenaltiesCsvTitle() { return (PenaltyModel::Titles().join(QLatin1Char(',')) + QStringLiteral("\r\n")).toUtf8(); }
+
+QByteArray PenaltyCsvLine(const PenaltyEvent& event)
+{
+    QStringList fields;
+    for (int column = 0; column < ColumnCount; ++column)
+        fields << CsvField(field(event, column));
+    return (fields.join(QLatin1Char(',')) + QStringLiteral("\r\n")).toUtf8();
+}
+
 QByteArray PenaltiesCsv(const QList<PenaltyEvent>& events)
 {
-    QString text = PenaltyModel::Titles().join(QLatin1Char(',')) + QStringLiteral("\r\n");
-    for (const PenaltyEvent& e : events) {
-        QStringList fields;
-        for (int column = 0; column < ColumnCount; ++column)
-            fields << csvField(field(e, column));
-        text += fields.join(QLatin1Char(',')) + QStringLiteral("\r\n");
-    }
-    return text.toUtf8();
+    QByteArray csv = PenaltiesCsvTitle();
+    for (const PenaltyEvent& e : events)
+        csv += PenaltyCsvLine(e);
+    return csv;
 }
 
 }  // namespace palisor

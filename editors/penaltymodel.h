@@ -28,9 +28,12 @@ private:
     QList<PenaltyEvent> events_;
 };
 
-// The events as a CSV file for a spreadsheet: UTF-8, a title line, fields
-// quoted as RFC 4180 asks (a field holding a comma, a quote or a line end is
-// quoted, its quotes doubled), CR LF after every line.
+// The events as a CSV file for a spreadsheet: UTF-8, a title line, each field
+// as CsvField makes it (quoted as RFC 4180 asks, an apostrophe in front of one
+// that begins like a formula), CR LF after every line.
 QByteArray PenaltiesCsv(const QList<PenaltyEvent>& events);
+// Its title line and one event's line, for writing a file a piece at a time.
+QByteArray PenaltiesCsvTitle();
+QByteArray PenaltyCsvLine(const PenaltyEvent& event);
 
 }  // namespace palisor

@@ -1,13 +1,15 @@
 #include "editors/serverchart.h"
 
 #include <QAreaSeries>
-#include <QDateTimeAxis>
+#include <QCategoryAxis>
+#include <QDateTime>
 #include <QGraphicsSimpleTextItem>
 #include <QLineSeries>
 #include <QScatterSeries>
 #include <QToolTip>
 #include <QValueAxis>
 #include <algorithm>
+#include <cmath>
 
 namespace palisor {
 namespace {
@@ -52,6 +54,67 @@ ServerSeries ServerChartSeries(const QList<SampleStretch>& stretches)
     return series;
 }
 
+AxisScale RoundScale(qreal highest, int mostTicks)
+{
+    const qreal top = std::max<qreal>(highest, 1);
+    qreal power = std::pow(10.0, std::floor(std::log10(top / std::max(mostTicks, 1))));
+    for (;; power *= 10) {
+        for (const qreal factor : {1.0, 2.0, 5.0}) {
+            const qreal step = std::max<qreal>(1, factor * power);
+            const qreal steps = std::ceil(top / step - 1e-9);
+            if (steps <= mostTicks)
+                return {steps * step, step};
+        }
+    }
+}
+
+QList<QDateTime> TimeTicks(const QDateTime& from, const QDateTime& to)
+{
+    const QDateTime first = from.toLocalTime();
+    const QDateTime last = to.toLocalTime();
+    const qint64 days = first.daysTo(last);
+    QList<QDateTime> ticks;
+    for (QDate day = first.date(); day <= last.date(); day = day.addDays(1)) {
+        QList<QDateTime> candidates;
+        if (days <= 1) {
+            for (int hour = 0; hour < 24; hour += 2) {
+                const QDateTime at(day, QTime(hour, 0));
+                if (at.time().hour() == hour)   // not skipped by the clocks going forward
+                    candidates << at;
+            }
+        } else if (days <= 7 || day.toJulianDay() % 3 == 0) {
+            candidates << day.startOfDay();
+        }
+        for (const QDateTime& at : candidates) {
+            if (at >= first && at <= last)
+                ticks << at;
+        }
+    }
+    return ticks;
+}
+
+QString TimeTickLabel(const QDateTime& tick, const QDateTime& from, const QDateTime& to)
+{
+    if (from.daysTo(to) > 1)
+        return tick.toString(QStringLiteral("ddd d MMM"));
+    return tick.time() == QTime(0, 0) ? tick.toString(QStringLiteral("d MMM")) : tick.toString(QStringLiteral("HH:mm"));
+}
+
+QList<bool> NamesThatFit(const QList<qreal>& xs, qreal thickness, const QList<qreal>& lengths, qreal left,
+                         qreal right, qreal room)
+{
+    QList<bool> fit;
+    qreal free = left;
+    for (qsizetype i = 0; i < xs.size(); ++i) {
+        const qreal begin = xs[i] - thickness / 2;
+        const bool fits = begin >= free && xs[i] + thickness / 2 <= right && lengths.value(i) <= room;
+        if (fits)
+            free = xs[i] + thickness / 2 + 1;
+        fit << fits;
+    }
+    return fit;
+}
+
 TServerChart::TServerChart(QWidget* parent) : QChartView(new QChart, parent)
 {
     QChart* chart = this->chart();
@@ -70,13 +133,17 @@ TServerChart::TServerChart(QWidget* parent) : QChartView(new QChart, parent)
     chart->addSeries(Players);
     chart->addSeries(MapChanges);
 
-    TimeAxis = new QDateTimeAxis(chart);
+    TimeAxis = new QCategoryAxis(chart);
+    TimeAxis->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
     PlayerAxis = new QValueAxis(chart);
     PlayerAxis->setTitleText(QStringLiteral("Players"));
-    PlayerAxis->setLabelFormat(QStringLiteral("%d"));
     PingAxis = new QValueAxis(chart);
     PingAxis->setTitleText(QStringLiteral("Median ping (ms)"));
-    PingAxis->setLabelFormat(QStringLiteral("%d"));
+    for (QValueAxis* axis : {PlayerAxis, PingAxis}) {
+        axis->setLabelFormat(QStringLiteral("%d"));
+        axis->setTickType(QValueAxis::TicksDynamic);
+        axis->setTickAnchor(0);
+    }
     chart->addAxis(TimeAxis, Qt::AlignBottom);
     chart->addAxis(PlayerAxis, Qt::AlignLeft);
     chart->addAxis(PingAxis, Qt::AlignRight);
@@ -108,15 +175,21 @@ ServerSeries TServerChart::ShowStretches(const QList<SampleStretch>& stretches, 
     MapChanges->replace(series.mapChanges);
     mapNames_ = series.mapNames;
 
-    TimeAxis->setRange(from, to);
-    const qint64 days = from.daysTo(to);
-    TimeAxis->setFormat(days <= 1 ? QStringLiteral("HH:mm") : QStringLiteral("dd MMM"));
-    TimeAxis->setTickCount(days <= 1 ? 13 : (days <= 7 ? int(days) + 1 : 11));
-    PlayerAxis->setRange(0, series.topPlayers);
+    for (const QString& label : TimeAxis->categoriesLabels())
+        TimeAxis->remove(label);
+    TimeAxis->setStartValue(qreal(from.toMSecsSinceEpoch()));
+    for (const QDateTime& tick : TimeTicks(from, to))
+        TimeAxis->append(TimeTickLabel(tick, from, to), qreal(tick.toMSecsSinceEpoch()));
+    TimeAxis->setRange(qreal(from.toMSecsSinceEpoch()), qreal(to.toMSecsSinceEpoch()));
+    const auto scale = [](QValueAxis* axis, const AxisScale& round) {
+        axis->setRange(0, round.top);
+        axis->setTickInterval(round.step);
+    };
+    scale(PlayerAxis, RoundScale(series.topPlayers, 8));
     qreal peakPing = 0;
     for (const QPointF& p : series.highestPing)
         peakPing = std::max(peakPing, p.y());
-    PingAxis->setRange(0, std::max<qreal>(50, peakPing * 1.1));
+    scale(PingAxis, RoundScale(std::max<qreal>(50, peakPing * 1.1), 8));
     placeMapNames();
     return series;
 }
@@ -126,18 +199,28 @@ void TServerChart::placeMapNames()
     qDeleteAll(nameItems_);
     nameItems_.clear();
     const QList<QPointF> marks = MapChanges->points();
-    if (marks.size() > NamedChanges)
-        return;
+    QFont small = font();
+    small.setPointSizeF(small.pointSizeF() * 0.8);
+    const QFontMetricsF metrics(small);
+    QList<qreal> xs;
+    QList<qreal> lengths;
     for (qsizetype i = 0; i < marks.size() && i < mapNames_.size(); ++i) {
+        xs << chart()->mapToPosition(marks[i], MapChanges).x();
+        lengths << metrics.horizontalAdvance(mapNames_[i]) + 5;
+    }
+    const QRectF plot = chart()->plotArea();
+    const qreal room = marks.isEmpty() ? 0 : plot.bottom() - chart()->mapToPosition(marks[0], MapChanges).y();
+    const QList<bool> fit = NamesThatFit(xs, metrics.height(), lengths, plot.left(), plot.right(), room);
+    for (qsizetype i = 0; i < fit.size(); ++i) {
+        if (!fit[i])
+            continue;
         auto* item = new QGraphicsSimpleTextItem(mapNames_[i], chart());
-        QFont small = item->font();
-        small.setPointSizeF(small.pointSizeF() * 0.8);
         item->setFont(small);
         item->setBrush(MapChanges->color().darker(140));
-        // Written downwards from just below the mark, so neighbours do not overlap.
+        // Written downwards from just below the mark.
         item->setRotation(90);
         const QPointF at = chart()->mapToPosition(marks[i], MapChanges);
-        item->setPos(at + QPointF(item->boundingRect().height() / 2, 5));
+        item->setPos(at + QPointF(metrics.height() / 2, 5));
         nameItems_ << item;
     }
 }

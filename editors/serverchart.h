@@ -8,7 +8,7 @@
 #include <QStringList>
 
 class QAreaSeries;
-class QDateTimeAxis;
+class QCategoryAxis;
 class QGraphicsSimpleTextItem;
 class QScatterSeries;
 class QValueAxis;
@@ -33,8 +33,29 @@ struct ServerSeries {
 
 ServerSeries ServerChartSeries(const QList<SampleStretch>& stretches);
 
+// A value axis from 0 that reaches `highest` in at most mostTicks steps of
+// 1, 2 or 5 times a power of ten, its top a whole number of steps.
+struct AxisScale {
+    qreal top = 1;
+    qreal step = 1;
+};
+AxisScale RoundScale(qreal highest, int mostTicks);
+
+// The time axis' ticks between from and to in local time: every two hours
+// on the hour over a day or less, every midnight over a week or less, every
+// third midnight beyond.
+QList<QDateTime> TimeTicks(const QDateTime& from, const QDateTime& to);
+QString TimeTickLabel(const QDateTime& tick, const QDateTime& from, const QDateTime& to);
+
+// Which of the map names, written downwards from their marks at xs (left to
+// right) with the given thickness and lengths, fit between left and right
+// and within `room` below the marks without touching the name before.
+QList<bool> NamesThatFit(const QList<qreal>& xs, qreal thickness, const QList<qreal>& lengths, qreal left,
+                         qreal right, qreal room);
+
 // The Server tab's chart: players on the left axis, median ping on the
-// right, map changes marked and, while there are few, named.
+// right, map changes marked and named where the names fit (pointing at a
+// mark tells its name anyway).
 class TServerChart : public QChartView {
     Q_OBJECT
 public:
@@ -46,14 +67,12 @@ public:
     QAreaSeries* Players;
     QAreaSeries* MedianPing;
     QScatterSeries* MapChanges;
-    QDateTimeAxis* TimeAxis;
+    QCategoryAxis* TimeAxis;   // in milliseconds since the epoch
     QValueAxis* PlayerAxis;
     QValueAxis* PingAxis;
 
     // A period is read in this many stretches: about one per pixel.
     static constexpr int Stretches = 1000;
-    // Map names are written beside their marks up to this many changes.
-    static constexpr int NamedChanges = 60;
 
 private:
     void placeMapNames();

@@ -273,6 +273,7 @@ void TDataPalisor::openConnection()
     db.setDatabaseName(databasePath());
     if (!db.open())
         throw Error(errorText(db.lastError()));
+    history_ = history_ && convertLocalSamples();
 }
 
 bool TDataPalisor::HasHistory() const { return history_ && isConnected(); }

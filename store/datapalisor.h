@@ -109,6 +109,10 @@ public:
     // Tells the database who makes the next change to BANNED and why, for the
     // record its triggers write; null clears it. Lasts until the next commit.
     void SetPenaltyContext(const Penalty* why);
+    // Tells the database that the next change to BANNED only moves a name's
+    // ban to the player's current address, which is no new ban. Lasts until
+    // the next commit.
+    void SetBanFollowsPlayer(bool follows);
 
     bool isConnected() const;
     QSqlDatabase database() const;
@@ -125,6 +129,9 @@ private:
     void connect(bool logged);
     void restoreMissingLiveFile();
     void openConnection();
+    // Converts samples an earlier Palisor stored in local time, once per
+    // database; false when they could not be, so none may be added.
+    bool convertLocalSamples();
     QString gbakCommand(const QString& mode, const QString& from, const QString& to) const;
     // Throws failure, followed by what gbak said, unless it made the file.
     void runGbak(const QString& mode, const QString& from, const QString& to, const QString& failure) const;

@@ -8,8 +8,8 @@
 #include "store/sqltext.h"
 
 #include <QSqlQuery>
+#include <QTimeZone>
 #include <algorithm>
-#include <limits>
 
 namespace palisor {
 
@@ -42,6 +42,10 @@ QVariant column(const QString& text, int length)
 
 QString textOf(const QVariant& v) { return v.isNull() ? QString() : v.toString(); }
 
+// The driver stores a time's own date and clock reading: given in UTC, the
+// column holds UTC.
+QDateTime utcStamp(const QDateTime& at) { return at.toUTC(); }
+
 }  // namespace
 
 QVariant MedianPing(QList<int> pings)
@@ -53,6 +57,20 @@ QVariant MedianPing(QList<int> pings)
     if (pings.size() % 2 == 1)
         return pings[mid];
     return (pings[mid - 1] + pings[mid] + 1) / 2;
+}
+
+QString CsvField(const QString& text)
+{
+    // A spreadsheet runs a field that begins with one of these as a formula,
+    // so a player named "=HYPERLINK(...)" would become a link: the apostrophe
+    // makes it plain text there.
+    static const QString formulaStarts = QStringLiteral("=+-@\t\r");
+    QString field = !text.isEmpty() && formulaStarts.contains(text.front()) ? QLatin1Char('\'') + text : text;
+    if (!field.contains(QLatin1Char(',')) && !field.contains(QLatin1Char('"')) && !field.contains(QLatin1Char('\r'))
+        && !field.contains(QLatin1Char('\n')))
+        return field;
+    field.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + field + QLatin1Char('"');
 }
 
 QVariant HighestPing(const QList<int>& pings)
@@ -80,6 +98,14 @@ void TDataPalisor::SetPenaltyContext(const Penalty* why)
     set.next();
 }
 
+void TDataPalisor::SetBanFollowsPlayer(bool follows)
+{
+    QSqlQuery set = run(database(),
+        QStringLiteral("SELECT RDB$SET_CONTEXT('USER_TRANSACTION', 'PALISOR_FOLLOW', ?) FROM RDB$DATABASE"),
+        {follows ? QVariant(1) : QVariant(QMetaType::fromType<int>())});
+    set.next();
+}
+
 void TDataPalisor::RecordEvent(const QString& kind, const Penalty& why, const QString& name, const QString& address)
 {
     if (!HasHistory())
@@ -97,8 +123,9 @@ void TDataPalisor::RecordSample(const ServerSample& sample)
     if (!HasHistory())
         return;
     QSqlDatabase db = database();
+    // In UTC, so that a change of the clocks neither repeats nor skips an hour.
     run(db, QStringLiteral("EXECUTE PROCEDURE ADD_SAMPLE(?, ?, ?, ?, ?, ?)"),
-        {sample.taken, sample.playerCount, sample.maxPlayers, column(sample.mapName, MapNameLength),
+        {utcStamp(sample.taken), sample.playerCount, sample.maxPlayers, column(sample.mapName, MapNameLength),
          sample.medianPing, sample.highPing});
     commitAndContinue(db);
 }
@@ -109,7 +136,12 @@ namespace {
 QString eventFilter(const QString& text, const QString& kind, QVariantList& values)
 {
     QStringList conditions;
-    if (!text.isEmpty()) {
+    const bool latin1 = std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() <= 0xFF; });
+    if (!latin1) {
+        // The log holds Latin-1 only, with '?' for anything else: such a
+        // text is in no name or address.
+        conditions << QStringLiteral("1 = 0");
+    } else if (!text.isEmpty()) {
         conditions << QStringLiteral("(NAME CONTAINING ? OR ADDRESS CONTAINING ?)");
         values << column(text, ReasonLength) << column(text, ReasonLength);
     }
@@ -122,22 +154,41 @@ QString eventFilter(const QString& text, const QString& kind, QVariantList& valu
 
 }  // namespace
 
-QList<PenaltyEvent> ReadEvents(const QSqlDatabase& db, const QString& text, const QString& kind, int limit)
+void ForEachEvent(const QSqlDatabase& db, const QString& text, const QString& kind, int limit,
+                  const std::function<bool(const PenaltyEvent&)>& each)
 {
     QVariantList values;
     if (limit > 0)
         values << limit;
     const QString where = eventFilter(text, kind, values);
-    QSqlQuery q = run(db,
-                      QStringLiteral("SELECT %1OCCURRED, KIND, CLIENTID, NAME, ADDRESS, REASON, SOURCE FROM EVENTS")
-                              .arg(limit > 0 ? QStringLiteral("FIRST ? ") : QString())
-                          + where + QStringLiteral(" ORDER BY ID DESC"),
-                      values);
-    QList<PenaltyEvent> events;
+    // Forward only: the driver then holds the row at hand, not every row read.
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    const QString statement =
+        QStringLiteral("SELECT %1OCCURRED, KIND, CLIENTID, NAME, ADDRESS, REASON, SOURCE FROM EVENTS")
+            .arg(limit > 0 ? QStringLiteral("FIRST ? ") : QString())
+        + where + QStringLiteral(" ORDER BY ID DESC");
+    if (!q.prepare(statement))
+        throw Error(errorText(q.lastError()));
+    for (int i = 0; i < values.size(); ++i)
+        q.bindValue(i, values[i]);
+    if (!q.exec())
+        throw Error(errorText(q.lastError()));
     while (q.next()) {
-        events.append({q.value(0).toDateTime(), textOf(q.value(1)), textOf(q.value(2)), textOf(q.value(3)),
-                       textOf(q.value(4)), textOf(q.value(5)), textOf(q.value(6))});
+        const PenaltyEvent event{q.value(0).toDateTime(), textOf(q.value(1)), textOf(q.value(2)), textOf(q.value(3)),
+                                 textOf(q.value(4)),      textOf(q.value(5)), textOf(q.value(6))};
+        if (!each(event))
+            break;
     }
+}
+
+QList<PenaltyEvent> ReadEvents(const QSqlDatabase& db, const QString& text, const QString& kind, int limit)
+{
+    QList<PenaltyEvent> events;
+    ForEachEvent(db, text, kind, limit, [&events](const PenaltyEvent& e) {
+        events.append(e);
+        return true;
+    });
     return events;
 }
 
@@ -152,9 +203,8 @@ int CountEvents(const QSqlDatabase& db, const QString& text, const QString& kind
 QList<SampleStretch> ReadSampleStretches(const QSqlDatabase& db, const QDateTime& from, int stretchSeconds)
 {
     // Stretches of ten minutes or more are made of the ten-minute spans;
-    // shorter ones of the samples themselves. Times come as local
-    // milliseconds since 1970, each turned into a moment with the zone's
-    // offset of its hour.
+    // shorter ones of the samples themselves. Times come as milliseconds
+    // since 1970 of the stored UTC readings.
     static const QString fromSamples = QStringLiteral(
         "SELECT DATEDIFF(SECOND FROM CAST(? AS TIMESTAMP) TO TAKEN) / CAST(? AS INTEGER) AS STRETCH, "
         "DATEDIFF(MILLISECOND FROM TIMESTAMP '1970-01-01 00:00:00' TO MIN(TAKEN)), COUNT(*), "
@@ -169,21 +219,11 @@ QList<SampleStretch> ReadSampleStretches(const QSqlDatabase& db, const QDateTime
         "SUM(NEWMAPS), MAX(NEWMAP), "
         "DATEDIFF(MILLISECOND FROM TIMESTAMP '1970-01-01 00:00:00' TO MIN(MAPCHANGED)) "
         "FROM SAMPLESPANS WHERE SPANSTART >= ? GROUP BY 1 ORDER BY 1");
+    const QDateTime since = utcStamp(from);
     QSqlQuery q = run(db, stretchSeconds >= SpanSeconds ? fromSpans : fromSamples,
-                      {from, qMax(1, stretchSeconds), from});
-    constexpr qint64 hourMs = 3'600'000;
-    qint64 hour = std::numeric_limits<qint64>::min();
-    qint64 offsetMs = 0;
-    const auto moment = [&](const QVariant& localMs) {
-        if (localMs.isNull())
-            return QDateTime();
-        const qint64 ms = localMs.toLongLong();
-        if (ms / hourMs != hour) {
-            hour = ms / hourMs;
-            const QDateTime wall = QDateTime::fromMSecsSinceEpoch(hour * hourMs, Qt::UTC);
-            offsetMs = qint64(QDateTime(wall.date(), wall.time()).offsetFromUtc()) * 1000;
-        }
-        return QDateTime::fromMSecsSinceEpoch(ms - offsetMs, Qt::UTC);
+                      {since, qMax(1, stretchSeconds), since});
+    const auto moment = [](const QVariant& utcMs) {
+        return utcMs.isNull() ? QDateTime() : QDateTime::fromMSecsSinceEpoch(utcMs.toLongLong());
     };
     QList<SampleStretch> stretches;
     while (q.next()) {
@@ -192,6 +232,83 @@ QList<SampleStretch> ReadSampleStretches(const QSqlDatabase& db, const QDateTime
                           moment(q.value(10))});
     }
     return stretches;
+}
+
+void ConvertSamplesToUtc(QSqlDatabase& db)
+{
+    QSqlQuery range = run(db, QStringLiteral("SELECT MIN(TAKEN), MAX(TAKEN) FROM SAMPLES"));
+    if (!range.next() || range.value(0).isNull())
+        return;
+    // The stored readings are local: read them as if they were UTC to get
+    // plain clock readings, then find the zone's offset of each.
+    const auto reading = [](const QVariant& v) {
+        const QDateTime t = v.toDateTime();
+        return QDateTime(t.date(), t.time(), Qt::UTC);
+    };
+    const QDateTime first = reading(range.value(0));
+    const QDateTime last = reading(range.value(1));
+    range.finish();
+
+    // One statement changes every row once: the offset is chosen by the old
+    // reading, never by a row already moved. A local reading before the
+    // clock reading the change ends at has the offset from before it; the
+    // hour a change to winter time repeats is thus read as its first pass.
+    const QTimeZone zone = QTimeZone::systemTimeZone();
+    QString offsets = QStringLiteral("CASE");
+    QVariantList values;
+    int after = zone.offsetFromUtc(first.addSecs(-zone.offsetFromUtc(first)));
+    for (const QTimeZone::OffsetData& change : zone.transitions(first.addDays(-1), last.addDays(1))) {
+        const int before = zone.offsetFromUtc(change.atUtc.addSecs(-1));
+        offsets += QStringLiteral(" WHEN TAKEN < CAST(? AS TIMESTAMP) THEN CAST(? AS INTEGER)");
+        const QDateTime endsAt = change.atUtc.addSecs(before);
+        values << QDateTime(endsAt.date(), endsAt.time(), Qt::UTC) << before;
+        after = change.offsetFromUtc;
+    }
+    offsets += QStringLiteral(" ELSE CAST(? AS INTEGER) END");
+    values << after;
+    run(db, QStringLiteral("UPDATE SAMPLES SET TAKEN = DATEADD(-(%1) SECOND TO TAKEN)").arg(offsets), values);
+
+    run(db, QStringLiteral("DELETE FROM SAMPLESPANS"));
+    run(db, QStringLiteral(
+        "INSERT INTO SAMPLESPANS (SPANSTART, FIRSTTAKEN, POLLS, FEWESTPLAYERS, MOSTPLAYERS, LOWESTPING, "
+        "HIGHESTPING, MAXPLAYERS, NEWMAPS, NEWMAP, MAPCHANGED) "
+        "SELECT DATEADD((EXTRACT(HOUR FROM TAKEN) * 60 + EXTRACT(MINUTE FROM TAKEN)) / 10 * 10 MINUTE "
+        "TO CAST(CAST(TAKEN AS DATE) AS TIMESTAMP)), MIN(TAKEN), COUNT(*), MIN(PLAYERCOUNT), MAX(PLAYERCOUNT), "
+        "MIN(MEDIANPING), MAX(MEDIANPING), MAX(MAXPLAYERS), SUM(COALESCE(NEWMAP, 0)), MAX(IIF(NEWMAP = 1, MAPNAME, NULL)), "
+        "MIN(IIF(NEWMAP = 1, TAKEN, NULL)) FROM SAMPLES GROUP BY 1"));
+}
+
+bool TDataPalisor::convertLocalSamples()
+{
+    // Whoever deletes the mark converts the samples in the same transaction.
+    // Another program connecting at the same moment waits on the row, then
+    // fails with an update conflict, rolls back and finds the mark gone when
+    // it looks again.
+    QSqlDatabase db = database();
+    QString failure;
+    for (int look = 0; look < 2; ++look) {
+        db.transaction();
+        try {
+            bool converted = false;
+            if (run(db, QStringLiteral("SELECT FIRST 1 1 FROM SAMPLES_IN_LOCAL_TIME")).next()
+                && run(db, QStringLiteral("DELETE FROM SAMPLES_IN_LOCAL_TIME")).numRowsAffected() > 0) {
+                ConvertSamplesToUtc(db);
+                converted = true;
+            }
+            if (!db.commit())
+                throw Error(errorText(db.lastError()));
+            if (converted)
+                WriteLog(QStringLiteral("Samples stored in local time by an earlier version converted to UTC"));
+            return true;
+        } catch (const Error& e) {
+            failure = e.message();
+            db.rollback();
+        }
+    }
+    WriteLog(QStringLiteral("Exception: History not available: the samples stored in local time could not be "
+                            "converted to UTC: ")
+             + failure);
+    return false;
 }
 
 }  // namespace palisor

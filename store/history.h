@@ -6,6 +6,8 @@
 #include <QString>
 #include <QVariant>
 
+#include <functional>
+
 namespace palisor {
 
 // The kinds of the penalty log's events (EVENTS.KIND).
@@ -42,7 +44,7 @@ struct PenaltyEvent {
     QString source;
 };
 
-// One poll's picture of the server. The pings are of the players recorded
+// One poll's picture of the server, kept in UTC. The pings are of the players recorded
 // in that poll; without players they are null.
 struct ServerSample {
     QDateTime taken;
@@ -66,6 +68,15 @@ QVariant HighestPing(const QList<int>& pings);
 // with a limit, only that many.
 QList<PenaltyEvent> ReadEvents(const QSqlDatabase& db, const QString& text = QString(),
                                const QString& kind = QString(), int limit = 0);
+// The same events one at a time, read as they are needed, so the memory
+// stays flat whatever the log's size; stops early when `each` returns false.
+void ForEachEvent(const QSqlDatabase& db, const QString& text, const QString& kind, int limit,
+                  const std::function<bool(const PenaltyEvent&)>& each);
+// One field of a CSV file for a spreadsheet: quoted as RFC 4180 asks when it
+// holds a comma, a quote or a line end (its quotes doubled), and with a
+// leading apostrophe when it begins with = + - @ TAB or CR, so that a
+// spreadsheet shows it as text instead of running it as a formula.
+QString CsvField(const QString& text);
 // How many events ReadEvents would give without a limit.
 int CountEvents(const QSqlDatabase& db, const QString& text = QString(), const QString& kind = QString());
 
@@ -91,5 +102,14 @@ constexpr int SpanSeconds = 600;
 // made of whole spans (the span that holds `from` is left out), so a month
 // of polls is read as 4,320 spans rather than 86,400 samples.
 QList<SampleStretch> ReadSampleStretches(const QSqlDatabase& db, const QDateTime& from, int stretchSeconds);
+
+// For a database whose samples were stored in local time (SAMPLES.TAKEN is
+// UTC now): turns each into UTC with the offset the system's zone had then
+// and sums the spans up again. A reading inside the hour that a change to
+// winter time repeats is taken for its first pass. Runs in the connection's
+// transaction; the caller commits, once, before any sample in UTC is added
+// (the data module does so when it connects to a database whose
+// SAMPLES_IN_LOCAL_TIME holds a row, deleting the row in that transaction).
+void ConvertSamplesToUtc(QSqlDatabase& db);
 
 }  // namespace palisor

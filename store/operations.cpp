@@ -214,8 +214,15 @@ bool TDataPalisor::IsBanned(const QString& name, const QString& address)
     row = rules_->bannedNameRow(name);
     if (row < 0)
         return false;
-    // The ban of a name follows the player to his current address.
-    tblBanned->storeValueAt(row, rules_->bannedKey(row), QStringLiteral("ADDRESS"), address);
+    // The ban of a name follows the player to his current address; the
+    // penalty log keeps it as the one ban it is.
+    SetBanFollowsPlayer(true);
+    try {
+        tblBanned->storeValueAt(row, rules_->bannedKey(row), QStringLiteral("ADDRESS"), address);
+    } catch (...) {
+        SetBanFollowsPlayer(false);
+        throw;
+    }
     return true;
 }
 

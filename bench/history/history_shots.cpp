@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QEventLoop>
 #include <QTabWidget>
 #include <cstdio>
 
@@ -35,7 +36,10 @@ int main(int argc, char** argv)
     const int events = bench::FillEvents(connection, end);
 
     TformHistory window(*data);
+    QEventLoop shown;
+    QObject::connect(&window, &TformHistory::PenaltiesShown, &shown, &QEventLoop::quit);
     window.RefreshPenalties();
+    shown.exec();
     window.show();
     const auto shoot = [&](int tab, int period, const char* file) {
         window.Tabs->setCurrentIndex(tab);

@@ -58,7 +58,7 @@ int FillSamples(QSqlDatabase& db, const QDateTime& end, int days, int pollSecond
         players = std::clamp(players, 0, maxPlayers);
         lag = std::clamp(lag + (random.generateDouble() - 0.5) * 2.0, -12.0, 12.0);
         const int median = int(std::lround(50 + players * 0.8 + lag));
-        q.bindValue(0, at);
+        q.bindValue(0, at.toUTC());   // samples are kept in UTC
         q.bindValue(1, players);
         q.bindValue(2, maxPlayers);
         q.bindValue(3, Maps[map]);

@@ -3,11 +3,16 @@
 // cannot be parted.
 #include "core/error.h"
 #include "store/banbatch.h"
+#include "store/sqltext.h"
 #include "store/upgrade.h"
 #include "tests/store/storetest.h"
 
 #include <QFile>
 #include <QSqlError>
+#include <chrono>
+#include <ctime>
+#include <future>
+#include <thread>
 
 using namespace palisor;
 using palisor::test::App;
@@ -36,6 +41,23 @@ void Prepare(const TempDatabase& db, const QStringList& statements)
     QSqlDatabase::removeDatabase("prepare");
 }
 
+// Berlin's time for as long as it lives: its clock changes are known.
+class BerlinTime {
+public:
+    BerlinTime() : zone_(qgetenv("TZ")) { Zone("Europe/Berlin"); }
+    ~BerlinTime() { Zone(zone_); }
+    BerlinTime(const BerlinTime&) = delete;
+    BerlinTime& operator=(const BerlinTime&) = delete;
+
+private:
+    static void Zone(const QByteArray& name)
+    {
+        name.isEmpty() ? qunsetenv("TZ") : qputenv("TZ", name);
+        tzset();
+    }
+    QByteArray zone_;
+};
+
 QString Log(const TDataPalisor& data)
 {
     QFile log(data.logPath());
@@ -59,7 +81,8 @@ QStringList Catalogue(const TDataPalisor& data)
            "UNION ALL SELECT 'P ' || TRIM(RDB$PROCEDURE_NAME) || ' ' || RDB$PROCEDURE_SOURCE FROM RDB$PROCEDURES "
            "WHERE RDB$SYSTEM_FLAG = 0 "
            "UNION ALL SELECT 'S ' || TRIM(RDB$GENERATOR_NAME) FROM RDB$GENERATORS WHERE RDB$SYSTEM_FLAG = 0 "
-           "UNION ALL SELECT 'V ' || VERSION FROM SCHEMA_VERSION");
+           "UNION ALL SELECT 'V ' || VERSION FROM SCHEMA_VERSION "
+           "UNION ALL SELECT 'L ' || COUNT(*) FROM SAMPLES_IN_LOCAL_TIME");
     QStringList lines;
     while (q.next())
         lines << q.value(0).toString();
@@ -83,7 +106,8 @@ TEST(HistoryUpgradeTest, AnOlderDatabaseGainsWhatTheSchemaMakesOnceAndKeepsItsRo
     auto data = db.createDataModule();
 
     EXPECT_TRUE(data->HasHistory());
-    EXPECT_TRUE(Log(*data).contains("Database upgraded from version 0 to 2")) << Log(*data).toStdString();
+    EXPECT_TRUE(Log(*data).contains(QStringLiteral("Database upgraded from version 0 to %1").arg(LatestSchemaVersion())))
+        << Log(*data).toStdString();
     EXPECT_FALSE(QFile::exists(data->upgradeCopyPath()));
     EXPECT_EQ(data->tblBanned->columnNames(), QStringList({"NAME", "ADDRESS", "BANNEDAT", "REASON"}));
     EXPECT_EQ(data->tblBanned->text("NAME"), "Old");
@@ -107,11 +131,12 @@ TEST(HistoryUpgradeTest, AnOlderDatabaseGainsWhatTheSchemaMakesOnceAndKeepsItsRo
     EXPECT_EQ(Log(*data).count("Database upgraded"), 1);
 }
 
-// A Palisor with the first penalty log kept samples without spans, and an
-// ADD_SAMPLE that forgets only the samples.
-TEST(HistoryUpgradeTest, ADatabaseWithTheFirstLogGetsTheSpansOfItsSamplesAndTodaysProcedures)
+// A Palisor with the first penalty log kept samples in local time without
+// spans, and an ADD_SAMPLE that forgets only the samples.
+TEST(HistoryUpgradeTest, ADatabaseWithTheFirstLogGetsItsSamplesInUtcWithSpansAndTodaysProcedures)
 {
     App();
+    const BerlinTime zone;
     TempDatabase db(TempDatabase::Made::BeforeHistory);
     const QDateTime now = QDateTime::currentDateTime();
     const auto sample = [](const QDateTime& at, int players) {
@@ -130,9 +155,17 @@ TEST(HistoryUpgradeTest, ADatabaseWithTheFirstLogGetsTheSpansOfItsSamplesAndToda
     auto data = db.createDataModule();
     ASSERT_TRUE(data->HasHistory());
     EXPECT_EQ(Sum(*data, "SELECT SUM(POLLS), SUM(MOSTPLAYERS) FROM SAMPLESPANS"), "4/10");
+    QSqlQuery newest(data->database());
+    ASSERT_TRUE(newest.exec("SELECT MAX(TAKEN) FROM SAMPLES") && newest.next());
+    EXPECT_EQ(newest.value(0).toDateTime().toString("yyyy-MM-dd hh:mm:ss"),
+              now.addDays(-1).toUTC().toString("yyyy-MM-dd hh:mm:ss"));
+    newest.finish();
 
+    // Today's ADD_SAMPLE counts the 90 days from settled polls: with fewer
+    // than 100 polls kept, the one of 95 days ago stays (either earlier
+    // procedure deleted it).
     data->RecordSample({now, 4, 16, "m", 30, 30});
-    EXPECT_EQ(Sum(*data, "SELECT COUNT(*), SUM(POLLS) FROM SAMPLESPANS"), "3/4");
+    EXPECT_EQ(Sum(*data, "SELECT COUNT(*), SUM(POLLS) FROM SAMPLESPANS"), "4/5");
 }
 
 TEST(HistoryUpgradeTest, ADatabaseThatCannotBeUpgradedIsPutBackAndKeepsItsListsWorking)
@@ -221,12 +254,22 @@ TEST_F(HistoryTest, EveryWayIntoAndOutOfBannedIsRecordedWithItsReason)
     data->SortTable("NAME", data->tblBanned);
     data->tblBanned->setCurrentRow(column(data->tblBanned, "NAME").indexOf("Typed"));
     data->tblBanned->deleteCurrent();
+    // An edited row is another ban; a name's ban following the player to a
+    // new address is still the same one.
+    data->tblBanned->setCurrentRow(column(data->tblBanned, "NAME").indexOf("Imported"));
+    data->tblBanned->edit();
+    data->tblBanned->setValue("NAME", "Renamed");
+    data->tblBanned->post();
+    EXPECT_TRUE(data->IsBanned("Late", "10.0.0.60"));
+    EXPECT_EQ(column(data->tblBanned, "ADDRESS").count("10.0.0.60"), 1);
 
     EXPECT_EQ(RecordedEvents(*data), QStringList({QString::fromUtf8("BAN|07|O`Neil|10.0.0.3|Wallhack \u00e9 ?|admin"),
                                                   "BAN||Typed|10.0.0.4||admin",
                                                   "BAN||Imported|10.0.0.5|Banned.txt|import",
                                                   "BAN||Late|10.0.0.6|Banned.txt|import",
-                                                  "UNBAN||Typed|10.0.0.4||admin"}));
+                                                  "UNBAN||Typed|10.0.0.4||admin",
+                                                  "UNBAN||Imported|10.0.0.5||admin",
+                                                  "BAN||Renamed|10.0.0.5|Banned.txt|admin"}));
 }
 
 // The ban is stored by an INSERT whose trigger writes its record: one
@@ -246,18 +289,17 @@ TEST_F(HistoryTest, ABanAndItsRecordAreOneStatement)
     EXPECT_EQ(RecordedEvents(*data), QStringList({"BAN||Alice|10.0.0.1||admin", "BAN||Bob|||admin"}));
 }
 
-TEST_F(HistoryTest, SamplesAreKeptNinetyDaysAndSummedUpByStretch)
+TEST_F(HistoryTest, SamplesAreSummedUpByStretch)
 {
     const QDateTime now(QDate(2026, 5, 1), QTime(12, 0));
     const QVariant none(QMetaType::fromType<int>());
-    data->RecordSample({now.addDays(-91), 3, 16, "old", 1, 1});
     data->RecordSample({now.addDays(-89), 4, 16, "kept", 50, 70});
     data->RecordSample({now.addSecs(-600), 0, 16, "kept", none, none});
     data->RecordSample({now.addSecs(-590), 9, 18, "dm2", 40, 90});
     data->RecordSample({now.addSecs(-580), 5, 18, "dm3", 80, 120});
     data->RecordSample({now, 2, 18, "dm3", 60, 60});
     EXPECT_EQ(RecordedSamples(*data),
-              QStringList({"4/16 >kept 50 70", "0/16 kept  ", "9/18 >dm2 40 90", "5/18 >dm3 80 120", "2/18 dm3 60 60"}));
+              QStringList({"4/16 kept 50 70", "0/16 kept  ", "9/18 >dm2 40 90", "5/18 >dm3 80 120", "2/18 dm3 60 60"}));
 
     // Read from the samples, and from their ten-minute spans, alike.
     EXPECT_EQ(scalar("SELECT COUNT(*) FROM SAMPLESPANS").toInt(), 3);
@@ -282,6 +324,94 @@ TEST_F(HistoryTest, SamplesAreKeptNinetyDaysAndSummedUpByStretch)
     EXPECT_EQ(MedianPing({40, 10, 30}).toInt(), 30);
     EXPECT_EQ(MedianPing({90, 10, 20, 31}).toInt(), 26);
     EXPECT_EQ(HighestPing({40, 310, 30}).toInt(), 310);
+}
+
+TEST_F(HistoryTest, SamplesAreKeptNinetyDaysCountedFromSettledPollsNotAClockJump)
+{
+    const QDateTime now(QDate(2026, 5, 1), QTime(12, 0));
+    data->RecordSample({now.addDays(-91), 3, 16, "old", 1, 1});
+    data->RecordSample({now.addDays(-89), 4, 16, "kept", 50, 70});
+    for (int poll = 100; poll > 0; --poll)
+        data->RecordSample({now.addSecs(-30 * poll), 4, 16, "kept", 50, 70});
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM SAMPLES WHERE MAPNAME = 'old'").toInt(), 0);
+
+    data->RecordSample({now.addYears(1), 4, 16, "kept", 50, 70});
+    data->RecordSample({now, 4, 16, "kept", 50, 70});
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM SAMPLES").toInt(), 103);
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM SAMPLESPANS WHERE SPANSTART < CAST('2026-04-01' AS TIMESTAMP)").toInt(), 1);
+}
+
+// Samples are kept in UTC and shown in local time; those stored in local
+// time by earlier versions are converted once.
+class HistoryZoneTest : public StoreTest {
+protected:
+    static QDateTime Utc(int month, int day, int hour, int minute)
+    {
+        return QDateTime(QDate(2026, month, day), QTime(hour, minute), Qt::UTC);
+    }
+    QStringList Stored(const QString& statement)
+    {
+        QSqlQuery q = sql::run(data->database(), statement);
+        QStringList times;
+        while (q.next())
+            times << q.value(0).toDateTime().toString("MM-dd HH:mm");
+        return times;
+    }
+
+private:
+    BerlinTime zone_;
+};
+
+TEST_F(HistoryZoneTest, TheHourTheClocksRepeatIsReadInOrder)
+{
+    // 2026-10-25 03:00 summer time in Berlin is 02:00 winter time again.
+    for (const int minute : {20, 50, 80, 110})
+        data->RecordSample({Utc(10, 25, 0, 0).addSecs(minute * 60).toLocalTime(), minute, 32, "dm", 50, 50});
+    const QList<SampleStretch> stretches = ReadSampleStretches(data->database(), Utc(10, 25, 0, 0), 300);
+    ASSERT_EQ(stretches.size(), 4);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(stretches[i].first, Utc(10, 25, 0, 20).addSecs(1800 * i));
+    EXPECT_EQ(Stored("SELECT TAKEN FROM SAMPLES ORDER BY TAKEN").first(), "10-25 00:20");
+}
+
+TEST_F(HistoryZoneTest, LocalSamplesOfAnEarlierVersionAreConvertedOnceByOneOfTwoProgramsConnecting)
+{
+    sql("INSERT INTO SAMPLES (TAKEN, PLAYERCOUNT, MAXPLAYERS, MAPNAME) "
+        "SELECT CAST(T AS TIMESTAMP), 1, 8, 'dm' FROM (SELECT '2026-03-29 01:30' T FROM RDB$DATABASE "
+        "UNION ALL SELECT '2026-03-29 03:30' FROM RDB$DATABASE UNION ALL SELECT '2026-07-01 12:05' FROM RDB$DATABASE "
+        "UNION ALL SELECT '2026-10-25 02:30' FROM RDB$DATABASE UNION ALL SELECT '2026-12-01 12:05' FROM RDB$DATABASE)");
+    sql("INSERT INTO SAMPLES_IN_LOCAL_TIME (MARK) VALUES (1)");
+    data->DisconnectDatabase();
+
+    // Another program has taken the mark and converts; it commits while
+    // this one waits on the mark.
+    std::promise<void> taken;
+    std::thread other([this, &taken] {
+        {
+            QSqlDatabase raw = QSqlDatabase::addDatabase("QIBASE", "other");
+            raw.setDatabaseName(db.databasePath());
+            raw.setUserName("SYSDBA");
+            raw.open();
+            raw.transaction();
+            sql::run(raw, "DELETE FROM SAMPLES_IN_LOCAL_TIME");
+            ConvertSamplesToUtc(raw);
+            taken.set_value();
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            raw.commit();
+            raw.close();
+        }
+        QSqlDatabase::removeDatabase("other");
+    });
+    taken.get_future().wait();
+    data->ConnectDatabase();
+    other.join();
+
+    EXPECT_TRUE(data->HasHistory());
+    EXPECT_FALSE(Log(*data).contains("converted")) << Log(*data).toStdString();
+    EXPECT_EQ(Stored("SELECT TAKEN FROM SAMPLES ORDER BY TAKEN"),
+              QStringList({"03-29 00:30", "03-29 01:30", "07-01 10:05", "10-25 00:30", "12-01 11:05"}));
+    EXPECT_EQ(Stored("SELECT SPANSTART FROM SAMPLESPANS ORDER BY SPANSTART"),
+              QStringList({"03-29 00:30", "03-29 01:30", "07-01 10:00", "10-25 00:30", "12-01 11:00"}));
 }
 
 }  // namespace

@@ -87,12 +87,13 @@ bench: build
 	if [ -n "$$missed" ]; then echo "make bench: targets missed by $$missed"; exit 1; fi; \
 	echo "make bench: every target met"
 
-# The Debian package, left in this folder: palisor_VERSION-1_ARCH.deb.
+# The Debian packages, left in this folder: palisor_VERSION-1_ARCH.deb (the
+# window) and palisor-monitor_VERSION-1_ARCH.deb (the headless programs).
 package: build
-	rm -f palisor_*.deb $(BUILD)/palisor_*.deb
+	rm -f palisor_*.deb palisor-*_*.deb $(BUILD)/palisor_*.deb $(BUILD)/palisor-*_*.deb
 	cd $(BUILD) && cpack -G DEB
-	cp $(BUILD)/palisor_*.deb .
+	cp $(BUILD)/palisor_*.deb $(BUILD)/palisor-monitor_*.deb .
 
 clean:
-	rm -f palisor_*.deb
+	rm -f palisor_*.deb palisor-*_*.deb
 	rm -rf $(BUILD) $(ASAN_BUILD)

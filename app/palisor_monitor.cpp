@@ -37,7 +37,7 @@ constexpr int ConfigurationError = 78;
 
 int fail(const QString& message, int exitCode = 1)
 {
-    std::fprintf(stderr, "%s: %s\n", Program, OneLine(message).toLocal8Bit().constData());
+    WriteError(Program, message);
     return exitCode;
 }
 

@@ -23,4 +23,14 @@ private:
     std::FILE* out_;
 };
 
+// True when the file descriptor is the stream systemd connected to the
+// journal for this service ($JOURNAL_STREAM, "DEVICE:INODE").
+bool IsJournalStream(int fd);
+
+// Writes "PROGRAM: MESSAGE" on standard error, one line. When standard error
+// is the journal's stream the line starts with <3>, which the journal takes
+// as error priority (the unit's SyslogLevelPrefix=yes) and strips; events on
+// standard output keep the journal's default, info.
+void WriteError(const char* program, const QString& message);
+
 }  // namespace palisor

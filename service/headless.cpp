@@ -226,18 +226,22 @@ void HeadlessMonitor::Failed(const QString& message)
     data_.WriteLog(QStringLiteral("Exception: ") + message);
     // The engine stops the monitor for these; without a window nobody could
     // start it again, so the program ends and its service manager decides.
+    // A refused password or a bad port stays wrong until the administrator
+    // mends the settings: sysexits' EX_CONFIG, which the service's unit does
+    // not restart. A game server that is down may come back.
     if (!once_ && StopsMonitor(message)) {
         stopReason_ = message;
-        Fatal(message);
+        const bool serverDown = message.contains(QLatin1String("socket error"), Qt::CaseInsensitive);
+        Fatal(message, serverDown ? 1 : 78);
     }
 }
 
-void HeadlessMonitor::Fatal(const QString& message)
+void HeadlessMonitor::Fatal(const QString& message, int exitCode)
 {
     if (std::exchange(ending_, true))
         return;
-    std::fprintf(stderr, "palisor-monitor: %s\n", OneLine(message).toLocal8Bit().constData());
-    QCoreApplication::exit(1);
+    WriteError("palisor-monitor", message);
+    QCoreApplication::exit(exitCode);
 }
 
 QString StatusReportText(const StatusReport& report)

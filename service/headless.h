@@ -53,8 +53,9 @@ private:
     void Report(const MonitorEvent& event);
     void WriteStop();
     void Failed(const QString& message);
-    // The program ends with 1, the message on standard error.
-    void Fatal(const QString& message);
+    // The program ends with exitCode (1, or 78 for what only the
+    // administrator can mend), the message on standard error.
+    void Fatal(const QString& message, int exitCode = 1);
 
     TDataPalisor& data_;
     EventWriter& events_;

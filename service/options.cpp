@@ -23,7 +23,8 @@ const char HelpClosing[] =
     "  0   ended by SIGTERM or SIGINT; with --once, the server answered\n"
     "  1   an error: the folder is in use, the database or the server failed\n"
     "  2   wrong arguments\n"
-    "  78  no database in the data folder (--init makes one)\n";
+    "  78  a configuration error: no database in the data folder (--init makes\n"
+    "      one), a refused console password or a bad port\n";
 
 MonitorOptions usage(const QString& text)
 {

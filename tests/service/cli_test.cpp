@@ -1,12 +1,17 @@
 #include "service/eventline.h"
+#include "service/eventwriter.h"
 #include "service/options.h"
 
+#include <QFile>
 #include <QJsonDocument>
+#include <QTemporaryDir>
 #include <QJsonObject>
 #include <QTimeZone>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -82,6 +87,22 @@ TEST(EventLines, JsonParsesWithTheKeysInOrder)
     EXPECT_TRUE(line.startsWith("{\"time\":"));
     EXPECT_LT(line.indexOf("\"event\""), line.indexOf("\"clientid\""));
     EXPECT_LT(line.indexOf("\"reason\""), line.indexOf("\"players\""));
+}
+
+// Errors are marked for the journal only on the stream systemd named: a pipe
+// or a terminal of a program started from the service would show the mark.
+TEST(EventLines, ErrorsAreMarkedOnlyOnTheJournalStream)
+{
+    QTemporaryDir folder;
+    QFile journal(folder.filePath("journal")), other(folder.filePath("other"));
+    ASSERT_TRUE(journal.open(QIODevice::WriteOnly) && other.open(QIODevice::WriteOnly));
+    struct stat file {};
+    ASSERT_EQ(::fstat(journal.handle(), &file), 0);
+    qputenv("JOURNAL_STREAM", QByteArray::number(qulonglong(file.st_dev)) + ':' + QByteArray::number(qulonglong(file.st_ino)));
+    EXPECT_TRUE(palisor::IsJournalStream(journal.handle()));
+    EXPECT_FALSE(palisor::IsJournalStream(other.handle()));
+    qunsetenv("JOURNAL_STREAM");
+    EXPECT_FALSE(palisor::IsJournalStream(journal.handle()));
 }
 
 }  // namespace

@@ -288,7 +288,7 @@ TEST_F(MonitorProcess, ConfigurationAndFatalErrorsNameTheirCause)
     test::TempDatabase refused;
     Prepare(refused, sim.start(kPlayers), QStringLiteral("wrong"));
     const Outcome stopped = Run({"--data", refused.dataFolder(), "--log-format", "json"});
-    EXPECT_EQ(stopped.exitCode, 1);
+    EXPECT_EQ(stopped.exitCode, 78);
     const QList<QByteArray> lines = stopped.out.trimmed().split('\n');
     ASSERT_GE(lines.size(), 3) << stopped.out.constData();
     const QJsonObject error = QJsonDocument::fromJson(lines[lines.size() - 2]).object();

@@ -2,6 +2,9 @@
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
+# The sanitizer tests mostly wait on servers that answer late or not at all,
+# so twice as many run at once as there are cores.
+TEST_JOBS ?= $(shell echo $$(( 2 * $(JOBS) )))
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 # Seconds each fuzz target runs in `make fuzz` (`make test` runs each briefly).
 FUZZ_SECONDS ?= 60
@@ -39,12 +42,12 @@ test: build
 	wait $$tests; tested=$$?; \
 	cat $(BUILD)/make-test.log; \
 	[ $$tested -eq 0 ] && [ $$built -eq 0 ]
-	env -u FUZZ_SECONDS ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+	env -u FUZZ_SECONDS ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(TEST_JOBS)
 
 test-asan: deps
 	cmake -S . -B $(ASAN_BUILD) $(ASAN_FLAGS)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
-	env -u FUZZ_SECONDS ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+	env -u FUZZ_SECONDS ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(TEST_JOBS)
 
 fuzz-build: deps
 	cmake -S . -B $(ASAN_BUILD) $(ASAN_FLAGS)

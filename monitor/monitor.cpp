@@ -76,12 +76,15 @@ int TMonitor::ReadPlayers()
         // Before any player is examined, so a ban requested now applies in this poll.
         PollClientBan();
         const StatusPlan plan = PlanStatusReply(lines);
-        if (plan.clearPlayers)
-            data_.DeletePlayers();
+        present_.clear();
         for (const QString& line : plan.playerLines) {
             const PlayerRow row = CutPlayerLine(line);
             CheckPlayer(row.clientId, row.name, row.ping, row.port, row.address);
         }
+        // Kicks and bans were committed as they happened; the players who
+        // stay replace the table in one commit.
+        if (plan.clearPlayers)
+            data_.RecordPlayers(present_, true);
         examined = static_cast<int>(plan.playerLines.size());
     } catch (...) {
         view_.EndPlayerRebuild();
@@ -119,7 +122,7 @@ void TMonitor::CheckPlayer(const QString& clientId, const QString& name, const Q
     else if (CheckHighPing(clientId + address, ping))
         result = KickPlayer(clientId, name, QStringLiteral("HIGH PING"), address);
     else {
-        data_.RecordPlayer(clientId, name, address, port, ping);
+        present_.append({clientId, name, address, port, ping});
         return;
     }
     view_.ShowStatus(result);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "monitor/monitorrules.h"
+#include "store/datapalisor.h"
 #include "store/history.h"
 
 #include <QString>
@@ -91,6 +92,8 @@ public:
     // Returns the number of player lines examined.
     int ReadPlayers();
     void PollClientBan();
+    // Kicks a player the rules find against; one who stays is recorded with
+    // the others when the poll has examined them all.
     void CheckPlayer(const QString& clientId, const QString& name, const QString& ping,
                      const QString& port, const QString& address);
     // Announces and kicks, or refuses an immune player; either way the
@@ -132,6 +135,7 @@ private:
     int strikeLimit_ = 0;   // none before the first start: nobody is kicked for high ping
     QStringList serverInfo_;
     int kicks_ = 0;   // in the running poll
+    QList<PlayerRecord> present_;   // the running poll's players who stay
 };
 
 }  // namespace palisor

@@ -23,6 +23,11 @@ struct DataFolder {
     QString path;
 };
 
+// A player as a poll of the server lists him.
+struct PlayerRecord {
+    QString clientId, name, address, port, ping;
+};
+
 // The data module: the connection to data/PALISOR.GDB, one live table object
 // per table, the stored-procedure calls, the maintenance cycle, the rule
 // look-ups and the announcement variable list. One instance for the run.
@@ -83,8 +88,12 @@ public:
     void setVariable(const QString& key, const QString& value);
 
     static QString FixQuotes(const QString& text);
+    // A player present and recently seen, in one commit.
     void RecordPlayer(const QString& clientId, const QString& name, const QString& address,
                       const QString& port, const QString& ping);
+    // Players present and recently seen, in one commit; replacing, they are
+    // everybody in PLAYERS (a poll's players).
+    void RecordPlayers(const QList<PlayerRecord>& players, bool replacing);
     // The ban and its record in the penalty log are one commit.
     void BanPlayer(const QString& name, const QString& address, const Penalty& why = Penalty());
     bool IsImmune(const QString& name);

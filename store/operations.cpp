@@ -7,6 +7,7 @@
 #include "store/ruleindexes.h"
 #include "store/sqltext.h"
 
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 
@@ -109,69 +110,69 @@ void TDataPalisor::rereadRecent(const QString& name, const QString& address, boo
 void TDataPalisor::RecordPlayer(const QString& clientId, const QString& name, const QString& address,
                                 const QString& port, const QString& ping)
 {
+    RecordPlayers({{clientId, name, address, port, ping}}, false);
+}
+
+void TDataPalisor::RecordPlayers(const QList<PlayerRecord>& players, bool replacing)
+{
     requireOpen(tblPlayers);
     requireOpen(tblRecent);
-    const QString fixed = FixQuotes(name);
-    const QString recentName = fitted(tblRecent, QStringLiteral("NAME"), fixed);
-    const QString recentAddress = fitted(tblRecent, QStringLiteral("ADDRESS"), address);
-    const bool recorded = !trimmedName(name).isEmpty();
-    const QStringList playerColumns{QStringLiteral("CLIENTID"), QStringLiteral("NAME"), QStringLiteral("ADDRESS"),
-                                    QStringLiteral("PORT"), QStringLiteral("PING")};
-    const QVariantList player{fitted(tblPlayers, playerColumns[0], clientId), fitted(tblPlayers, playerColumns[1], fixed),
-                              fitted(tblPlayers, playerColumns[2], address), fitted(tblPlayers, playerColumns[3], port),
-                              fitted(tblPlayers, playerColumns[4], ping)};
-    // The calls go to the database as one statement with one commit: the
-    // player is present and recently seen together or not at all, and a poll
-    // of many players prepares one statement per player instead of four. Its
-    // first row tells how many clean-ups have removed rows so far; the rows
-    // after it are the player's rows in PLAYERS, read back.
-    QString statement = QStringLiteral("EXECUTE BLOCK RETURNS (EXPIRED BIGINT) AS BEGIN "
-                                       "EXECUTE PROCEDURE REMOVE_EXPIRED; EXPIRED = GEN_ID(RECENT_EXPIRED, 0); "
-                                       "SUSPEND; END");
-    QVariantList inputs;
-    if (recorded) {
-        QStringList outputs;
-        QStringList targets;
-        QStringList matches;
-        const QStringList columns = tblPlayers->columnNames();
-        for (int c = 0; c < columns.size(); ++c) {
-            outputs << QStringLiteral("O%1 TYPE OF COLUMN PLAYERS.%2").arg(c).arg(quoted(columns[c]));
-            targets << QStringLiteral(":O%1").arg(c);
-        }
-        for (int c = 0; c < playerColumns.size(); ++c)
-            matches << QStringLiteral("%1 IS NOT DISTINCT FROM :I%2").arg(quoted(playerColumns[c])).arg(c);
-        statement = QStringLiteral(
-            "EXECUTE BLOCK (I0 TYPE OF COLUMN PLAYERS.CLIENTID = ?, I1 TYPE OF COLUMN PLAYERS.NAME = ?, "
-            "I2 TYPE OF COLUMN PLAYERS.ADDRESS = ?, I3 TYPE OF COLUMN PLAYERS.PORT = ?, "
-            "I4 TYPE OF COLUMN PLAYERS.PING = ?, RN TYPE OF COLUMN RECENT.NAME = ?, "
-            "RA TYPE OF COLUMN RECENT.ADDRESS = ?) "
-            "RETURNS (EXPIRED BIGINT, K CHAR(36), %1) AS BEGIN "
-            "EXECUTE PROCEDURE NEW_PLAYER (:I0, :I1, :I2, :I3, :I4); "
-            "EXECUTE PROCEDURE ADD_RECENT (:RN, :RA); "
-            "EXECUTE PROCEDURE REMOVE_EXPIRED; EXPIRED = GEN_ID(RECENT_EXPIRED, 0); SUSPEND; "
-            "FOR SELECT %2 FROM PLAYERS WHERE %3 INTO :K, %4 DO SUSPEND; END")
-                        .arg(outputs.join(QStringLiteral(", ")), tblPlayers->rowSelectList(),
-                             matches.join(QStringLiteral(" AND ")), targets.join(QStringLiteral(", ")));
-        inputs = player;
-        inputs << recentName << recentAddress;
-    }
+    // One statement prepared once for every player and one commit for them
+    // all: a poll's players are present and recently seen together or not at
+    // all, and the durable commit is paid once a poll instead of once a
+    // player. A crash loses at most this poll's recording, which the next
+    // poll makes again.
+    static const QString record = QStringLiteral(
+        "EXECUTE BLOCK (I0 TYPE OF COLUMN PLAYERS.CLIENTID = ?, I1 TYPE OF COLUMN PLAYERS.NAME = ?, "
+        "I2 TYPE OF COLUMN PLAYERS.ADDRESS = ?, I3 TYPE OF COLUMN PLAYERS.PORT = ?, "
+        "I4 TYPE OF COLUMN PLAYERS.PING = ?, RN TYPE OF COLUMN RECENT.NAME = ?, "
+        "RA TYPE OF COLUMN RECENT.ADDRESS = ?) AS BEGIN "
+        "EXECUTE PROCEDURE NEW_PLAYER (:I0, :I1, :I2, :I3, :I4); "
+        "EXECUTE PROCEDURE ADD_RECENT (:RN, :RA); END");
     QSqlDatabase db = database();
-    QSqlQuery q = run(db, statement, inputs);
+    QList<std::pair<QString, QString>> seen;
     qint64 expired = expiredMark_;
-    QList<QVariantList> players;
-    while (q.next()) {
-        expired = q.value(0).toLongLong();
-        if (q.value(1).isNull())
-            continue;
-        QVariantList row;
-        for (int c = 1; c < q.record().count(); ++c)
-            row << q.value(c);
-        players << row;
+    try {
+        if (replacing)
+            run(db, QStringLiteral("DELETE FROM PLAYERS"));
+        QSqlQuery q(db);
+        q.setForwardOnly(true);
+        for (const PlayerRecord& player : players) {
+            // A blank name is no player to show or to remember.
+            if (trimmedName(player.name).isEmpty())
+                continue;
+            if (seen.isEmpty() && !q.prepare(record))
+                throw Error(errorText(q.lastError()));
+            const QString fixed = FixQuotes(player.name);
+            const QVariantList values{fitted(tblPlayers, QStringLiteral("CLIENTID"), player.clientId),
+                                      fitted(tblPlayers, QStringLiteral("NAME"), fixed),
+                                      fitted(tblPlayers, QStringLiteral("ADDRESS"), player.address),
+                                      fitted(tblPlayers, QStringLiteral("PORT"), player.port),
+                                      fitted(tblPlayers, QStringLiteral("PING"), player.ping),
+                                      fitted(tblRecent, QStringLiteral("NAME"), fixed),
+                                      fitted(tblRecent, QStringLiteral("ADDRESS"), player.address)};
+            for (int i = 0; i < values.size(); ++i)
+                q.bindValue(i, values[i]);
+            if (!q.exec())
+                throw Error(errorText(q.lastError()));
+            seen.append({values[5].toString(), values[6].toString()});
+        }
+        QSqlQuery clean = run(db, QStringLiteral("EXECUTE BLOCK RETURNS (EXPIRED BIGINT) AS BEGIN "
+                                                 "EXECUTE PROCEDURE REMOVE_EXPIRED; "
+                                                 "EXPIRED = GEN_ID(RECENT_EXPIRED, 0); SUSPEND; END"));
+        if (clean.next())
+            expired = clean.value(0).toLongLong();
+    } catch (...) {
+        db.rollback();
+        db.transaction();
+        throw;
     }
-    q.finish();
     commitAndContinue(db);
-    tblPlayers->refreshRows(players);
-    rereadRecent(recentName, recentAddress, recorded, expired);
+    tblPlayers->refresh();
+    if (seen.isEmpty())
+        rereadRecent(QString(), QString(), false, expired);
+    for (const auto& [name, address] : seen)
+        rereadRecent(name, address, true, expired);
 }
 
 void TDataPalisor::BanPlayer(const QString& name, const QString& address, const Penalty& why)

@@ -403,8 +403,11 @@ void TformPalisor::ShowStatus(const QString& text)
     line.replace(QLatin1String("\r\n"), QLatin1String(" "));
     line.replace(QLatin1Char('\r'), QLatin1Char(' '));
     line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    // Painted with the next frame: the poll runs on the engine's thread, so
+    // the window's loop is free to paint, and a forced paint per message
+    // would cost a frame each.
     StatusPanel->SetFullText(line);
-    StatusPanel->repaint();
+    StatusPanel->update();
 }
 
 void TformPalisor::ApplicationException(const QString& message)

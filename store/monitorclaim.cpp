@@ -66,7 +66,8 @@ QString MonitorClaim::describe(const QString& serverAddressPort) const
 bool IsClaimedByAnother(const QString& message)
 {
     static const QRegularExpression words(
-        QStringLiteral("^The server \\S+ is monitored by .+ on .+ \\(process \\d+\\) since .+\\.$"));
+        QStringLiteral("^The server \\S+ is monitored by .+ on .+ \\(process \\d+\\) since .+\\.$"
+                       "|^The claim on the server \\S+ was taken over\\.$"));
     return words.match(message).hasMatch();
 }
 

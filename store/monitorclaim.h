@@ -31,7 +31,8 @@ struct ServerState {
 };
 
 // Whether an error is a monitor's refusal to start, or to go on, because
-// another monitor holds the claim (the words of MonitorClaim::describe).
+// another monitor holds the claim (the words of MonitorClaim::describe), or
+// took it over and has already let it go.
 bool IsClaimedByAnother(const QString& message);
 
 // Nothing when the server is not claimed (or the database predates claims).

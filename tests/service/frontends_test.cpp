@@ -224,6 +224,18 @@ TEST(Engines, OneMonitorPerGameServer)
     data->Resynchronise({});
     ASSERT_TRUE(ReadClaim(data->database()));
     EXPECT_TRUE(windowId.holds(*ReadClaim(data->database())));
+
+    // Taken over as stale (its host asleep, say), a monitor stops at its
+    // next poll and leaves the claim to the new one.
+    QSqlDatabase connection = data->database();
+    const MonitorIdentity successor{QStringLiteral("palisor-monitor"), QStringLiteral("gamehost"), 918};
+    TakeClaim(connection, successor, 1, QString(), QDateTime::currentDateTimeUtc().addSecs(3600), [](const QString&) {});
+    test::Tick(window);
+    ASSERT_EQ(windowErrors.size(), 2);
+    EXPECT_TRUE(windowErrors[1].startsWith("The server 127.0.0.1:" + port + " is monitored by palisor-monitor on gamehost (process 918)"))
+        << windowErrors[1].toStdString();
+    data->Resynchronise({});
+    EXPECT_TRUE(successor.holds(*ReadClaim(data->database())));
     setPauseFunction({});
 }
 

@@ -10,6 +10,9 @@
 #include <QSysInfo>
 #include <QTimeZone>
 
+#include <cerrno>
+#include <csignal>
+
 namespace palisor {
 
 using namespace palisor::sql;
@@ -43,6 +46,14 @@ void rollBackAndContinue(QSqlDatabase& db)
 {
     db.rollback();
     db.transaction();
+}
+
+// A process of this host that no longer exists: its claim was left by a
+// monitor killed outright and need not wait to go stale. A process that
+// exists but is another user's still counts.
+bool endedHere(const MonitorClaim& claim, const MonitorIdentity& me)
+{
+    return claim.host == me.host && claim.pid > 0 && ::kill(pid_t(claim.pid), 0) != 0 && errno == ESRCH;
 }
 
 QString ownerCondition() { return QStringLiteral("ID = %1 AND PROGRAM = ? AND HOST = ? AND PID = ?").arg(kServerId); }
@@ -125,7 +136,8 @@ MonitorClaim TakeClaim(QSqlDatabase& db, const MonitorIdentity& me, int scanTime
 {
     beginFresh(db);
     const std::optional<MonitorClaim> held = ReadClaim(db);
-    if (held && !me.holds(*held) && !held->staleAt(nowUtc)) {
+    const bool ended = held && endedHere(*held, me);
+    if (held && !me.holds(*held) && !held->staleAt(nowUtc) && !ended) {
         rollBackAndContinue(db);
         throw Error(held->describe(serverAddressPort));
     }
@@ -158,8 +170,8 @@ MonitorClaim TakeClaim(QSqlDatabase& db, const MonitorIdentity& me, int scanTime
         throw;
     }
     if (held && !me.holds(*held))
-        log(QStringLiteral("Took over the stale claim of %1 on %2 (process %3), last renewed %4")
-                .arg(held->program, held->host)
+        log(QStringLiteral("Took over the %1 claim of %2 on %3 (process %4), last renewed %5")
+                .arg(ended ? QStringLiteral("ended process's") : QStringLiteral("stale"), held->program, held->host)
                 .arg(held->pid)
                 .arg(held->renewed.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss 'UTC'"))));
     return mine;

@@ -53,7 +53,8 @@ struct MonitorIdentity {
 // snapshot and commit at once, so a claim never waits behind a long one;
 // the connection is left in a new transaction, as the data module keeps it.
 
-// Takes the claim for `me`, or takes over a stale one (told to `log`).
+// Takes the claim for `me`, or takes over a stale one, or one of a process
+// on this host that has ended (told to `log`).
 // Throws palisor::Error with MonitorClaim::describe when another monitor
 // holds it, including one that raced this call and committed first.
 MonitorClaim TakeClaim(QSqlDatabase& db, const MonitorIdentity& me, int scanTime, const QString& serverAddressPort,

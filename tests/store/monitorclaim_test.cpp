@@ -4,6 +4,7 @@
 #include "store/monitorclaim.h"
 #include "tests/store/storetest.h"
 
+#include <QProcess>
 #include <QSignalSpy>
 #include <QSqlDriver>
 
@@ -58,8 +59,8 @@ TEST_F(MonitorClaimTest, ASecondMonitorIsRefusedUntilTheClaimIsStaleThenTakesItO
     QSqlDatabase first = data->database();
     ASSERT_TRUE(StorePoll(first, service, 30, PolledAt(kStart.addSecs(120))));
     EXPECT_EQ(refusal(*other, window, kStart.addSecs(270)), refused);
-    // The same program in another process is another monitor.
-    EXPECT_EQ(refusal(*other, MonitorIdentity{service.program, service.host, 918}, kStart.addSecs(120)), refused);
+    // The same program on another host is another monitor.
+    EXPECT_EQ(refusal(*other, MonitorIdentity{service.program, "gamehost2", 917}, kStart.addSecs(120)), refused);
     EXPECT_TRUE(log.isEmpty());
 
     const MonitorClaim taken = take(*other, window, kStart.addSecs(271));
@@ -77,6 +78,28 @@ TEST_F(MonitorClaimTest, ASecondMonitorIsRefusedUntilTheClaimIsStaleThenTakesItO
     EXPECT_FALSE(ReadServerState(first)->pollError.contains("late"));
     ReleaseClaim(first, service);
     EXPECT_TRUE(ReadClaim(other->database()));
+}
+
+TEST_F(MonitorClaimTest, AClaimOfAnEndedProcessOnThisHostIsTakenOverAtOnce)
+{
+    QProcess ended;
+    ended.start("true");
+    ASSERT_TRUE(ended.waitForStarted());
+    const qint64 endedPid = ended.processId();
+    ASSERT_TRUE(ended.waitForFinished());
+    const MonitorIdentity here = MonitorIdentity::current();
+    const MonitorIdentity gone{"palisor-monitor", here.host, endedPid};
+    // A live process keeps its claim, whatever program it says it is.
+    const MonitorIdentity alive{"palisor", here.host, here.pid};
+    take(*data, alive, kStart);
+    EXPECT_TRUE(IsClaimedByAnother(refusal(*other, gone, kStart.addSecs(1))));
+    QSqlDatabase first = data->database();
+    ReleaseClaim(first, alive);
+
+    take(*data, gone, kStart);
+    take(*other, here, kStart.addSecs(1));
+    ASSERT_EQ(log.size(), 1);
+    EXPECT_TRUE(log[0].contains("ended process's claim of palisor-monitor")) << log[0].toStdString();
 }
 
 TEST_F(MonitorClaimTest, ReleasedClaimLetsTheNextMonitorStartAndEachChangeIsAnnounced)

@@ -44,10 +44,20 @@ bool canWrite(const QString& path, int also = 0)
     return ::access(QFile::encodeName(path).constData(), W_OK | R_OK | also) == 0;
 }
 
-// A folder of the effective user, not a link, made private when missing:
-// root in a shell that kept another user's HOME must not leave its files in
-// that user's cache, where they would later stand in the user's way.
-bool ownFolder(const QString& path)
+// A folder of the effective user, not a link, private, made when missing.
+bool privateFolder(const QString& path)
+{
+    struct stat info {};
+    const QByteArray native = QFile::encodeName(path);
+    ::mkdir(native.constData(), 0700);
+    return ::lstat(native.constData(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid()
+           && ::chmod(native.constData(), 0700) == 0;
+}
+
+// Root in a shell that kept another user's HOME must not leave its files in
+// that user's cache, where they would later stand in the user's way: the
+// cache is used only when its nearest existing folder is the user's own.
+bool ownCache(const QString& path)
 {
     QString existing = path;
     while (!QFileInfo::exists(existing) && QFileInfo(existing).dir().path() != existing)
@@ -55,21 +65,17 @@ bool ownFolder(const QString& path)
     struct stat info {};
     if (::stat(QFile::encodeName(existing).constData(), &info) != 0 || info.st_uid != ::geteuid())
         return false;
-    if (existing != path) {
-        QDir().mkpath(QFileInfo(path).dir().path());
-        ::mkdir(QFile::encodeName(path).constData(), 0700);
-    }
-    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISDIR(info.st_mode)
-           && info.st_uid == ::geteuid() && ::chmod(QFile::encodeName(path).constData(), 0700) == 0;
+    QDir().mkpath(QFileInfo(path).dir().path());
+    return privateFolder(path);
 }
 
 QString engineRootParent()
 {
     const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
-    if (!cache.isEmpty() && ownFolder(cache + QStringLiteral("/palisor")))
+    if (!cache.isEmpty() && ownCache(cache + QStringLiteral("/palisor")))
         return cache + QStringLiteral("/palisor");
     const QString temporary = QDir::tempPath() + QStringLiteral("/palisor-%1").arg(::geteuid());
-    if (ownFolder(temporary))
+    if (privateFolder(temporary))
         return temporary;
     throw Error(QStringLiteral("Cannot make a folder for the database engine's settings in %1 or %2")
                     .arg(cache + QStringLiteral("/palisor"), temporary));
@@ -118,6 +124,20 @@ void fill(const QDir& system, const QString& root)
     }
 }
 
+// A root somebody emptied or cut short is made again rather than used.
+bool complete(const QDir& system, const QString& root)
+{
+    if (!QFileInfo::exists(root + QStringLiteral("/firebird.conf")))
+        return false;
+    QDirIterator copied(system.filePath(QStringLiteral("intl")), QDir::Files | QDir::Hidden);
+    while (copied.hasNext()) {
+        const QFileInfo file(copied.next());
+        if (QFileInfo(root + QStringLiteral("/intl/") + file.fileName()).size() != file.size())
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 QString SystemEngineRoot()
@@ -150,8 +170,11 @@ QString MakeEngineRoot(const QString& systemRoot, const QString& parent)
     const QDir system(systemRoot);
     const QString name = QStringLiteral("firebird-") + QString::fromLatin1(fingerprint(system));
     const QString root = QDir(parent).filePath(name);
-    if (QFileInfo(root).isDir())
-        return root;
+    if (QFileInfo(root).isDir()) {
+        if (complete(system, root))
+            return root;
+        QDir(root).removeRecursively();
+    }
     // Made under a name of its own and renamed when complete: a program
     // starting meanwhile never sees half a root, and of two programs making
     // it at once, the second uses the first one's.
@@ -197,13 +220,13 @@ void ShareDataFolderEngine(const QString& dataFolder)
     // its own naming neither the file nor its owner.
     const QString self = userName(::geteuid());
     if (!canWrite(locks, X_OK))
-        throw Error(QStringLiteral("The database engine's lock folder %1 belongs to %2, and %3 may not write in it")
+        throw Error(QStringLiteral("The database engine's lock folder %1 belongs to %2 and cannot be written in by the user %3")
                         .arg(locks, ownerOf(locks), self));
     QDirIterator files(locks, QDir::Files | QDir::Hidden | QDir::System);
     while (files.hasNext()) {
         const QString file = files.next();
         if (!canWrite(file))
-            throw Error(QStringLiteral("The database engine's lock file %1 belongs to %2, and %3 may not write it")
+            throw Error(QStringLiteral("The database engine's lock file %1 belongs to %2 and cannot be written by the user %3")
                             .arg(file, ownerOf(file), self));
     }
     qputenv("FIREBIRD", QFile::encodeName(root));

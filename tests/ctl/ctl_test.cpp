@@ -3,13 +3,18 @@
 #include "tests/support/db/tempdatabase.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QSqlRecord>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 using namespace palisor;
 
@@ -212,6 +217,33 @@ TEST_F(Ctl, AFolderWithoutDatabaseIsRefused)
     ASSERT_TRUE(ctl.waitForFinished(60000));
     EXPECT_EQ(ctl.exitCode(), 1);
     EXPECT_TRUE(ctl.readAllStandardError().contains("holds no Palisor database"));
+}
+
+// The engine's lock files are shared by every user of a folder: one that
+// another user made and this one cannot write is named, not run into.
+TEST_F(Ctl, ALockFileAnotherUserKeptToHimselfIsRefused)
+{
+    const QString setpriv = QStandardPaths::findExecutable("setpriv");
+    if (::geteuid() != 0 || setpriv.isEmpty())
+        GTEST_SKIP() << "needs root and setpriv to run palisorctl as another user";
+    QTemporaryDir shared;
+    const QString locks = shared.path() + "/firebird-locks";
+    ASSERT_TRUE(QDir().mkdir(locks));
+    ASSERT_TRUE(QFile::copy(db_.databasePath(), shared.path() + "/PALISOR.GDB"));
+    QFile kept(locks + "/fb_init");
+    ASSERT_TRUE(kept.open(QIODevice::WriteOnly));
+    kept.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    for (const QString& path : {shared.path(), locks, shared.path() + "/PALISOR.GDB"})
+        QFile::setPermissions(path, QFileDevice::Permissions(0x7777));
+
+    QProcess ctl;
+    ctl.start(setpriv, {"--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                        qEnvironmentVariable("PALISOR_BUILD_DIR") + "/palisorctl", "--data", shared.path(), "ban", "list"});
+    ASSERT_TRUE(ctl.waitForFinished(60000));
+    EXPECT_EQ(ctl.exitCode(), 1);
+    EXPECT_EQ(ctl.readAllStandardError(),
+              "palisorctl: The database engine's lock file " + QFile::encodeName(kept.fileName())
+                  + " belongs to root and cannot be written by the user nobody\n");
 }
 
 }  // namespace

@@ -312,6 +312,8 @@ TEST(EngineRoot, FollowsTheSystemEngine)
 
     const QString root = MakeEngineRoot(system.path(), cache.path());
     EXPECT_EQ(MakeEngineRoot(system.path(), cache.path()), root);
+    ASSERT_TRUE(QFile::remove(root + "/intl/libfbintl.so"));
+    EXPECT_EQ(MakeEngineRoot(system.path(), cache.path()), root);
     QFile settings(root + "/firebird.conf");
     ASSERT_TRUE(settings.open(QIODevice::ReadOnly));
     EXPECT_TRUE(settings.readAll().contains("\nServerMode = SuperClassic\n"));

@@ -31,8 +31,6 @@ Session::Session(const QString& dataFolder)
         throw Error(QStringLiteral("%1 holds no Palisor database (PALISOR.GDB); palisor-monitor --init --data %1 makes one")
                         .arg(dataFolder));
     PrepareDataFolder(dataFolder);
-    if (!lock_.take(dataFolder, QStringLiteral("palisorctl")))
-        throw Error(lock_.refusal() + QStringLiteral(" palisorctl changes a data folder only while no other program has it open."));
     data_ = std::make_unique<TDataPalisor>(DataFolder{dataFolder});
     // A further attachment, not the program's start: the players on the
     // server and the log's start-up lines are the monitor's.

@@ -1,10 +1,10 @@
 // palisorctl as a program, run against a real database made from the schema.
-#include "core/datafolderlock.h"
 #include "store/monitorclaim.h"
 #include "store/sqltext.h"
 #include "tests/support/db/tempdatabase.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -12,7 +12,11 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSqlRecord>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 using namespace palisor;
 
@@ -207,15 +211,8 @@ TEST_F(Ctl, HistoryFormatsKeepSpreadsheetsFromRunningNames)
     ExpectRefused({"history", "--since", "yesterday"}, "yesterday", 2);
 }
 
-TEST_F(Ctl, AFolderInUseOrWithoutDatabaseIsRefused)
+TEST_F(Ctl, AFolderWithoutDatabaseIsRefused)
 {
-    {
-        DataFolderLock monitor;
-        ASSERT_TRUE(monitor.take(db_.dataFolder(), "palisor-monitor"));
-        const Outcome refused = Run({"ban", "list"});
-        EXPECT_EQ(refused.status, 1);
-        EXPECT_TRUE(refused.err.contains("in use by palisor-monitor")) << refused.err.toStdString();
-    }
     // The global options also come after the subcommand.
     QProcess ctl;
     ctl.start(qEnvironmentVariable("PALISOR_BUILD_DIR") + "/palisorctl", {"ban", "list", "--data", db_.folder()});
@@ -291,6 +288,32 @@ TEST_F(Ctl, CheckIsUnknownWithoutDatabaseOrOnBadUsage)
     ctl.start(qEnvironmentVariable("PALISOR_BUILD_DIR") + "/palisorctl", {"check", "--data", db_.folder()});
     ASSERT_TRUE(ctl.waitForFinished(60000));
     EXPECT_TRUE(Verdict({ctl.exitCode(), ctl.readAllStandardOutput(), QString()}, 3).contains("holds no Palisor database"));
+
+// The engine's lock files are shared by every user of a folder: one that
+// another user made and this one cannot write is named, not run into.
+TEST_F(Ctl, ALockFileAnotherUserKeptToHimselfIsRefused)
+{
+    const QString setpriv = QStandardPaths::findExecutable("setpriv");
+    if (::geteuid() != 0 || setpriv.isEmpty())
+        GTEST_SKIP() << "needs root and setpriv to run palisorctl as another user";
+    QTemporaryDir shared;
+    const QString locks = shared.path() + "/firebird-locks";
+    ASSERT_TRUE(QDir().mkdir(locks));
+    ASSERT_TRUE(QFile::copy(db_.databasePath(), shared.path() + "/PALISOR.GDB"));
+    QFile kept(locks + "/fb_init");
+    ASSERT_TRUE(kept.open(QIODevice::WriteOnly));
+    kept.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    for (const QString& path : {shared.path(), locks, shared.path() + "/PALISOR.GDB"})
+        QFile::setPermissions(path, QFileDevice::Permissions(0x7777));
+
+    QProcess ctl;
+    ctl.start(setpriv, {"--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                        qEnvironmentVariable("PALISOR_BUILD_DIR") + "/palisorctl", "--data", shared.path(), "ban", "list"});
+    ASSERT_TRUE(ctl.waitForFinished(60000));
+    EXPECT_EQ(ctl.exitCode(), 1);
+    EXPECT_EQ(ctl.readAllStandardError(),
+              "palisorctl: The database engine's lock file " + QFile::encodeName(kept.fileName())
+                  + " belongs to root and cannot be written by the user nobody\n");
 }
 
 }  // namespace

@@ -93,6 +93,9 @@ void MonitorEngine::Open()
         });
         data_->setOtherAttachments([this] { ReleaseOtherAttachment(); },
                                    [this](bool completed) { ResumeOtherAttachment(completed); });
+        connect(data_.get(), &TDataPalisor::cycleBegun, this, [this] { ReportMaintenance(QStringLiteral("begun")); });
+        connect(data_.get(), &TDataPalisor::cyclePostponed, this,
+                [this](const QString& why) { ReportMaintenance(QStringLiteral("postponed: ") + why); });
         data_->OpenAttachment();
     });
 }
@@ -318,11 +321,15 @@ void MonitorEngine::BeforeExchange()
         throw Interrupted();
 }
 
-void MonitorEngine::ReleaseOtherAttachment()
+void MonitorEngine::ReportMaintenance(const QString& state)
 {
     MonitorEvent event{MonitorEvent::Kind::Maintenance};
-    event.text = QStringLiteral("begun");
+    event.text = state;
     emit monitorEvent(event);
+}
+
+void MonitorEngine::ReleaseOtherAttachment()
+{
     if (!otherAttachment_)
         return;
     emit releaseRequested();
@@ -339,11 +346,8 @@ void MonitorEngine::ResumeOtherAttachment(bool completed)
     if (otherAttachment_)
         emit resumeAllowed();
     // A failed cycle is reported by its error instead.
-    if (!completed)
-        return;
-    MonitorEvent event{MonitorEvent::Kind::Maintenance};
-    event.text = QStringLiteral("ended");
-    emit monitorEvent(event);
+    if (completed)
+        ReportMaintenance(QStringLiteral("ended"));
 }
 
 }  // namespace palisor

@@ -139,6 +139,7 @@ private:
     void PollServer();
     void SetProgress(int position);
     void SeeOtherCommits();
+    void ReportMaintenance(const QString& state);
     void ReleaseOtherAttachment();
     void ResumeOtherAttachment(bool completed);
 

@@ -29,6 +29,9 @@ QString ChooseDataFolder(const QString& given);
 // refuses a folder that another program has open.
 class Session {
 public:
+    // How long a command waits for a maintenance cycle to end.
+    static constexpr int CycleWaitSeconds = 120;
+
     explicit Session(const QString& dataFolder);
     ~Session();
     Session(const Session&) = delete;

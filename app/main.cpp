@@ -1,5 +1,4 @@
 #include "widgets/application.h"
-#include "core/datafolderlock.h"
 #include "core/dialogs.h"
 #include "core/error.h"
 #include "core/places.h"
@@ -11,6 +10,7 @@
 #include "rcon/rcon.h"
 #include "store/datapalisor.h"
 #include "store/firststart.h"
+#include "store/sharedengine.h"
 #include "version.h"
 
 #include <cstdio>
@@ -84,16 +84,12 @@ int main(int argc, char** argv)
     // its database on first start.
     const palisor::Places places = palisor::FindPlaces(palisor::ExecutableFolder());
     palisor::SetProgramPlaces(places);
-    if (places.installed)
+    // The headless monitor and palisorctl may have the same data folder open.
+    if (places.installed) {
         runStep([&] { palisor::PrepareDataFolder(places.dataFolder); });
-    else
+    } else {
         palisor::EnterExecutableFolder();
-    // The headless monitor may be using this data folder: the database is
-    // left alone then.
-    palisor::DataFolderLock dataLock;
-    if (!dataLock.take(places.dataFolder, QStringLiteral("palisor"))) {
-        palisor::dialogs().error(QString::fromLatin1(palisor::ApplicationTitle), dataLock.refusal());
-        return 1;
+        runStep([&] { palisor::ShareDataFolderEngine(places.dataFolder); });
     }
     std::unique_ptr<palisor::TDataPalisor> DataPalisor;
     if (places.installed) {

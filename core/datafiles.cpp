@@ -47,9 +47,8 @@ void ProtectDataFolder(const QString& folder)
                              "PALISOR.GDB.new", "Palisor.INI"})
         setMode(dir.filePath(QLatin1String(name)), mode);
 
-    const QString locks = QDir::cleanPath(qEnvironmentVariable("FIREBIRD_LOCK"));
-    const QString inside = QDir::cleanPath(dir.absolutePath()) + QLatin1Char('/');
-    if (locks.isEmpty() || !QDir::cleanPath(QDir(locks).absolutePath()).startsWith(inside) || !QFileInfo(locks).isDir())
+    const QString locks = dir.filePath(QLatin1String(EngineLockFolderName));
+    if (!QFileInfo(locks).isDir())
         return;
     setMode(locks, shared ? 02770 : 0700);
     QDirIterator files(locks, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);

@@ -4,12 +4,12 @@
 
 namespace palisor {
 
-// One program per data folder: the window and the headless monitor never
-// open the same database at once (the embedded engine could not share the
-// file anyway), while programs on different data folders run side by side.
-// The lock is an advisory lock on PALISOR.LCK in the folder; the file names
-// the program that holds it, so a refused program can say who. The kernel
-// drops the lock when its process ends, however it ends.
+// One headless monitor per data folder: two palisor-monitor processes on one
+// folder would both enforce its rules on the same game server. The window
+// and palisorctl open the folder beside it. The lock is an advisory lock on
+// PALISOR.LCK in the folder; the file names the program that holds it, so a
+// refused program can say who. The kernel drops the lock when its process
+// ends, however it ends.
 class DataFolderLock {
 public:
     static constexpr const char FileName[] = "PALISOR.LCK";

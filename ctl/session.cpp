@@ -34,8 +34,6 @@ Session::Session(const QString& dataFolder)
         throw Error(QStringLiteral("%1 holds no Palisor database (PALISOR.GDB); palisor-monitor --init --data %1 makes one")
                         .arg(dataFolder));
     PrepareDataFolder(dataFolder);
-    if (!lock_.take(dataFolder, QStringLiteral("palisorctl")))
-        throw Error(lock_.refusal() + QStringLiteral(" palisorctl changes a data folder only while no other program has it open."));
     // A maintenance cycle has the file away for a while; a command is short
     // and lets go by ending, so it waits for the file rather than failing.
     const QDeadlineTimer cycle{std::chrono::seconds(CycleWaitSeconds)};

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "core/datafolderlock.h"
 #include "core/error.h"
 
 #include <QString>
@@ -25,8 +24,7 @@ public:
 QString ChooseDataFolder(const QString& given);
 
 // The database of a data folder, opened for one command and closed after
-// it. Holds the folder's lock meanwhile, as the other programs do, so it
-// refuses a folder that another program has open.
+// it, beside whatever other program has the folder open.
 class Session {
 public:
     // How long a command waits for a maintenance cycle to end.
@@ -43,7 +41,6 @@ public:
     void close();
 
 private:
-    DataFolderLock lock_;
     std::unique_ptr<TDataPalisor> data_;
 };
 

@@ -2,9 +2,9 @@
 
 #include "core/datafiles.h"
 #include "core/error.h"
-#include "core/places.h"
 #include "core/startup.h"
 #include "store/datapalisor.h"
+#include "store/sharedengine.h"
 
 #include <QDir>
 #include <QFile>
@@ -92,13 +92,7 @@ void PrepareDataFolder(const QString& dataFolder)
 {
     makePrivateFolder(dataFolder);
     QDir::setCurrent(dataFolder);
-    if (qEnvironmentVariableIsEmpty("FIREBIRD_LOCK")) {
-        const QString runtime = OwnRuntimeFolder();
-        const QString locks = !runtime.isEmpty() ? runtime + QStringLiteral("/palisor-firebird")
-                                  : dataFolder + QStringLiteral("/firebird-locks");
-        makePrivateFolder(locks);
-        qputenv("FIREBIRD_LOCK", QFile::encodeName(locks));
-    }
+    ShareDataFolderEngine(dataFolder);
     // The engine maps its lock and monitoring tables (a megabyte each) as
     // sparse files: on a full disk the first page it touches kills the
     // program with SIGBUS, before any error could be reported.

@@ -6,9 +6,9 @@ namespace palisor {
 
 // Readies the data folder of an installed copy or a service before anything
 // opens it: makes the folder, private to the user since the database holds
-// the remote-console password; makes it the working folder; and gives the
-// database engine lock files of this user's own (the engine's shared default
-// folder belongs to whoever used it first, and refuses everybody else).
+// the remote-console password; makes it the working folder; and readies the
+// database engine to share the folder's database with the other programs on
+// it (ShareDataFolderEngine).
 // Throws Error "No space left on device" when the data folder or the engine's
 // lock folder has less than MinimumFreeSpace free.
 void PrepareDataFolder(const QString& dataFolder);

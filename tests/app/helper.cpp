@@ -5,9 +5,6 @@
 //   hold NAME     takes the single-instance lock NAME, prints "held" (or
 //                 "refused" and exits 1) and then waits to be killed
 //   probe NAME    exit code 0 when the lock NAME could be taken, else 1
-//   hold-data DIR takes the lock of the data folder DIR as palisor-monitor,
-//                 then as "hold"
-#include "core/datafolderlock.h"
 #include "core/singleinstance.h"
 
 #include <QString>
@@ -39,11 +36,8 @@ int main(int argc, char** argv)
     }
     if (std::strcmp(mode, "probe") == 0)
         return palisor::CheckSingleInstance(QString::fromLocal8Bit(value)) ? 0 : 1;
-    palisor::DataFolderLock dataLock;
-    const bool hold = std::strcmp(mode, "hold") == 0;
-    if (hold || std::strcmp(mode, "hold-data") == 0) {
-        if (hold ? !palisor::CheckSingleInstance(QString::fromLocal8Bit(value))
-                 : !dataLock.take(QString::fromLocal8Bit(value), QStringLiteral("palisor-monitor"))) {
+    if (std::strcmp(mode, "hold") == 0) {
+        if (!palisor::CheckSingleInstance(QString::fromLocal8Bit(value))) {
             std::puts("refused");
             return 1;
         }

@@ -197,27 +197,6 @@ TEST_F(PalisorProcess, TerminationShutsDownInOrder)
     }
 }
 
-TEST_F(PalisorProcess, DataFolderInUseByTheMonitorIsLeftAlone)
-{
-    palisor::test::TempDatabase db;
-    installIn(db.folder());
-    const QFileInfo before(db.databasePath());
-    QProcess& monitor = start(helper(), {"hold-data", db.dataFolder()});
-    ASSERT_TRUE(monitor.waitForReadyRead(10000));
-
-    QProcess& window = start(palisor_, {});
-    ASSERT_TRUE(window.waitForFinished(60000));
-    EXPECT_EQ(window.exitCode(), 1);
-    EXPECT_EQ(window.readAllStandardError(),
-              QStringLiteral("Palisor: The data folder %1 is in use by palisor-monitor (process %2).\n")
-                  .arg(db.dataFolder())
-                  .arg(monitor.processId())
-                  .toLocal8Bit());
-    const QFileInfo after(db.databasePath());
-    EXPECT_EQ(after.lastModified(), before.lastModified());
-    EXPECT_FALSE(QFile::exists(db.dataFolder() + "/PALISOR.LOG"));
-}
-
 TEST(SingleInstanceLock, FileLivesInTheUsersOwnRuntimeFolder)
 {
     const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");

@@ -65,12 +65,10 @@ protected:
         data->DataModuleDestroy();
     }
 
-    QProcess& Start(const QStringList& arguments,
-                    const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
+    QProcess& Start(const QStringList& arguments)
     {
         processes_.push_back(std::make_unique<QProcess>());
         QProcess& process = *processes_.back();
-        process.setProcessEnvironment(environment);
         process.start(qEnvironmentVariable("PALISOR_BUILD_DIR") + "/palisor-monitor", arguments);
         EXPECT_TRUE(process.waitForStarted());
         return process;
@@ -86,10 +84,9 @@ protected:
         return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
                 process.readAllStandardOutput(), process.readAllStandardError()};
     }
-    Outcome Run(const QStringList& arguments,
-                const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
+    Outcome Run(const QStringList& arguments)
     {
-        return Finish(Start(arguments, environment));
+        return Finish(Start(arguments));
     }
 
     // Reads stdout lines until one holds `text`; all lines read so far.
@@ -263,6 +260,36 @@ TEST_F(MonitorProcess, OneProgramPerDataFolder)
     EXPECT_EQ(first.state(), QProcess::Running);
 }
 
+// The monitor, palisorctl and this test have the database open at once: a
+// ban added beside the running monitor is enforced once it reads its lists.
+TEST_F(MonitorProcess, ProgramsShareTheDataFolder)
+{
+    test::SimProcess sim;
+    test::TempDatabase db;
+    Prepare(db, sim.start(kPlayers));
+    auto attached = db.createDataModule();
+
+    QProcess& monitor = Start({"--data", db.dataFolder(), "--log-format", "json"});
+    QList<QByteArray> lines;
+    ReadUntil(monitor, "\"event\":\"kick\"", lines);
+    QProcess ctl;
+    ctl.start(qEnvironmentVariable("PALISOR_BUILD_DIR") + "/palisorctl",
+              {"--data", db.dataFolder(), "ban", "add", "--address", "203.0.113.7", "--reason", "beside the monitor"});
+    const Outcome banned = Finish(ctl);
+    ASSERT_EQ(banned.exitCode, 0) << banned.err.constData();
+    // Told to read its lists again.
+    ::kill(static_cast<pid_t>(monitor.processId()), SIGHUP);
+
+    ReadUntil(monitor, "\"reason\":\"BANNED IP\"", lines);
+    EXPECT_TRUE(lines.last().contains("\"name\":\"Sgt.Pepper\"")) << lines.last().constData();
+    EXPECT_EQ(monitor.state(), QProcess::Running);
+    const QStringList events = test::RecordedEvents(*db.createDataModule());
+    EXPECT_TRUE(events.contains("BAN|||203.0.113.7|beside the monitor|admin")) << events.join('\n').toStdString();
+    Terminate(monitor);
+    attached.reset();
+    ExpectClosedInOrder(db);
+}
+
 // What only the administrator can mend ends the program with 78 and names
 // its cause; an error that stops the monitor comes before its stop.
 TEST_F(MonitorProcess, ConfigurationAndFatalErrorsNameTheirCause)
@@ -308,12 +335,9 @@ TEST_F(MonitorProcess, FullDiskIsAnErrorNotACrash)
     if (::geteuid() != 0 || ::mount("tmpfs", QFile::encodeName(mount.path()).constData(), "tmpfs", 0, "size=8m") != 0)
         GTEST_SKIP() << "needs root to mount a small tmpfs";
     const auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(mount.path()).constData(), MNT_DETACH); });
-    // The engine's lock folder falls in the data folder, on the small disk.
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove("FIREBIRD_LOCK");
-    environment.remove("XDG_RUNTIME_DIR");
+    // The engine's lock folder lies in the data folder, on the small disk.
     const QString data = mount.path() + "/data";
-    ASSERT_EQ(Run({"--data", data, "--init"}, environment).exitCode, 0);
+    ASSERT_EQ(Run({"--data", data, "--init"}).exitCode, 0);
     QFile filler(mount.path() + "/filler");
     ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
     const QByteArray block(64 * 1024, 'x');
@@ -321,7 +345,7 @@ TEST_F(MonitorProcess, FullDiskIsAnErrorNotACrash)
     }
     filler.close();
 
-    const Outcome full = Run({"--data", data, "--once"}, environment);
+    const Outcome full = Run({"--data", data, "--once"});
     EXPECT_EQ(full.exitCode, 1);
     const QString expected = QStringLiteral("palisor-monitor: No space left on device: %1 has ").arg(data);
     EXPECT_TRUE(full.err.startsWith(expected.toUtf8()))

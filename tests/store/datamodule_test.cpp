@@ -1,15 +1,19 @@
 #include "core/error.h"
 #include "core/timing.h"
 #include "store/firststart.h"
+#include "store/sharedengine.h"
 #include "tests/store/storetest.h"
 
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QTimer>
 
 using namespace palisor;
 using palisor::test::App;
@@ -260,6 +264,71 @@ TEST_F(DataModuleTest, AKilledProcessLosesNoChange)
     EXPECT_EQ(data->tblSettings->text("PORT"), "23456");
     EXPECT_EQ(data->tblImmune->text("NAME"), "Admin");
     EXPECT_EQ(data->tblImmune->rowCount(), 1);
+}
+
+// The engine as every program runs it: a tool started beside this process
+// opens the same file, and the event it commits reaches this process.
+TEST_F(DataModuleTest, AnotherProcessSharesTheDatabaseAndItsEvents)
+{
+    auto data = db.createDataModule();
+    ShareDataFolderEngine(db.dataFolder());
+    QSqlDriver* driver = data->database().driver();
+    ASSERT_TRUE(driver->subscribeToNotification("PALISOR_POLLED"));
+    QEventLoop loop;
+    QStringList received;
+    QObject::connect(driver, &QSqlDriver::notification, &loop, [&](const QString& name) {
+        received << name;
+        loop.quit();
+    });
+    QProcess isql;
+    isql.setProcessChannelMode(QProcess::MergedChannels);
+    isql.start("isql-fb", {"-q", "-b", "-ch", "ISO8859_1", "-user", "SYSDBA", "-password", "x", db.databasePath()});
+    isql.write("EXECUTE PROCEDURE BAN_PLAYER('Other', '10.1.1.1');\nSET TERM ^ ;\n"
+               "EXECUTE BLOCK AS BEGIN POST_EVENT 'PALISOR_POLLED'; END^\nSET TERM ; ^\nCOMMIT;\n");
+    isql.closeWriteChannel();
+    ASSERT_TRUE(isql.waitForFinished(60000));
+    EXPECT_EQ(isql.exitCode(), 0) << isql.readAll().toStdString();
+    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+    if (received.isEmpty())
+        loop.exec();
+    EXPECT_EQ(received, QStringList{"PALISOR_POLLED"});
+    driver->unsubscribeFromNotification("PALISOR_POLLED");
+}
+
+// An upgraded system engine gets a root of its own, with a fresh copy of the
+// character sets; a program still running keeps the root it started with.
+TEST(EngineRoot, FollowsTheSystemEngine)
+{
+    QTemporaryDir system, cache;
+    const QDir installed(SystemEngineRoot());
+    for (const QString& entry : installed.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+        if (entry != "intl") {
+            ASSERT_TRUE(QFile::link(installed.filePath(entry), system.filePath(entry)));
+        }
+    }
+    ASSERT_TRUE(QDir(system.path()).mkdir("intl"));
+    for (const QString& file : QDir(installed.filePath("intl")).entryList(QDir::Files))
+        ASSERT_TRUE(QFile::copy(installed.filePath("intl/" + file), system.filePath("intl/" + file)));
+
+    const QString root = MakeEngineRoot(system.path(), cache.path());
+    EXPECT_EQ(MakeEngineRoot(system.path(), cache.path()), root);
+    QFile settings(root + "/firebird.conf");
+    ASSERT_TRUE(settings.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(settings.readAll().contains("\nServerMode = SuperClassic\n"));
+    EXPECT_TRUE(QFileInfo(root + "/plugins").isSymLink());
+    EXPECT_FALSE(QFileInfo(root + "/intl").isSymLink());
+    EXPECT_FALSE(QFileInfo(root + "/intl/libfbintl.so").isSymLink());
+
+    QFile module(system.filePath("intl/libfbintl.so"));
+    ASSERT_TRUE(module.open(QIODevice::Append));
+    module.write("upgraded");
+    module.close();
+    const QString upgraded = MakeEngineRoot(system.path(), cache.path());
+    EXPECT_NE(upgraded, root);
+    EXPECT_TRUE(QFileInfo(root + "/firebird.conf").exists());
+    QFile copy(upgraded + "/intl/libfbintl.so");
+    ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(copy.readAll().endsWith("upgraded"));
 }
 
 }  // namespace

@@ -407,17 +407,14 @@ TEST_F(SweepTest, DataFilesAreNeverReadableByOthers)
             EXPECT_EQ(modeOf(file), expected) << file.toStdString() << " in a folder " << std::oct << folderMode;
     }
 
-    // The engine's lock files, when its lock folder lies in the data folder.
-    const QByteArray locks = qgetenv("FIREBIRD_LOCK");
-    QDir(folder).mkdir("firebird-locks");
-    QFile lockFile(folder + "/firebird-locks/fb_lock_mgr");
+    // The engine's lock files, in the folder's lock folder.
+    QFile lockFile(folder + "/firebird-locks/fb_mode_probe");
     ASSERT_TRUE(lockFile.open(QIODevice::WriteOnly));
     lockFile.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
-    qputenv("FIREBIRD_LOCK", QFile::encodeName(folder + "/firebird-locks"));
     ProtectDataFolder(folder);
-    qputenv("FIREBIRD_LOCK", locks);
     EXPECT_EQ(modeOf(lockFile.fileName()), 0660);
     EXPECT_EQ(modeOf(folder + "/firebird-locks"), 02770);
+    lockFile.remove();
 }
 
 TEST_F(SweepTest, AMissingLiveFileFailsBeforeAnythingElse)

@@ -1,6 +1,8 @@
 #include "tests/support/db/tempdatabase.h"
 
+#include "core/datafiles.h"
 #include "core/error.h"
+#include "store/sharedengine.h"
 
 #include <QDir>
 #include <QFile>
@@ -39,6 +41,26 @@ QString createdDatabase(const QString& schema)
     return made.value(schema);
 }
 
+// The test process runs the engine as the programs do, with one lock folder
+// for all its databases (the engine reads it once): each data folder's lock
+// folder leads there, so a program the test starts on the folder shares the
+// database with the test.
+QString processLockFolder()
+{
+    static QTemporaryDir own;
+    static const QString locks = [] {
+        QString folder = qEnvironmentVariable("FIREBIRD_LOCK");
+        if (folder.isEmpty()) {
+            folder = own.path();
+            qputenv("FIREBIRD_LOCK", QFile::encodeName(folder));
+        }
+        qputenv("FIREBIRD", QFile::encodeName(PrepareEngineRoot()));
+        QDir().mkpath(folder);
+        return QDir(folder).absolutePath();
+    }();
+    return locks;
+}
+
 }  // namespace
 
 TempDatabase::TempDatabase(Made made)
@@ -46,6 +68,8 @@ TempDatabase::TempDatabase(Made made)
     if (!dir_.isValid())
         throw Error(QStringLiteral("Cannot make a temporary folder"));
     QDir(dir_.path()).mkpath(QStringLiteral("data"));
+    if (!QFile::link(processLockFolder(), QDir(dataFolder()).filePath(QLatin1String(EngineLockFolderName))))
+        throw Error(QStringLiteral("Cannot link the engine's lock folder into ") + dataFolder());
     const QString from = createdDatabase(made == Made::BeforeHistory
                                              ? QStringLiteral("../tests/support/db/schema-before-history.sql")
                                              : QStringLiteral("schema.sql"));

@@ -12,6 +12,8 @@ namespace palisor::test {
 // schema file (named by the PALISOR_SCHEMA environment variable, which CTest
 // sets for every palisor_test). The folder and everything in it go away with
 // the object. Throws palisor::Error when the database cannot be made.
+// The test process and the programs it starts on the folder share the
+// database at once, as Palisor's programs do.
 //
 //   palisor::test::TempDatabase db;
 //   auto data = db.createDataModule();        // connected, tables open

@@ -7,6 +7,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <atomic>
@@ -380,6 +381,32 @@ TEST_F(SharedSweepTest, AnAttachmentThatNeverLetsGoPostponesTheCycleSayingSoOnce
     growTo(TDataPalisor::SweepThreshold + 1);
     cycle();
     EXPECT_EQ(timesLogged("Database Sweep postponed"), 2);
+}
+
+// An idle program beside this one lets go of the file for the cycle and
+// comes back to every row.
+TEST_F(SweepTest, AnotherProgramLetsGoForTheCycleAndComesBack)
+{
+    QProcess idle;
+    idle.start(qEnvironmentVariable("PALISOR_BUILD_DIR") + "/tests/store/store_change_helper", {"--idle", db.folder()});
+    QByteArray said;
+    const auto waitFor = [&](const QByteArray& line) {
+        while (!said.contains(line) && idle.waitForReadyRead(30000))
+            said += idle.readAllStandardOutput();
+        return said.contains(line);
+    };
+    ASSERT_TRUE(waitFor("ready")) << idle.readAllStandardError().toStdString();
+    data->BanPlayer("Kim", "5.5.5.5");
+    growTo(TDataPalisor::SweepThreshold + 1);
+    data->SweepDatabase();
+    EXPECT_EQ(timesLogged("Performing Database Sweep"), 1);
+    EXPECT_FALSE(logged("postponed"));
+    EXPECT_LT(QFileInfo(data->databasePath()).size(), TDataPalisor::SweepThreshold);
+    EXPECT_TRUE(waitFor("back 1")) << said.toStdString();
+    EXPECT_EQ(said, "ready\nlet go\nback 1\n");
+    EXPECT_EQ(data->OtherAttachments().size(), 1);
+    idle.kill();
+    idle.waitForFinished();
 }
 
 // The database and gbak's backup hold the console password: whatever the

@@ -86,6 +86,11 @@ LetGoWatch::LetGoWatch(TDataPalisor& data, std::function<void()> comeBack, QObje
     connect(&backTimer_, &QTimer::timeout, this, &LetGoWatch::tryComingBack);
     // Every new connection starts without the subscription.
     connect(&data_, &TDataPalisor::attached, this, &LetGoWatch::subscribe);
+    // Heard a moment later: the driver still uses the event's buffer after
+    // telling, and letting go frees it. The module keeps its driver for life.
+    connect(data_.database().driver(), &QSqlDriver::notification, this, [this](const QString& name) {
+        QMetaObject::invokeMethod(this, [this, name] { heard(name); }, Qt::QueuedConnection);
+    });
     subscribe();
 }
 
@@ -95,7 +100,6 @@ void LetGoWatch::subscribe()
     if (!db.isOpen())
         return;
     QSqlDriver* driver = db.driver();
-    connect(driver, &QSqlDriver::notification, this, &LetGoWatch::heard, Qt::UniqueConnection);
     if (!driver->subscribedToNotifications().contains(QLatin1String(LetGoEvent)))
         driver->subscribeToNotification(QLatin1String(LetGoEvent));
 }

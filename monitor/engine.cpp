@@ -5,6 +5,7 @@
 #include "monitor/monitorrules.h"
 #include "monitor/textrules.h"
 #include "store/datapalisor.h"
+#include "store/letgo.h"
 
 #include <QScopeGuard>
 #include <QTimer>
@@ -97,6 +98,10 @@ void MonitorEngine::Open()
         connect(data_.get(), &TDataPalisor::cyclePostponed, this,
                 [this](const QString& why) { ReportMaintenance(QStringLiteral("postponed: ") + why); });
         data_->OpenAttachment();
+        // Another program's cycle (this engine's own runs on this thread and
+        // is over before the request is heard) has it close the attachment
+        // until the file is back.
+        new LetGoWatch(*data_, [this] { data_->Resynchronise(data_->tables()); }, data_.get());
     });
 }
 

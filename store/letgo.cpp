@@ -108,6 +108,9 @@ void LetGoWatch::heard(const QString& name)
 {
     if (name != QLatin1String(LetGoEvent) || away_ || !data_.isConnected())
         return;
+    // Heard late, after the cycle has ended (its own, say): nothing to do.
+    if (!CycleMark::Running(data_.dataFolder()))
+        return;
     for (const LiveTable* table : data_.tables()) {
         const LiveTable::State state = table->state();
         if (state == LiveTable::State::Edit || state == LiveTable::State::Insert)

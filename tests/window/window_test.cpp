@@ -622,13 +622,10 @@ TEST_F(WindowTest, AnIdleWindowLetsGoForAnotherProgramsCycle)
     QObject onThread;
     onThread.moveToThread(&thread);
     std::unique_ptr<TDataPalisor> cycler;
-    std::atomic<int> others{-1};
+    qsizetype others = -1;
     const auto there = [&](const std::function<void()>& work) {
         std::atomic<bool> done{false};
-        QMetaObject::invokeMethod(&onThread, [&] {
-            work();
-            done = true;
-        });
+        QMetaObject::invokeMethod(&onThread, [&] { work(); done = true; });
         while (!done)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     };
@@ -638,9 +635,8 @@ TEST_F(WindowTest, AnIdleWindowLetsGoForAnotherProgramsCycle)
         cycler->SweepDatabase();
     });
     EXPECT_LT(QFileInfo(data->databasePath()).size(), TDataPalisor::SweepThreshold);
-    QDeadlineTimer deadline(10000);
-    while (others != 2 && !deadline.hasExpired())
-        there([&] { others = int(cycler->OtherAttachments().size()); });
+    for (QDeadlineTimer deadline(10000); others != 2 && !deadline.hasExpired();)
+        there([&] { others = cycler->OtherAttachments().size(); });
     EXPECT_EQ(others, 2);
     EXPECT_EQ(data->tblPlayers->text("NAME"), "Alice");
     there([&] { cycler.reset(); });

@@ -4,10 +4,13 @@
 #include "core/startup.h"
 #include "store/datapalisor.h"
 #include "store/firststart.h"
+#include "store/letgo.h"
 #include "store/livetable.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QThread>
 
 namespace palisor::ctl {
 
@@ -31,6 +34,11 @@ Session::Session(const QString& dataFolder)
         throw Error(QStringLiteral("%1 holds no Palisor database (PALISOR.GDB); palisor-monitor --init --data %1 makes one")
                         .arg(dataFolder));
     PrepareDataFolder(dataFolder);
+    // A maintenance cycle has the file away for a while; a command is short
+    // and lets go by ending, so it waits for the file rather than failing.
+    const QDeadlineTimer cycle{std::chrono::seconds(CycleWaitSeconds)};
+    while (CycleMark::Running(dataFolder) && !cycle.hasExpired())
+        QThread::msleep(100);
     data_ = std::make_unique<TDataPalisor>(DataFolder{dataFolder});
     // A further attachment, not the program's start: the players on the
     // server and the log's start-up lines are the monitor's.

@@ -27,6 +27,9 @@ QString ChooseDataFolder(const QString& given);
 // it, beside whatever other program has the folder open.
 class Session {
 public:
+    // How long a command waits for a maintenance cycle to end.
+    static constexpr int CycleWaitSeconds = 120;
+
     explicit Session(const QString& dataFolder);
     ~Session();
     Session(const Session&) = delete;

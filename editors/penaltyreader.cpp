@@ -2,8 +2,10 @@
 
 #include "core/error.h"
 #include "editors/penaltymodel.h"
+#include "store/letgo.h"
 #include "store/sqltext.h"
 
+#include <QFileInfo>
 #include <QSaveFile>
 
 #include <atomic>
@@ -26,14 +28,23 @@ std::atomic<int> readerCount{0};
 // needs does not grow with the log.
 constexpr qsizetype ChunkBytes = 256 * 1024;
 
+// Attached for one look only: an idle History window never keeps the file
+// from a maintenance cycle.
 QSqlDatabase attachment(const QString& source, const QString& connection)
 {
-    if (QSqlDatabase::contains(connection))
-        return QSqlDatabase::database(connection);
-    QSqlDatabase db = QSqlDatabase::cloneDatabase(source, connection);
+    QSqlDatabase db = QSqlDatabase::contains(connection) ? QSqlDatabase::database(connection, false)
+                                                         : QSqlDatabase::cloneDatabase(source, connection);
+    if (CycleMark::Running(QFileInfo(db.databaseName()).absolutePath()))
+        throw Error(QStringLiteral("The database is being compacted; it is back in a moment."));
     if (!db.open())
         throw Error(QStringLiteral("Cannot read the penalty log: ") + sql::errorText(db.lastError()));
     return db;
+}
+
+void detach(QSqlDatabase& db)
+{
+    if (db.isOpen())
+        db.close();
 }
 
 void writeChunk(QSaveFile& file, QByteArray& chunk)
@@ -101,6 +112,7 @@ void PenaltyLogReader::Find(const QString& text, const QString& kind, int limit)
             const QList<PenaltyEvent> events = ReadEvents(db, text, kind, limit);
             const int total = events.size() < limit || superseded() ? int(events.size()) : CountEvents(db, text, kind);
             db.commit();
+            detach(db);
             QMetaObject::invokeMethod(this, [this, shared, search, events, total] {
                 if (search == shared->latestSearch)
                     emit Found(events, total);
@@ -108,6 +120,7 @@ void PenaltyLogReader::Find(const QString& text, const QString& kind, int limit)
         } catch (const std::exception& e) {
             if (db.isOpen())
                 db.rollback();
+            detach(db);
             const QString message = messageOf(e);
             QMetaObject::invokeMethod(this, [this, message] { emit SearchFailed(message); }, Qt::QueuedConnection);
         }
@@ -159,6 +172,7 @@ void PenaltyLogReader::Export(const QString& fileName, const QString& text, cons
                 db.rollback();
             error = messageOf(e);
         }
+        detach(db);
         QMetaObject::invokeMethod(this, [this, error, cancelled] { emit ExportDone(error, cancelled); },
                                   Qt::QueuedConnection);
     });

@@ -5,6 +5,7 @@
 #include "monitor/monitorrules.h"
 #include "monitor/textrules.h"
 #include "store/datapalisor.h"
+#include "store/letgo.h"
 
 #include <QScopeGuard>
 #include <QTimer>
@@ -100,7 +101,14 @@ void MonitorEngine::Open()
         });
         data_->setOtherAttachments([this] { ReleaseOtherAttachment(); },
                                    [this](bool completed) { ResumeOtherAttachment(completed); });
+        connect(data_.get(), &TDataPalisor::cycleBegun, this, [this] { ReportMaintenance(QStringLiteral("begun")); });
+        connect(data_.get(), &TDataPalisor::cyclePostponed, this,
+                [this](const QString& why) { ReportMaintenance(QStringLiteral("postponed: ") + why); });
         data_->OpenAttachment();
+        // Another program's cycle (this engine's own runs on this thread and
+        // is over before the request is heard) has it close the attachment
+        // until the file is back.
+        new LetGoWatch(*data_, [this] { data_->Resynchronise(data_->tables()); }, data_.get());
     });
 }
 
@@ -393,11 +401,15 @@ void MonitorEngine::BeforeExchange()
         throw Interrupted();
 }
 
-void MonitorEngine::ReleaseOtherAttachment()
+void MonitorEngine::ReportMaintenance(const QString& state)
 {
     MonitorEvent event{MonitorEvent::Kind::Maintenance};
-    event.text = QStringLiteral("begun");
+    event.text = state;
     emit monitorEvent(event);
+}
+
+void MonitorEngine::ReleaseOtherAttachment()
+{
     if (!otherAttachment_)
         return;
     emit releaseRequested();
@@ -414,11 +426,8 @@ void MonitorEngine::ResumeOtherAttachment(bool completed)
     if (otherAttachment_)
         emit resumeAllowed();
     // A failed cycle is reported by its error instead.
-    if (!completed)
-        return;
-    MonitorEvent event{MonitorEvent::Kind::Maintenance};
-    event.text = QStringLiteral("ended");
-    emit monitorEvent(event);
+    if (completed)
+        ReportMaintenance(QStringLiteral("ended"));
 }
 
 }  // namespace palisor

@@ -153,6 +153,7 @@ private:
     void StorePoll(const QString& error);
     void ReleaseClaim();
     void SeeOtherCommits();
+    void ReportMaintenance(const QString& state);
     void ReleaseOtherAttachment();
     void ResumeOtherAttachment(bool completed);
 

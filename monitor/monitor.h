@@ -26,7 +26,7 @@ struct MonitorEvent {
         BanRequest,    // the server asked for a ban: clientId
         BanStored,     // a ban was stored: name, address, reason
         Announcement,  // text = what was said
-        Maintenance,   // the maintenance cycle: text = "begun" or "ended"
+        Maintenance,   // the maintenance cycle: text = "begun", "ended" or "postponed: why"
         Error,         // text = the message
     };
     MonitorEvent() = default;

@@ -5,17 +5,21 @@
 #include "core/error.h"
 #include "core/shellutils.h"
 #include "core/timing.h"
+#include "store/letgo.h"
 #include "store/ruleindexes.h"
 #include "store/sqltext.h"
 #include "store/upgrade.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 #include <QScopeGuard>
+#include <QSqlDriver>
 #include <QSqlQuery>
+#include <QThread>
 #include <atomic>
 #include <cstdio>
 
@@ -194,8 +198,18 @@ void TDataPalisor::restoreMissingLiveFile()
 
 void TDataPalisor::ConnectDatabase() { connect(true); }
 
+void TDataPalisor::requireNoCycleElsewhere() const
+{
+    // The file may be away, or about to be: attaching now would take back
+    // what the cycle moved aside, or keep it from beginning.
+    if (!cycling_ && CycleMark::Running(dataFolder()))
+        throw Error(QStringLiteral("The database is being compacted; it is back in a moment."));
+}
+
 void TDataPalisor::connect(bool logged)
 {
+    if (!isConnected())
+        requireNoCycleElsewhere();
     restoreMissingLiveFile();
     QSqlDatabase db = database();
     if (!db.isOpen())
@@ -214,6 +228,7 @@ void TDataPalisor::Resynchronise(const QList<LiveTable*>& tables)
 {
     QSqlDatabase db = database();
     if (!db.isOpen()) {
+        requireNoCycleElsewhere();
         restoreMissingLiveFile();
         openConnection();
         db.transaction();
@@ -259,6 +274,11 @@ void TDataPalisor::DisconnectDatabase()
     // commit is rolled back, or it would hold the connection open.
     if (!committed)
         db.rollback();
+    // Closing with events subscribed would first wait half a second for
+    // them; nobody listens any more.
+    QSqlDriver* driver = db.driver();
+    for (const QString& name : driver->subscribedToNotifications())
+        driver->unsubscribeFromNotification(name);
     db.close();
     if (!committed)
         throw Error(QStringLiteral("Unable to commit transaction: ") + errorText(failure));
@@ -274,6 +294,14 @@ void TDataPalisor::openConnection()
     if (!db.open())
         throw Error(errorText(db.lastError()));
     history_ = history_ && convertLocalSamples();
+    // Named for a maintenance cycle that finds this attachment in its way.
+    const QString program = QFileInfo(executablePath()).fileName();
+    // The value is set as the row is fetched.
+    run(db, QStringLiteral("SELECT RDB$SET_CONTEXT('USER_SESSION', 'PALISOR_PROGRAM', ?) FROM RDB$DATABASE"),
+        {QStringLiteral("%1 (process %2)").arg(program.isEmpty() ? QStringLiteral("Palisor") : program)
+             .arg(QCoreApplication::applicationPid())})
+        .next();
+    emit attached();
 }
 
 bool TDataPalisor::HasHistory() const { return history_ && isConnected(); }
@@ -315,6 +343,66 @@ QString TDataPalisor::gbakCommand(const QString& mode, const QString& from, cons
         .arg(mode, QString::fromLatin1(DbUser), QString::fromLatin1(DbPassword), arg(from), arg(to));
 }
 
+void TDataPalisor::postEvent(const char* name)
+{
+    QSqlDatabase db = database();
+    if (!db.isOpen())
+        return;
+    // Delivered when committed.
+    run(db, QStringLiteral("EXECUTE BLOCK AS BEGIN POST_EVENT '%1'; END").arg(QLatin1String(name)));
+    commitAndContinue(db);
+}
+
+QStringList TDataPalisor::OtherAttachments()
+{
+    // The engine's monitoring tables are a snapshot taken at their first
+    // read in a transaction: a fresh one sees who is attached now.
+    QSqlDatabase db = database();
+    db.rollback();
+    db.transaction();
+    QSqlQuery q = run(db, QStringLiteral("SELECT C.MON$VARIABLE_VALUE, A.MON$REMOTE_PROCESS, A.MON$REMOTE_PID "
+                                         "FROM MON$ATTACHMENTS A LEFT JOIN MON$CONTEXT_VARIABLES C "
+                                         "ON C.MON$ATTACHMENT_ID = A.MON$ATTACHMENT_ID "
+                                         "AND C.MON$VARIABLE_NAME = 'PALISOR_PROGRAM' "
+                                         "WHERE A.MON$ATTACHMENT_ID <> CURRENT_CONNECTION AND A.MON$SYSTEM_FLAG = 0 "
+                                         "ORDER BY A.MON$ATTACHMENT_ID"));
+    QStringList others;
+    while (q.next()) {
+        // A data module names itself; a tool over the network is named by
+        // the server; an embedded tool (isql-fb, say) by nobody.
+        const QString named = q.value(0).toString();
+        const QString remote = QFileInfo(q.value(1).toString().trimmed()).fileName();
+        others << (!named.isEmpty() ? named
+                   : !remote.isEmpty() ? QStringLiteral("%1 (process %2)").arg(remote, q.value(2).toString())
+                                       : QStringLiteral("another program"));
+    }
+    return others;
+}
+
+QStringList TDataPalisor::othersAfterLetGo()
+{
+    QStringList others = OtherAttachments();
+    if (others.isEmpty())
+        return others;
+    postEvent(LetGoEvent);
+    QDeadlineTimer deadline(LetGoSeconds * 1000);
+    while (!others.isEmpty() && !deadline.hasExpired()) {
+        QThread::msleep(100);
+        others = OtherAttachments();
+    }
+    return others;
+}
+
+void TDataPalisor::postpone(const QString& why)
+{
+    // Put off at every poll while the same attachment stays: said once.
+    if (why == postponed_)
+        return;
+    postponed_ = why;
+    WriteLog(QStringLiteral("Database Sweep postponed: ") + why);
+    emit cyclePostponed(why);
+}
+
 void TDataPalisor::SweepDatabase()
 {
     QFile live(databasePath());
@@ -329,19 +417,41 @@ void TDataPalisor::SweepDatabase()
     // file has doubled.
     if (retryAt_.isValid() && now() < retryAt_ && size <= retryAbove_)
         return;
-    retryAt_ = now().addSecs(SweepRetrySeconds);
-    retryAbove_ = 2 * size;
 
-    WriteLog(QStringLiteral("Performing Database Sweep"));
-    if (QFile::exists(backupPath()) && !QFile::remove(backupPath()))
-        throw Error(QStringLiteral("Database sweep failed: cannot delete ") + backupPath());
     if (releaseOthers_)
         releaseOthers_();
     bool completed = false;
-    const auto resume = qScopeGuard([this, &completed] {
+    CycleMark mark(dataFolder());
+    const auto resume = qScopeGuard([this, &completed, &mark] {
+        cycling_ = false;
+        mark.release();
+        // Those that let go look at the mark; this tells the others.
+        try {
+            postEvent(BackEvent);
+        } catch (const Error&) {
+            // Only for those still attached, who lose nothing by missing it.
+        }
         if (resumeOthers_)
             resumeOthers_(completed);
     });
+    if (!mark.take()) {
+        postpone(QStringLiteral("another attachment is compacting the database"));
+        return;
+    }
+    cycling_ = true;
+    const QStringList others = othersAfterLetGo();
+    if (!others.isEmpty()) {
+        postpone(QStringLiteral("the database is still open in ") + others.join(QStringLiteral(", ")));
+        return;
+    }
+    postponed_.clear();
+    retryAt_ = now().addSecs(SweepRetrySeconds);
+    retryAbove_ = 2 * size;
+
+    emit cycleBegun();
+    WriteLog(QStringLiteral("Performing Database Sweep"));
+    if (QFile::exists(backupPath()) && !QFile::remove(backupPath()))
+        throw Error(QStringLiteral("Database sweep failed: cannot delete ") + backupPath());
     if (namesLogged_) {
         // Only the newest change of each list is ever looked at.
         QSqlDatabase db = database();

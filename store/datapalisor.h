@@ -43,6 +43,9 @@ public:
     static constexpr qint64 SweepThreshold = 10'000'000;
     // After a failed cycle the next waits this long, unless the file doubles.
     static constexpr int SweepRetrySeconds = 3600;
+    // How long a cycle waits for every other attachment to let go before it
+    // is put off to a later poll.
+    static constexpr int LetGoSeconds = 5;
     static constexpr const char* DbUser = "SYSDBA";
     static constexpr const char* DbPassword = "quillstar";
 
@@ -68,6 +71,9 @@ public:
     // called when the file is back, told whether the cycle succeeded.
     void setOtherAttachments(std::function<void()> release, std::function<void(bool completed)> resume);
     QList<LiveTable*> tables() const;   // the eight, in the order they open
+    // Every attachment a cycle finds besides its own and those released
+    // above, one line each ("palisorctl (process 12)"); empty when alone.
+    QStringList OtherAttachments();
     // Makes, on the thread that calls it, another data module over the same
     // files, addressed the same way.
     std::function<std::unique_ptr<TDataPalisor>()> Maker() const;
@@ -133,8 +139,24 @@ public:
     QString upgradeCopyPath() const;   // data/PALISOR.UPG, the file as it was before an upgrade
     QString restoredPath() const;   // data/PALISOR.NEW, the cycle's compact copy
 
+signals:
+    // A connection to the file was opened (at start, or again after a cycle).
+    void attached();
+    // The cycle has the file to itself and begins.
+    void cycleBegun();
+    // The cycle was put off because the file was not let go (why says who
+    // kept it); once, not at every poll that finds the same.
+    void cyclePostponed(const QString& why);
+
 private:
     void initialiseVariables();
+    // Refuses to connect while another attachment's cycle has the file away.
+    void requireNoCycleElsewhere() const;
+    // Posts the event on this attachment; quietly nothing when closed.
+    void postEvent(const char* name);
+    // Asks the others to let go and waits for them; who is left.
+    QStringList othersAfterLetGo();
+    void postpone(const QString& why);
     void connect(bool logged);
     void restoreMissingLiveFile();
     void openConnection();
@@ -169,6 +191,8 @@ private:
     bool history_ = false;     // the database is at the latest schema version
     std::function<void()> releaseOthers_;
     std::function<void(bool)> resumeOthers_;
+    bool cycling_ = false;   // this module's cycle has the file
+    QString postponed_;      // why the last cycle was put off, as logged
     // Distinct-name counts of the lists whose name changes the database
     // logs, each with the changes it had seen.
     bool namesLogged_ = false;

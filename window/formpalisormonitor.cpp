@@ -9,6 +9,7 @@
 #include "monitor/monitorthread.h"
 #include "monitor/textrules.h"
 #include "store/datapalisor.h"
+#include "store/letgo.h"
 #include "widgets/menuutils.h"
 #include "window/playergrid.h"
 
@@ -66,6 +67,12 @@ void TformPalisor::ConnectMonitor()
             PlayerGrid->ArrangeColumns();
         });
     });
+    // A cycle run by another program asks through the database instead, and
+    // the window comes back by itself once it has ended.
+    new LetGoWatch(data_, [this] {
+        data_.Resynchronise({data_.tblSettings, data_.tblPlayers});
+        PlayerGrid->ArrangeColumns();
+    }, this);
 }
 
 void TformPalisor::PushSettings()

@@ -288,6 +288,7 @@ TEST_F(Ctl, CheckIsUnknownWithoutDatabaseOrOnBadUsage)
     ctl.start(qEnvironmentVariable("PALISOR_BUILD_DIR") + "/palisorctl", {"check", "--data", db_.folder()});
     ASSERT_TRUE(ctl.waitForFinished(60000));
     EXPECT_TRUE(Verdict({ctl.exitCode(), ctl.readAllStandardOutput(), QString()}, 3).contains("holds no Palisor database"));
+}
 
 // The engine's lock files are shared by every user of a folder: one that
 // another user made and this one cannot write is named, not run into.

@@ -1,12 +1,16 @@
 #include "core/datafiles.h"
 #include "core/error.h"
 #include "core/timing.h"
+#include "store/letgo.h"
 #include "tests/store/storetest.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
+#include <atomic>
 #include <optional>
 #include <sys/stat.h>
 
@@ -265,6 +269,144 @@ TEST_F(SweepTest, AnAttachmentOnAnotherThreadSeesCommitsOnResynchronisingAndLets
     EXPECT_EQ(seen, QStringList({"Kim", "Lee"}));
     thread.quit();
     thread.wait();
+}
+
+// The cycle of another attachment, run on a thread of its own as the
+// monitor engine runs it, while this thread's module stays idle and hears
+// its requests.
+class SharedSweepTest : public SweepTest {
+protected:
+    SharedSweepTest()
+    {
+        thread_.start();
+        onThread_.moveToThread(&thread_);
+        there([&] {
+            cycler_ = std::make_unique<TDataPalisor>(db.folder());
+            cycler_->OpenAttachment();
+        });
+    }
+    ~SharedSweepTest() override
+    {
+        there([&] { cycler_.reset(); });
+        thread_.quit();
+        thread_.wait();
+    }
+
+    void there(const std::function<void()>& work)
+    {
+        QMetaObject::invokeMethod(&onThread_, work, Qt::BlockingQueuedConnection);
+    }
+
+    // One poll's cycle; this thread handles its events meanwhile.
+    void cycle()
+    {
+        std::atomic<bool> done{false};
+        QMetaObject::invokeMethod(&onThread_, [&] {
+            cycler_->SweepDatabase();
+            done = true;
+        });
+        while (!done)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+
+    QThread thread_;
+    QObject onThread_;
+    std::unique_ptr<TDataPalisor> cycler_;
+};
+
+TEST_F(SharedSweepTest, AnIdleAttachmentLetsGoAndComesBackButNotMidEdit)
+{
+    data->BanPlayer("Kim", "5.5.5.5");
+    growTo(TDataPalisor::SweepThreshold + 1);
+    LetGoWatch watch(*data, [&] { data->Resynchronise({data->tblBanned}); });
+    int letGo = 0;
+    int back = 0;
+    QObject::connect(&watch, &LetGoWatch::letGo, [&] { ++letGo; });
+    QObject::connect(&watch, &LetGoWatch::cameBack, [&] { ++back; });
+
+    // A row being typed keeps the file: the cycle waits for a later poll.
+    data->tblIllegal->insert();
+    cycle();
+    EXPECT_EQ(letGo, 0);
+    EXPECT_TRUE(logged("Database Sweep postponed: the database is still open in"));
+    EXPECT_FALSE(logged("Performing Database Sweep"));
+    data->tblIllegal->setValue("NAME", "camper");
+    data->tblIllegal->post();
+
+    there([&] { cycler_->BanPlayer("Lee", "6.6.6.6"); });
+    cycle();
+    EXPECT_EQ(timesLogged("Performing Database Sweep"), 1);
+    EXPECT_LT(QFileInfo(data->databasePath()).size(), TDataPalisor::SweepThreshold);
+    EXPECT_EQ(letGo, 1);
+    // Back by itself once the cycle has ended, with every row.
+    QDeadlineTimer deadline(10000);
+    while (back == 0 && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_EQ(back, 1);
+    EXPECT_FALSE(watch.away());
+    EXPECT_EQ(column(data->tblBanned, "NAME"), QStringList({"Kim", "Lee"}));
+    data->Resynchronise({data->tblIllegal});
+    EXPECT_EQ(column(data->tblIllegal, "NAME"), QStringList({"camper"}));
+    there([&] { EXPECT_EQ(cycler_->OtherAttachments().size(), 1); });
+}
+
+TEST_F(SharedSweepTest, AnAttachmentThatNeverLetsGoPostponesTheCycleSayingSoOnce)
+{
+    growTo(TDataPalisor::SweepThreshold + 1);
+    QStringList postponed;
+    QObject::connect(cycler_.get(), &TDataPalisor::cyclePostponed, [&](const QString& why) { postponed << why; });
+    cycle();
+    cycle();
+    EXPECT_EQ(postponed.size(), 1);
+    // The holder is named, so the log says whom to close.
+    EXPECT_TRUE(postponed.value(0).startsWith("the database is still open in store_sweep_test (process "))
+        << postponed.value(0).toStdString();
+    EXPECT_EQ(timesLogged("Database Sweep postponed"), 1);
+    EXPECT_FALSE(QFile::exists(data->backupPath()));
+    EXPECT_EQ(QFileInfo(data->databasePath()).size(), TDataPalisor::SweepThreshold + 1);
+    // Both carry on.
+    data->BanPlayer("Kim", "5.5.5.5");
+    there([&] {
+        cycler_->Resynchronise({cycler_->tblBanned});
+        EXPECT_EQ(column(cycler_->tblBanned, "NAME"), QStringList({"Kim"}));
+    });
+
+    // Once it has gone the next poll runs the cycle, and a later hold-up is
+    // news again.
+    data->DisconnectDatabase();
+    cycle();
+    EXPECT_EQ(timesLogged("Performing Database Sweep"), 1);
+    data->ConnectDatabase();
+    EXPECT_EQ(column(data->tblBanned, "NAME"), QStringList({"Kim"}));
+    growTo(TDataPalisor::SweepThreshold + 1);
+    cycle();
+    EXPECT_EQ(timesLogged("Database Sweep postponed"), 2);
+}
+
+// An idle program beside this one lets go of the file for the cycle and
+// comes back to every row.
+TEST_F(SweepTest, AnotherProgramLetsGoForTheCycleAndComesBack)
+{
+    QProcess idle;
+    idle.start(qEnvironmentVariable("PALISOR_BUILD_DIR") + "/tests/store/store_change_helper", {"--idle", db.folder()});
+    QByteArray said;
+    const auto waitFor = [&](const QByteArray& line) {
+        while (!said.contains(line) && idle.waitForReadyRead(30000))
+            said += idle.readAllStandardOutput();
+        return said.contains(line);
+    };
+    ASSERT_TRUE(waitFor("ready")) << idle.readAllStandardError().toStdString();
+    data->BanPlayer("Kim", "5.5.5.5");
+    growTo(TDataPalisor::SweepThreshold + 1);
+    data->SweepDatabase();
+    EXPECT_EQ(timesLogged("Performing Database Sweep"), 1);
+    EXPECT_FALSE(logged("postponed"));
+    EXPECT_LT(QFileInfo(data->databasePath()).size(), TDataPalisor::SweepThreshold);
+    EXPECT_TRUE(waitFor("back 1")) << said.toStdString();
+    EXPECT_EQ(said, "ready\nlet go\nback 1\n");
+    EXPECT_EQ(data->OtherAttachments().size(), 1);
+    idle.kill();
+    idle.waitForFinished();
 }
 
 // The database and gbak's backup hold the console password: whatever the

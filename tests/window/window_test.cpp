@@ -14,10 +14,13 @@
 #include "tests/support/sim/simprocess.h"
 
 #include <gtest/gtest.h>
+#include <atomic>
 
 #include <QAction>
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QFocusEvent>
 #include <QHeaderView>
 #include <QLabel>
@@ -29,6 +32,7 @@
 #include <QScreen>
 #include <QSemaphore>
 #include <QSystemTrayIcon>
+#include <QThread>
 #include <QTimer>
 
 using namespace palisor;
@@ -598,6 +602,49 @@ TEST_F(WindowTest, TheMaintenanceCycleTakesTheWindowsAttachmentAlong)
     window->dbHost->setText("127.0.0.2");
     Leave(window->dbHost);
     EXPECT_EQ(Setting("ADDRESS"), "127.0.0.2");
+}
+
+// Another program's cycle (on a thread here, as palisor-monitor runs it):
+// the idle window and its engine let go of the file and come back by
+// themselves.
+TEST_F(WindowTest, AnIdleWindowLetsGoForAnotherProgramsCycle)
+{
+    StartServer(QStringLiteral(R"({"players": []})"));
+    data = db.createDataModule();
+    AddPlayer("01", "Alice", "203.0.113.5");
+    data->DisconnectDatabase();
+    ASSERT_TRUE(QFile(data->databasePath()).resize(TDataPalisor::SweepThreshold + 1));
+    data->ConnectDatabase();
+    Open();
+    test::Settle(window->Monitor());
+    QThread thread;
+    thread.start();
+    QObject onThread;
+    onThread.moveToThread(&thread);
+    std::unique_ptr<TDataPalisor> cycler;
+    qsizetype others = -1;
+    const auto there = [&](const std::function<void()>& work) {
+        std::atomic<bool> done{false};
+        QMetaObject::invokeMethod(&onThread, [&] { work(); done = true; });
+        while (!done)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    };
+    there([&] {
+        cycler = std::make_unique<TDataPalisor>(db.folder());
+        cycler->OpenAttachment();
+        cycler->SweepDatabase();
+    });
+    EXPECT_LT(QFileInfo(data->databasePath()).size(), TDataPalisor::SweepThreshold);
+    for (QDeadlineTimer deadline(10000); others != 2 && !deadline.hasExpired();)
+        there([&] { others = cycler->OtherAttachments().size(); });
+    EXPECT_EQ(others, 2);
+    EXPECT_EQ(data->tblPlayers->text("NAME"), "Alice");
+    there([&] { cycler.reset(); });
+    thread.quit();
+    thread.wait();
+    window->btnStatus->click();
+    test::Settle(window->Monitor());
+    EXPECT_EQ(window->StatusText(), "");
 }
 
 TEST_F(WindowTest, StartAndStatusLockTheListsAndSettingsAsTheyAreAsked)

@@ -253,6 +253,7 @@ void TDataPalisor::DisconnectDatabase()
     QSqlDatabase db = database();
     if (!db.isOpen())
         return;
+    stopListening();
     const bool committed = db.commit();
     const QSqlError failure = db.lastError();
     // The connection ends either way; a transaction the database would not
@@ -274,6 +275,8 @@ void TDataPalisor::openConnection()
     if (!db.open())
         throw Error(errorText(db.lastError()));
     history_ = history_ && convertLocalSamples();
+    listenAgain();
+    emit attached();
 }
 
 bool TDataPalisor::HasHistory() const { return history_ && isConnected(); }

@@ -67,6 +67,11 @@ public:
     // files, addressed the same way.
     std::function<std::unique_ptr<TDataPalisor>()> Maker() const;
     void WriteLog(const QString& line);
+    // The database events (posted by other attachments as they commit) this
+    // attachment hears, each through notified(). A reconnection forgets them
+    // in the driver, so they are asked for again whenever it opens; the
+    // attachment then says so with attached().
+    void Listen(const QStringList& events);
 
     LiveTable* tblPlayers;
     LiveTable* tblBanned;
@@ -124,8 +129,14 @@ public:
     QString upgradeCopyPath() const;   // data/PALISOR.UPG, the file as it was before an upgrade
     QString restoredPath() const;   // data/PALISOR.NEW, the cycle's compact copy
 
+signals:
+    void notified(const QString& event);
+    void attached();
+
 private:
     void initialiseVariables();
+    void listenAgain();
+    void stopListening();
     void connect(bool logged);
     void restoreMissingLiveFile();
     void openConnection();
@@ -168,6 +179,8 @@ private:
         int count = 0;
     };
     QHash<QString, NameCount> nameCounts_;
+    QStringList listened_;
+    bool hearing_ = false;   // the driver's notifications reach notified()
 };
 
 // The one data module of the running program, set by whoever creates it.

@@ -5,6 +5,7 @@
 #include "core/error.h"
 #include "core/shellutils.h"
 #include "core/timing.h"
+#include "store/monitorclaim.h"
 #include "store/ruleindexes.h"
 #include "store/sqltext.h"
 #include "store/upgrade.h"
@@ -172,7 +173,10 @@ void TDataPalisor::DataModuleDestroy()
     // may have left the attachment closed.
     step([this] {
         Resynchronise({tblPlayers});
-        DeletePlayers();
+        // The players of a server another program monitors are its own.
+        const std::optional<MonitorClaim> claim = HasHistory() ? ReadClaim(database()) : std::nullopt;
+        if (!claim || MonitorIdentity::current().holds(*claim) || claim->staleAt(now().toUTC()))
+            DeletePlayers();
     });
     step([this] { DisconnectDatabase(); });
     Variables.clear();

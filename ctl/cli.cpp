@@ -41,6 +41,7 @@ int fail(const QString& message, int status)
 struct Arguments {
     std::string data, name, address, reason, text, file, kind, grep, since, format = "text", mapName, alias;
     int from = 0, to = 0;
+    int maxAge = -1, warningPing = -1;   // not given
     std::vector<std::string> assignments;
 };
 
@@ -205,6 +206,44 @@ void addHistory(CLI::App& app, Arguments& a, Command& chosen)
     history->add_option("--format", a.format, "text, json or csv")->check(CLI::IsMember({"text", "json", "csv"}));
 }
 
+void addMonitoring(CLI::App& app, Arguments& a, Command& chosen, CheckResult& verdict)
+{
+    leaf(&app, "status", "Print the settings, who monitors the game server and its last poll", chosen,
+         [](TDataPalisor& d) { return Status(d, QDateTime::currentDateTimeUtc()); });
+    CLI::App* check = leaf(&app, "check", "Judge the last poll as a Nagios or Icinga plugin (exit 0-3)", chosen,
+                           [&a, &verdict](TDataPalisor& d) {
+                               const auto given = [](int value) { return value < 0 ? std::nullopt : std::optional(value); };
+                               verdict = Check(d, QDateTime::currentDateTimeUtc(), given(a.maxAge), given(a.warningPing));
+                               return verdict.line + QLatin1Char('\n');
+                           });
+    check->add_option("--max-age", a.maxAge, "Critical without a poll for this long (default: three scan times plus 30)")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(0, 1000000));
+    check->add_option("--warning-ping", a.warningPing, "Warning when the median ping is above this")
+        ->type_name("MS")
+        ->check(CLI::Range(0, 1000000));
+}
+
+// Whether the command line asks for the check, whose every failure a
+// monitoring system must read as UNKNOWN (status 3) on standard output.
+bool checkAsked(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "--data")
+            ++i;
+        else if (word.rfind("-", 0) != 0)
+            return word == "check";
+    }
+    return false;
+}
+
+int unknown(const QString& message)
+{
+    write(stdout, QStringLiteral("PALISOR UNKNOWN - %1\n").arg(message.simplified()));
+    return CheckResult::Unknown;
+}
+
 // After a failed parse: the first word that names no subcommand where one
 // is needed ("palisorctl frob list", "palisorctl ban frob"), so the error
 // can say which; empty when the words were not the fault.
@@ -244,7 +283,7 @@ QString unknownWord(CLI::App& app, int argc, char** argv)
 
 int Run(int argc, char** argv)
 {
-    CLI::App app{"Administers a Palisor data folder: its settings, lists and penalty log.", Program};
+    CLI::App app{"Administers a Palisor data folder: its settings, lists, penalty log and monitoring.", Program};
     app.set_version_flag("-v,--version", std::string(Program) + " (" + ProductName + ") " + ProductVersion);
     app.require_subcommand(1);
     // The global options are taken after the subcommand as well.
@@ -258,6 +297,8 @@ int Run(int argc, char** argv)
     addAnnouncements(app, a, chosen);
     addBans(app, a, chosen);
     addHistory(app, a, chosen);
+    CheckResult verdict;
+    addMonitoring(app, a, chosen, verdict);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -265,8 +306,10 @@ int Run(int argc, char** argv)
             write(stdout, q(dynamic_cast<const CLI::CallForVersion*>(&e) ? e.what() + std::string("\n") : app.help()));
             return 0;
         }
-        const QString unknown = unknownWord(app, argc, argv);
-        return fail(unknown.isEmpty() ? q(e.what()) : unknown, 2);
+        if (checkAsked(argc, argv))
+            return unknown(q(e.what()));
+        const QString word = unknownWord(app, argc, argv);
+        return fail(word.isEmpty() ? q(e.what()) : word, 2);
     }
     try {
         // Typed before the folder is taken, so nothing waits on the typing.
@@ -279,11 +322,11 @@ int Run(int argc, char** argv)
             session.close();
         }
         write(stdout, out);
-        return 0;
+        return app.got_subcommand("check") ? verdict.code : 0;
     } catch (const UsageError& e) {
-        return fail(e.message(), 2);
+        return app.got_subcommand("check") ? unknown(e.message()) : fail(e.message(), 2);
     } catch (const std::exception& e) {
-        return fail(messageOf(e), 1);
+        return app.got_subcommand("check") ? unknown(messageOf(e)) : fail(messageOf(e), 1);
     }
 }
 

@@ -55,6 +55,22 @@ QString BanExport(TDataPalisor& data, int kind);
 // The penalty log, oldest first, in the format "text", "json" or "csv".
 QString History(TDataPalisor& data, const QString& kind, const std::optional<QDateTime>& since, const QString& format);
 
+// The settings, who monitors the game server (or nobody, or a stale claim)
+// and what the monitor's last poll stored.
+QString Status(TDataPalisor& data, const QDateTime& nowUtc);
+
+// A monitoring-system plugin's verdict on the last poll: its one line (text,
+// then "|" and the performance data) and its exit status.
+struct CheckResult {
+    enum Code { Ok = 0, Warning = 1, Critical = 2, Unknown = 3 };
+    Code code = Unknown;
+    QString line;
+};
+// Critical when nothing was polled within maxAge seconds (by default three
+// scan times plus 30) or the last poll failed; Warning when the median ping
+// is above warningPing.
+CheckResult Check(TDataPalisor& data, const QDateTime& nowUtc, std::optional<int> maxAge, std::optional<int> warningPing);
+
 // "7d", "12h", "30m", "90s" back from now, or a date or date and time
 // (ISO 8601, local time).
 QDateTime SinceTime(const QString& text, const QDateTime& now);

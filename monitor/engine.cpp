@@ -18,6 +18,13 @@ public:
     Interrupted() : Error(QStringLiteral("Monitor interrupted")) {}
 };
 
+// Another monitor took the claim over while this one was not renewing it
+// (a host asleep, a clock jump): this one stops, telling who monitors now.
+class ClaimLost : public Error {
+public:
+    using Error::Error;
+};
+
 // How often the maintenance cycle looks whether the program is ending while
 // it waits for the other attachment to let go.
 constexpr int kReleaseCheckMs = 100;
@@ -104,8 +111,10 @@ void MonitorEngine::Close()
     if (msgTimer_)
         msgTimer_->stop();
     Run([this] {
-        if (data_)
+        if (data_) {
+            ReleaseClaim();
             data_->DisconnectDatabase();
+        }
     });
     announcements_.reset();
     monitor_.reset();
@@ -139,6 +148,12 @@ void MonitorEngine::SetMonitor(bool on)
     if (on) {
         const int scanTime = ToInteger(settings_.scanTime);
         monitor_->Start(scanTime);
+        if (HasClaims()) {
+            QSqlDatabase db = data_->database();
+            TakeClaim(db, identity_, scanTime, ServerAddress(), QDateTime::currentDateTimeUtc(),
+                      [this](const QString& line) { data_->WriteLog(line); });
+            claimed_ = true;
+        }
         progressMaximum_ = scanTime;
         SetProgress(0);
         const AnnouncementScheduler::TimerSetting announce = announcements_->StartAnnouncements();
@@ -161,6 +176,50 @@ void MonitorEngine::SetMonitor(bool on)
     EnableSettings(true);
     data_->WriteLog(QStringLiteral("Stopped Server Monitor"));
     emit monitorEvent(MonitorEvent{MonitorEvent::Kind::Stopped});
+    ReleaseClaim();
+}
+
+bool MonitorEngine::HasClaims() const { return data_->HasHistory(); }
+
+void MonitorEngine::StorePoll(const QString& error)
+{
+    if (!claimed_)
+        return;
+    ServerState state;
+    state.polled = QDateTime::currentDateTimeUtc();
+    state.pollError = error;
+    const auto box = [this](ServerBox which) { return boxes_[static_cast<int>(which)]; };
+    state.hostName = box(ServerBox::HostName);
+    state.gameType = box(ServerBox::GameType);
+    state.playerCount = box(ServerBox::PlyrCnt);
+    state.curMap = box(ServerBox::CurMap);
+    state.nextMap = box(ServerBox::NextMap);
+    state.players = data_->CountRows(data_->tblPlayers);
+    const ServerSample& sample = monitor_->LastSample();
+    state.maxPlayers = sample.maxPlayers;
+    state.pingMedian = sample.medianPing.isNull() ? -1 : sample.medianPing.toInt();
+    QSqlDatabase db = data_->database();
+    if (palisor::StorePoll(db, identity_, ToInteger(settings_.scanTime), state))
+        return;
+    claimed_ = false;
+    const std::optional<MonitorClaim> now = ReadClaim(db);
+    data_->WriteLog(QStringLiteral("The claim on the game server was taken over"));
+    throw ClaimLost(now ? now->describe(ServerAddress())
+                        : QStringLiteral("The claim on the server %1 was taken over.").arg(ServerAddress()));
+}
+
+void MonitorEngine::ReleaseClaim()
+{
+    if (!std::exchange(claimed_, false))
+        return;
+    // A claim left behind goes stale and is taken over, so a failed
+    // release is only logged.
+    try {
+        QSqlDatabase db = data_->database();
+        palisor::ReleaseClaim(db, identity_);
+    } catch (const std::exception& e) {
+        data_->WriteLog(QStringLiteral("The claim on the game server could not be released: ") + messageOf(e));
+    }
 }
 
 void MonitorEngine::PollServer()
@@ -170,10 +229,26 @@ void MonitorEngine::PollServer()
     try {
         SeeOtherCommits();
         monitor_->RefreshServer();
+        StorePoll(QString());
     } catch (const std::exception& e) {
         polling_ = false;
         statusTimer_->start();
         emit commandsEnabled(true);
+        QString lostTo = dynamic_cast<const ClaimLost*>(&e) ? messageOf(e) : QString();
+        if (lostTo.isEmpty() && !dynamic_cast<const Interrupted*>(&e)) {
+            // The error the poll ended with is what matters; one storing it
+            // (the database is gone too, say) adds nothing.
+            try {
+                StorePoll(messageOf(e));
+            } catch (const ClaimLost& taken) {
+                lostTo = taken.message();
+            } catch (const std::exception&) {
+            }
+        }
+        if (!lostTo.isEmpty()) {
+            SetMonitor(false);
+            throw ClaimLost(lostTo);
+        }
         if (StopsMonitor(messageOf(e)))
             SetMonitor(false);
         throw;

@@ -2,6 +2,7 @@
 
 #include "monitor/announcements.h"
 #include "monitor/monitor.h"
+#include "store/monitorclaim.h"
 
 #include <QObject>
 #include <QSemaphore>
@@ -50,10 +51,15 @@ public:
     // Timers off and the attachment closed; the last request.
     void Close();
     void SetSettings(const MonitorSettings& settings);
+    // Who this monitor is in the claim on the game server: this process
+    // unless told otherwise.
+    void SetIdentity(const MonitorIdentity& identity) { identity_ = identity; }
     // Someone else changed the lists or the settings row: re-read them
     // before the next poll.
     void ListsChanged();
-    void Start();      // SetMonitor on; nothing when already running
+    // SetMonitor on; nothing when already running. Refused, with the error
+    // naming it, while another monitor holds the claim on the game server.
+    void Start();
     void Stop();       // SetMonitor off; nothing when stopped
     void Status();     // one poll by hand
     void Clear();      // ClearPlayers
@@ -138,6 +144,14 @@ private:
     void SetMonitor(bool on);
     void PollServer();
     void SetProgress(int position);
+    QString ServerAddress() const { return settings_.host + QLatin1Char(':') + settings_.port; }
+    // The claim is kept only on a database that has it (one not upgraded
+    // keeps working as before).
+    bool HasClaims() const;
+    // Stores the poll that just ended, or its error, and renews the claim;
+    // throws when another monitor has taken the claim over meanwhile.
+    void StorePoll(const QString& error);
+    void ReleaseClaim();
     void SeeOtherCommits();
     void ReleaseOtherAttachment();
     void ResumeOtherAttachment(bool completed);
@@ -150,6 +164,8 @@ private:
     QTimer* statusTimer_ = nullptr;
     QTimer* msgTimer_ = nullptr;
     MonitorSettings settings_;
+    MonitorIdentity identity_ = MonitorIdentity::current();
+    bool claimed_ = false;
     QString boxes_[5];   // the server information as last shown, by ServerBox
     bool running_ = false;
     bool polling_ = false;

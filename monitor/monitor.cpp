@@ -216,8 +216,9 @@ void TMonitor::RecordSample(const QString& maxPlayers, const QString& mapName)
     QList<int> pings;
     for (int row = 0; row < players.rowCount(); ++row)
         pings << players.value(row, QStringLiteral("PING")).toString().toInt();
-    data_.RecordSample({now(), data_.CountRows(data_.tblPlayers), maxPlayers.trimmed().toInt(), mapName,
-                        MedianPing(pings), HighestPing(pings)});
+    lastSample_ = {now(), data_.CountRows(data_.tblPlayers), maxPlayers.trimmed().toInt(), mapName,
+                   MedianPing(pings), HighestPing(pings)};
+    data_.RecordSample(lastSample_);
 }
 
 }  // namespace palisor

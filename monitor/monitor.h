@@ -116,6 +116,8 @@ public:
     const QString& PendingBanClient() const { return pendingBanClient_; }
     int StrikeLimit() const { return strikeLimit_; }
     const QStringList& ServerInfo() const { return serverInfo_; }
+    // The picture of the server the last complete poll recorded.
+    const ServerSample& LastSample() const { return lastSample_; }
 
 private:
     // SendCommand without the view's check before it.
@@ -131,6 +133,7 @@ private:
     HighPingStrikes highPingStrikes_;
     int strikeLimit_ = 0;   // none before the first start: nobody is kicked for high ping
     QStringList serverInfo_;
+    ServerSample lastSample_;
     int kicks_ = 0;   // in the running poll
 };
 

@@ -31,7 +31,7 @@ _palisorctl()
             COMPREPLY=($(compgen -W '1h 12h 1d 7d 30d' -- "$cur"))
             return
             ;;
-        --name | --address | --reason | --grep)
+        --name | --address | --reason | --grep | --max-age | --warning-ping)
             return
             ;;
     esac
@@ -42,7 +42,8 @@ _palisorctl()
     for ((i = 1; i < cword; i++)); do
         word=${words[i]}
         case ${words[i - 1]} in
-            --data | --password-file | --kind | --format | --since | --name | --address | --reason | --grep)
+            --data | --password-file | --kind | --format | --since | --name | --address | --reason | --grep | \
+                --max-age | --warning-ping)
                 continue
                 ;;
         esac
@@ -57,7 +58,7 @@ _palisorctl()
     local options='--data --help'
     case $command in
         "")
-            COMPREPLY=($(compgen -W 'settings password ban immune illegal alias announce recent history --data --help --version' -- "$cur"))
+            COMPREPLY=($(compgen -W 'settings password ban immune illegal alias announce recent history status check --data --help --version' -- "$cur"))
             ;;
         settings)
             if [[ -z $sub ]]; then
@@ -98,6 +99,12 @@ _palisorctl()
             ;;
         history)
             COMPREPLY=($(compgen -W "--kind --since --format $options" -- "$cur"))
+            ;;
+        status)
+            COMPREPLY=($(compgen -W "$options" -- "$cur"))
+            ;;
+        check)
+            COMPREPLY=($(compgen -W "--max-age --warning-ping $options" -- "$cur"))
             ;;
     esac
 } &&

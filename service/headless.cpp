@@ -6,6 +6,7 @@
 #include "monitor/monitorthread.h"
 #include "service/eventwriter.h"
 #include "store/datapalisor.h"
+#include "store/monitorclaim.h"
 
 #include <QCoreApplication>
 
@@ -229,6 +230,13 @@ void HeadlessMonitor::Failed(const QString& message)
     // A refused password or a bad port stays wrong until the administrator
     // mends the settings: sysexits' EX_CONFIG, which the service's unit does
     // not restart. A game server that is down may come back.
+    // Another monitor holds the game server: sysexits' EX_TEMPFAIL, so the
+    // service manager tries again later and takes over once it has ended.
+    if (!once_ && IsClaimedByAnother(message)) {
+        stopReason_ = message;
+        Fatal(message, ExitClaimed);
+        return;
+    }
     if (!once_ && StopsMonitor(message)) {
         stopReason_ = message;
         const bool serverDown = message.contains(QLatin1String("socket error"), Qt::CaseInsensitive);

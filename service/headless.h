@@ -31,6 +31,8 @@ public:
     // data is the program's data module: the engine makes its own attachment
     // like it, and errors go to its event log as the window writes them.
     HeadlessMonitor(TDataPalisor& data, TRcon& rcon, EventWriter& events);
+    // The exit code while another monitor holds the game server.
+    static constexpr int ExitClaimed = 75;
     // Ends the engine after the exchange in progress and closes its attachment.
     ~HeadlessMonitor() override;
 

@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSqlQuery>
 #include <QSysInfo>
 #include <QTimeZone>
@@ -60,6 +61,14 @@ QString MonitorClaim::describe(const QString& serverAddressPort) const
         .arg(serverAddressPort, program, host)
         .arg(pid)
         .arg(started.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss 'UTC'")));
+}
+
+bool IsClaimedByAnother(const QString& message)
+{
+    static const QRegularExpression words(
+        QStringLiteral("^The server \\S+ is monitored by .+ on .+ \\(process \\d+\\) since .+\\.$"
+                       "|^The claim on the server \\S+ was taken over\\.$"));
+    return words.match(message).hasMatch();
 }
 
 std::optional<MonitorClaim> ReadClaim(const QSqlDatabase& db)

@@ -30,6 +30,11 @@ struct ServerState {
     int players = 0, maxPlayers = 0, pingMedian = -1;
 };
 
+// Whether an error is a monitor's refusal to start, or to go on, because
+// another monitor holds the claim (the words of MonitorClaim::describe), or
+// took it over and has already let it go.
+bool IsClaimedByAnother(const QString& message);
+
 // Nothing when the server is not claimed (or the database predates claims).
 std::optional<MonitorClaim> ReadClaim(const QSqlDatabase& db);
 // Nothing when no monitor has stored a poll yet.

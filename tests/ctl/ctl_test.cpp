@@ -1,5 +1,6 @@
 // palisorctl as a program, run against a real database made from the schema.
 #include "core/datafolderlock.h"
+#include "store/monitorclaim.h"
 #include "store/sqltext.h"
 #include "tests/support/db/tempdatabase.h"
 
@@ -9,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSqlRecord>
 #include <gtest/gtest.h>
 
@@ -220,6 +222,75 @@ TEST_F(Ctl, AFolderInUseOrWithoutDatabaseIsRefused)
     ASSERT_TRUE(ctl.waitForFinished(60000));
     EXPECT_EQ(ctl.exitCode(), 1);
     EXPECT_TRUE(ctl.readAllStandardError().contains("holds no Palisor database"));
+}
+
+// What a monitor leaves behind: its claim, renewed by a poll that ended
+// `age` seconds ago with that outcome.
+void Polled(const test::TempDatabase& db, qint64 age, const QString& error = QString())
+{
+    auto data = db.createDataModule();
+    QSqlDatabase connection = data->database();
+    const QDateTime at = QDateTime::currentDateTimeUtc().addSecs(-age);
+    const MonitorIdentity monitor{"palisor-monitor", "gamehost", 917};
+    TakeClaim(connection, monitor, 30, "127.0.0.1:12203", at, [](const QString&) {});
+    ServerState state;
+    state.polled = at;
+    state.pollError = error;
+    state.curMap = "obj_team2";
+    state.players = 12;
+    state.maxPlayers = 32;
+    state.pingMedian = 48;
+    ASSERT_TRUE(StorePoll(connection, monitor, 30, state));
+    data->DataModuleDestroy();
+}
+
+// A monitoring plugin's answer: one line whose first word agrees with the
+// status, text before the performance data.
+QString Verdict(const Outcome& check, int status)
+{
+    static const QRegularExpression plugin(R"(^PALISOR (OK|WARNING|CRITICAL|UNKNOWN) - [^|\n]+( \| ([\w]+=[\w;.]+ ?)+)?\n$)");
+    static const QStringList words{"OK", "WARNING", "CRITICAL", "UNKNOWN"};
+    const QRegularExpressionMatch m = plugin.match(check.out);
+    EXPECT_TRUE(m.hasMatch()) << check.out.toStdString();
+    EXPECT_EQ(check.status, status) << check.out.toStdString();
+    EXPECT_EQ(m.captured(1), words.value(status));
+    return check.out;
+}
+
+TEST_F(Ctl, StatusAndCheckReadWhatTheMonitorStored)
+{
+    EXPECT_TRUE(Lines({"status"}).contains("monitored-by=nobody"));
+    EXPECT_TRUE(Verdict(Run({"check"}), 2).contains("never been polled"));
+
+    Polled(db_, 4);
+    const QStringList status = Lines({"status"});
+    EXPECT_TRUE(status.contains("scan-time=30")) << status.join('\n').toStdString();
+    EXPECT_TRUE(status.filter(QRegularExpression("^monitored-by=palisor-monitor on gamehost \\(process 917\\) since ")).size() == 1);
+    EXPECT_TRUE(status.contains("players=12/32"));
+    EXPECT_TRUE(status.contains("map=obj_team2"));
+    EXPECT_TRUE(QRegularExpression(R"(^PALISOR OK - 12/32 players on obj_team2, polled \d+ s ago \| players=12;;;0;32 ping_median=48ms\n$)")
+                    .match(Verdict(Run({"check"}), 0))
+                    .hasMatch());
+    EXPECT_TRUE(Verdict(Run({"check", "--warning-ping", "40"}), 1).contains("median ping 48 ms above 40 ms"));
+    EXPECT_TRUE(Verdict(Run({"check", "--max-age", "2"}), 2).contains("max-age 2 s"));
+
+    // The default age is three scan times plus 30 seconds.
+    Polled(db_, 119);
+    Verdict(Run({"check"}), 0);
+    Polled(db_, 125);
+    EXPECT_TRUE(Verdict(Run({"check"}), 2).contains("max-age 120 s"));
+    Polled(db_, 1, "No reply | from the server");
+    EXPECT_TRUE(Verdict(Run({"check"}), 2).contains("failed (1 s ago): No reply ! from the server"));
+}
+
+TEST_F(Ctl, CheckIsUnknownWithoutDatabaseOrOnBadUsage)
+{
+    Verdict(Run({"check", "--max-age", "soon"}), 3);
+    Verdict(Run({"check", "--frob"}), 3);
+    QProcess ctl;
+    ctl.start(qEnvironmentVariable("PALISOR_BUILD_DIR") + "/palisorctl", {"check", "--data", db_.folder()});
+    ASSERT_TRUE(ctl.waitForFinished(60000));
+    EXPECT_TRUE(Verdict({ctl.exitCode(), ctl.readAllStandardOutput(), QString()}, 3).contains("holds no Palisor database"));
 }
 
 }  // namespace

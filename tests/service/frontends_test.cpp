@@ -6,6 +6,7 @@
 #include "service/eventwriter.h"
 #include "service/headless.h"
 #include "store/datapalisor.h"
+#include "store/monitorclaim.h"
 #include "tests/support/db/tempdatabase.h"
 #include "tests/support/monitor/settle.h"
 #include "tests/support/sim/simprocess.h"
@@ -160,6 +161,82 @@ TEST(Headless, ReloadReadsTheChangedSettingsAndLists)
     EXPECT_EQ(lines.mid(reload, 3), (QStringList{"reload", "stop reason=reload",
                                                  "start server=127.0.0.1 port=" + QString::number(sim.port())
                                                      + " scantime=5 maxping=250 announcements=5"}));
+}
+
+// Two programs' engines on one data folder: the second is refused while the
+// first monitors, each poll is stored for the others to show, and a stop
+// frees the server.
+TEST(Engines, OneMonitorPerGameServer)
+{
+    App();
+    setPauseFunction([](int) {});
+    test::SimProcess sim;
+    test::TempDatabase db;
+    auto data = Prepare(sim, db);
+    TRcon serviceRcon, windowRcon;
+    serviceRcon.ExchangePause = windowRcon.ExchangePause = 0;
+    MonitorThread service(data->Maker(), serviceRcon), window(data->Maker(), windowRcon);
+    QStringList serviceErrors, windowErrors;
+    QObject::connect(&service.engine(), &MonitorEngine::errorRaised, [&](const QString& e) { serviceErrors << e; });
+    QObject::connect(&window.engine(), &MonitorEngine::errorRaised, [&](const QString& e) { windowErrors << e; });
+    const QString port = QString::number(sim.port());
+    const auto start = [&](MonitorThread& monitor, const MonitorIdentity& who, const QString& password) {
+        monitor.post([=](MonitorEngine& engine) {
+            engine.SetIdentity(who);
+            engine.SetSettings({QStringLiteral("127.0.0.1"), port, password, QStringLiteral("1"), QStringLiteral("250")});
+            engine.Start();
+        });
+        test::Settle(monitor);
+    };
+    const MonitorIdentity windowId{QStringLiteral("palisor"), QStringLiteral("desk"), 4242};
+    start(service, {QStringLiteral("palisor-monitor"), QStringLiteral("gamehost"), 917}, QStringLiteral("secret"));
+    start(window, windowId, QStringLiteral("secret"));
+
+    data->Resynchronise({});
+    const std::optional<MonitorClaim> claim = ReadClaim(data->database());
+    ASSERT_TRUE(claim);
+    EXPECT_EQ(claim->program, "palisor-monitor");
+    EXPECT_EQ(windowErrors, QStringList{claim->describe("127.0.0.1:" + port)});
+    std::optional<ServerState> state = ReadServerState(data->database());
+    ASSERT_TRUE(state);
+    EXPECT_LE(state->polled.secsTo(QDateTime::currentDateTimeUtc()), 60);
+    EXPECT_EQ(state->pollError, QString());
+    EXPECT_EQ(state->hostName, "Parity");
+    EXPECT_EQ(state->curMap, "obj_team2");
+    EXPECT_EQ(state->players, 1);   // the others were kicked
+    EXPECT_EQ(state->pingMedian, 48);
+
+    // A refused password fails the next poll and stops the monitor.
+    service.post([&](MonitorEngine& engine) {
+        engine.SetSettings({QStringLiteral("127.0.0.1"), port, QStringLiteral("wrong"), QStringLiteral("1"),
+                            QStringLiteral("250")});
+    });
+    test::Tick(service);
+    ASSERT_EQ(serviceErrors.size(), 1);
+    data->Resynchronise({});
+    state = ReadServerState(data->database());
+    EXPECT_EQ(state->pollError, serviceErrors[0]);
+    EXPECT_EQ(state->hostName, "Parity");
+    EXPECT_FALSE(ReadClaim(data->database()));
+
+    start(window, windowId, QStringLiteral("secret"));
+    EXPECT_EQ(windowErrors.size(), 1);
+    data->Resynchronise({});
+    ASSERT_TRUE(ReadClaim(data->database()));
+    EXPECT_TRUE(windowId.holds(*ReadClaim(data->database())));
+
+    // Taken over as stale (its host asleep, say), a monitor stops at its
+    // next poll and leaves the claim to the new one.
+    QSqlDatabase connection = data->database();
+    const MonitorIdentity successor{QStringLiteral("palisor-monitor"), QStringLiteral("gamehost"), 918};
+    TakeClaim(connection, successor, 1, QString(), QDateTime::currentDateTimeUtc().addSecs(3600), [](const QString&) {});
+    test::Tick(window);
+    ASSERT_EQ(windowErrors.size(), 2);
+    EXPECT_TRUE(windowErrors[1].startsWith("The server 127.0.0.1:" + port + " is monitored by palisor-monitor on gamehost (process 918)"))
+        << windowErrors[1].toStdString();
+    data->Resynchronise({});
+    EXPECT_TRUE(successor.holds(*ReadClaim(data->database())));
+    setPauseFunction({});
 }
 
 }  // namespace

@@ -95,30 +95,13 @@ TEST_F(MonitorClaimTest, ReleasedClaimLetsTheNextMonitorStartAndEachChangeIsAnno
     take(*data, service, kStart);
     EXPECT_EQ(next(), "PALISOR_CLAIM");
     QSqlDatabase first = data->database();
-    ServerState polled = PolledAt(kStart.addSecs(30));
-    polled.hostName = QStringLiteral("Frontline ^1Allies");
-    polled.curMap = QStringLiteral("obj_team2");
-    polled.players = 12;
-    polled.maxPlayers = 32;
-    polled.pingMedian = 48;
-    ASSERT_TRUE(StorePoll(first, service, 30, polled));
+    ASSERT_TRUE(StorePoll(first, service, 30, PolledAt(kStart.addSecs(30))));
     EXPECT_EQ(next(), "PALISOR_POLLED");   // a renewal alone is no claim news
-    ServerState failed = polled;
-    failed.polled = kStart.addSecs(60);
-    failed.pollError = QStringLiteral("No reply from the server");
-    failed.pingMedian = -1;
-    ASSERT_TRUE(StorePoll(first, service, 30, failed));
+    ASSERT_TRUE(StorePoll(first, service, 30, PolledAt(kStart.addSecs(60), QStringLiteral("No reply"))));
     EXPECT_EQ(next(), "PALISOR_POLLED");
-
     other->Resynchronise({});
-    const std::optional<ServerState> state = ReadServerState(other->database());
-    ASSERT_TRUE(state);
-    EXPECT_EQ(state->polled, kStart.addSecs(60));
-    EXPECT_EQ(state->pollError, failed.pollError);
-    EXPECT_EQ(state->hostName, polled.hostName);
-    EXPECT_EQ(state->players, 12);
-    EXPECT_EQ(state->pingMedian, -1);
     EXPECT_EQ(ReadClaim(other->database())->renewed, kStart.addSecs(60));
+    EXPECT_EQ(ReadServerState(other->database())->pingMedian, -1);
 
     ReleaseClaim(first, service);
     EXPECT_EQ(next(), "PALISOR_CLAIM");

@@ -29,8 +29,10 @@ void TformPalisor::ListenToOthers()
     claimLapse_ = new QTimer(this);
     claimLapse_->setSingleShot(true);
     connect(claimLapse_, &QTimer::timeout, this, [this] { Guarded([this] { FollowClaim(); }); });
+    // A poll matters also while not watching: a monitor whose claim went
+    // stale may renew it after all, and a renewal posts no PALISOR_CLAIM.
     connect(&data_, &TDataPalisor::notified, this, [this](const QString& event) {
-        if (event == kClaimEvent || (event == kPolledEvent && watching_))
+        if (event == kClaimEvent || event == kPolledEvent)
             Guarded([this] { FollowClaim(); });
     });
     // Events committed while the attachment was lent to a maintenance cycle

@@ -12,10 +12,14 @@ void TDataPalisor::Listen(const QStringList& events)
     for (const QString& event : events)
         if (!listened_.contains(event))
             listened_.append(event);
-    // The driver stays the connection's own across reconnections.
+    // The driver stays the connection's own across reconnections. It goes
+    // on using the event's buffer after telling, so a listener that lets
+    // the attachment go must not do so inside the telling: told a moment
+    // later.
     if (!hearing_) {
-        QObject::connect(database().driver(), &QSqlDriver::notification, this,
-                         [this](const QString& event) { emit notified(event); });
+        QObject::connect(database().driver(), &QSqlDriver::notification, this, [this](const QString& event) {
+            QMetaObject::invokeMethod(this, [this, event] { emit notified(event); }, Qt::QueuedConnection);
+        });
         hearing_ = true;
     }
     listenAgain();

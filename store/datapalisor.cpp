@@ -6,6 +6,7 @@
 #include "core/shellutils.h"
 #include "core/timing.h"
 #include "store/letgo.h"
+#include "store/monitorclaim.h"
 #include "store/ruleindexes.h"
 #include "store/sqltext.h"
 #include "store/upgrade.h"
@@ -176,7 +177,10 @@ void TDataPalisor::DataModuleDestroy()
     // may have left the attachment closed.
     step([this] {
         Resynchronise({tblPlayers});
-        DeletePlayers();
+        // The players of a server another program monitors are its own.
+        const std::optional<MonitorClaim> claim = HasHistory() ? ReadClaim(database()) : std::nullopt;
+        if (!claim || MonitorIdentity::current().holds(*claim) || claim->staleAt(now().toUTC()))
+            DeletePlayers();
     });
     step([this] { DisconnectDatabase(); });
     Variables.clear();
@@ -268,17 +272,13 @@ void TDataPalisor::DisconnectDatabase()
     QSqlDatabase db = database();
     if (!db.isOpen())
         return;
+    stopListening();
     const bool committed = db.commit();
     const QSqlError failure = db.lastError();
     // The connection ends either way; a transaction the database would not
     // commit is rolled back, or it would hold the connection open.
     if (!committed)
         db.rollback();
-    // Closing with events subscribed would first wait half a second for
-    // them; nobody listens any more.
-    QSqlDriver* driver = db.driver();
-    for (const QString& name : driver->subscribedToNotifications())
-        driver->unsubscribeFromNotification(name);
     db.close();
     if (!committed)
         throw Error(QStringLiteral("Unable to commit transaction: ") + errorText(failure));
@@ -301,6 +301,7 @@ void TDataPalisor::openConnection()
         {QStringLiteral("%1 (process %2)").arg(program.isEmpty() ? QStringLiteral("Palisor") : program)
              .arg(QCoreApplication::applicationPid())})
         .next();
+    listenAgain();
     emit attached();
 }
 

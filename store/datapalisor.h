@@ -78,6 +78,11 @@ public:
     // files, addressed the same way.
     std::function<std::unique_ptr<TDataPalisor>()> Maker() const;
     void WriteLog(const QString& line);
+    // The database events (posted by other attachments as they commit) this
+    // attachment hears, each through notified(). A reconnection forgets them
+    // in the driver, so they are asked for again whenever it opens; the
+    // attachment then says so with attached().
+    void Listen(const QStringList& events);
 
     LiveTable* tblPlayers;
     LiveTable* tblBanned;
@@ -140,6 +145,7 @@ public:
     QString restoredPath() const;   // data/PALISOR.NEW, the cycle's compact copy
 
 signals:
+    void notified(const QString& event);
     // A connection to the file was opened (at start, or again after a cycle).
     void attached();
     // The cycle has the file to itself and begins.
@@ -150,6 +156,8 @@ signals:
 
 private:
     void initialiseVariables();
+    void listenAgain();
+    void stopListening();
     // Refuses to connect while another attachment's cycle has the file away.
     void requireNoCycleElsewhere() const;
     // Posts the event on this attachment; quietly nothing when closed.
@@ -201,6 +209,8 @@ private:
         int count = 0;
     };
     QHash<QString, NameCount> nameCounts_;
+    QStringList listened_;
+    bool hearing_ = false;   // the driver's notifications reach notified()
 };
 
 // The one data module of the running program, set by whoever creates it.

@@ -353,6 +353,8 @@ void TformPalisor::FormCreate()
     SortPlayers(data_.tblSettings->text(QStringLiteral("SORTED")));
     PlayerGrid->ArrangeColumns();
     PushSettings();
+    ListenToOthers();
+    FollowClaim();
 }
 
 void TformPalisor::SortPlayers(const QString& field)

@@ -3,6 +3,7 @@
 #include "editors/announcementhost.h"
 #include "monitor/monitor.h"
 #include "monitor/playeractions.h"
+#include "store/monitorclaim.h"
 
 #include <QMainWindow>
 #include <QStringList>
@@ -17,6 +18,7 @@ class QProgressBar;
 class QPushButton;
 class QStatusBar;
 class QSystemTrayIcon;
+class QTimer;
 
 namespace palisor {
 
@@ -99,6 +101,11 @@ public:
     void ClearServerInfo();
     void RefreshActionMenu();
     bool MonitorRunning() const { return running_; }
+    // Another program monitors the server: the grid, the information boxes
+    // and the Action menu show what its polls store, the server's settings
+    // follow the stored row, and Start names that program instead of
+    // starting. The list windows and the manual actions work as ever.
+    bool Watching() const { return watching_; }
     MonitorThread& Monitor() { return *monitor_; }
 
     // Announcements.
@@ -147,6 +154,14 @@ private:
     void ShowRunning(bool running);
     void ShowControls();
     void ConnectMonitor();
+    // The database events that tell the window of another program's claim
+    // and polls.
+    void ListenToOthers();
+    // Who monitors the server, read afresh: enters or leaves the watching,
+    // and while watching shows what the last stored poll saw.
+    void FollowClaim();
+    void ShowStoredPoll(bool entering);
+    QString ClaimText() const;
     // Start and Status: what the running monitor forbids is disabled as the
     // request leaves, so that no list window opens and no setting changes
     // before the engine takes it up.
@@ -178,6 +193,10 @@ private:
     PlayerActionHandlers playerActions_;
     bool running_ = false;
     bool commandsOn_ = true;
+    bool watching_ = false;
+    MonitorClaim claim_;      // the other program's, while watching
+    QString pollError_;       // what the last stored poll failed with
+    QTimer* claimLapse_ = nullptr;   // when the watched claim goes stale unless renewed
     int lockingRequests_ = 0;   // Start and Status requests the engine has not yet done
     SettingsBinding* settings_ = nullptr;
     bool placementSaved_ = false;

@@ -84,9 +84,13 @@ void TformPalisor::PushSettings()
 
 void TformPalisor::ShowRunning(bool running)
 {
+    const bool stopped = running_ && !running;
     running_ = running;
     btnStart->setText(running ? QStringLiteral("Stop") : QStringLiteral("Start"));
     ShowControls();
+    // Another program may have claimed the server meanwhile.
+    if (stopped)
+        FollowClaim();
 }
 
 void TformPalisor::ShowProgress(int position, int maximum)
@@ -105,11 +109,15 @@ void TformPalisor::EnableCommands(bool on)
 
 void TformPalisor::ShowControls()
 {
-    const bool settings = !running_ && lockingRequests_ == 0;
+    const bool stopped = !running_ && lockingRequests_ == 0;
+    // A watched server's settings, its poll and its player table are the
+    // other program's; its lists are everyone's.
+    const bool settings = stopped && !watching_;
     for (QWidget* control : std::initializer_list<QWidget*>{btnStatus, btnClear, dbPswd, dbHost, dbPort, dbMaxPing, dbScanTime})
         control->setEnabled(settings);
-    miEdit->setEnabled(settings);
+    miEdit->setEnabled(stopped);
     PlayerGrid->setEnabled(commandsOn_);
+    PlayerGrid->DeleteAllowed = !watching_;
     btnExecCmd->setEnabled(commandsOn_);
     // Stop ends a running monitor after the exchange in progress, so it
     // is never refused during a poll.
@@ -192,6 +200,14 @@ void TformPalisor::btnStartClick()
     if (running_) {
         monitor_->Stop();
         return;
+    }
+    if (watching_) {
+        // The claim may have been given up or have lapsed unheard.
+        FollowClaim();
+        if (watching_) {
+            ShowStatus(ClaimText());
+            return;
+        }
     }
     PushSettings();
     PostLocking([](MonitorEngine& engine) { engine.Start(); });

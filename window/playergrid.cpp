@@ -123,7 +123,7 @@ void TPlayerGrid::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::ControlModifier) {
         event->accept();
-        if (players_.currentRow() < 0)
+        if (!DeleteAllowed || players_.currentRow() < 0)
             return;
         try {
             const QString clientId = players_.text(QStringLiteral("CLIENTID"));

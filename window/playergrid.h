@@ -20,6 +20,9 @@ public:
     // The grid's pop-up menu; opened by a right click on a row and by the
     // keyboard's menu key.
     QMenu* PopupPlayers = nullptr;
+    // Whether Ctrl+Delete may remove a row: not while another program's
+    // polls own the table.
+    bool DeleteAllowed = true;
 
     // Column widths from the fields' sizes, and PORT hidden.
     void ArrangeColumns();

@@ -1,6 +1,7 @@
 #include "core/error.h"
 #include "core/timing.h"
 #include "store/firststart.h"
+#include "store/monitorclaim.h"
 #include "store/sharedengine.h"
 #include "tests/store/storetest.h"
 
@@ -109,6 +110,16 @@ TEST_F(DataModuleTest, ShutDownEmptiesPlayersAndDisconnects)
     auto again = db.createDataModule();
     EXPECT_EQ(again->tblPlayers->rowCount(), 0);
     EXPECT_EQ(again->tblRecent->rowCount(), 1);
+
+    // A window closing beside the program that monitors leaves that
+    // program's players alone.
+    QSqlDatabase monitor = again->database();
+    TakeClaim(monitor, {"palisor-monitor", "gamehost", 917}, 30, QString(), QDateTime::currentDateTimeUtc(),
+              [](const QString&) {});
+    again->RecordPlayer("02", "Bea", "2.2.2.2", "1", "020");
+    db.createDataModule()->DataModuleDestroy();
+    again->Resynchronise({again->tblPlayers});
+    EXPECT_EQ(again->tblPlayers->rowCount(), 1);
 }
 
 TEST_F(DataModuleTest, ShutDownReconnectsAReleasedAttachmentAndGoesOnPastAFailingStep)

@@ -7,6 +7,7 @@
 #include "window/windowplacement.h"
 #include "rcon/rcon.h"
 #include "store/datapalisor.h"
+#include "store/monitorclaim.h"
 #include "tests/monitor/printers.h"
 #include "tests/support/db/tempdatabase.h"
 #include "tests/support/dialogs/scripteddialogs.h"
@@ -31,6 +32,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSemaphore>
+#include <QDeadlineTimer>
 #include <QSystemTrayIcon>
 #include <QThread>
 #include <QTimer>
@@ -47,6 +49,53 @@ QApplication& App()
     static QApplication* app = new QApplication(argc, argv);
     return *app;
 }
+
+// Handles the window's events until done() holds, as events from another
+// attachment arrive when they arrive; false if they never do.
+template <typename Done>
+bool Eventually(Done done)
+{
+    const QDeadlineTimer patience(20000);
+    while (!done() && !patience.hasExpired()) {
+        QCoreApplication::processEvents();
+        QThread::msleep(5);
+    }
+    return done();
+}
+
+// Another program monitoring the same server, on an attachment of its own:
+// its claim and its polls, committed as it commits them.
+struct OtherMonitor {
+    explicit OtherMonitor(const test::TempDatabase& db) : data(db.createDataModule()) {}
+
+    void Claim(const QDateTime& at = QDateTime::currentDateTimeUtc(), int scanTime = 5)
+    {
+        QSqlDatabase connection = data->database();
+        TakeClaim(connection, me, scanTime, QString(), at, [](const QString&) {});
+    }
+    void Poll(const QString& map, const QStringList& player = {}, const QString& error = QString())
+    {
+        data->DeletePlayers();
+        if (!player.isEmpty())
+            data->RecordPlayer(player[0], player[1], player[2], "12203", "050");
+        ServerState state;
+        state.polled = QDateTime::currentDateTimeUtc();
+        state.pollError = error;
+        state.hostName = QStringLiteral("Main Street");
+        state.playerCount = QStringLiteral("%1/32").arg(player.isEmpty() ? 0 : 1);
+        state.curMap = map;
+        QSqlDatabase connection = data->database();
+        StorePoll(connection, me, 5, state);
+    }
+    void Release()
+    {
+        QSqlDatabase connection = data->database();
+        ReleaseClaim(connection, me);
+    }
+
+    std::unique_ptr<TDataPalisor> data;
+    const MonitorIdentity me{QStringLiteral("palisor-monitor"), QStringLiteral("gamehost"), 917};
+};
 
 // The window on a desktop that has a notification area.
 class TrayWindow : public TformPalisor {
@@ -755,4 +804,58 @@ TEST_F(WindowTest, ALoopEndedByASignalEndsTheEngineWorkAndHidesTheWindow)
     sim.clearLog();
     test::Tick(window->Monitor());
     EXPECT_TRUE(sim.commandTexts().isEmpty());
+}
+
+TEST_F(WindowTest, AServerAnotherProgramMonitorsIsWatchedFromWhatItsPollsStore)
+{
+    StartServer(QStringLiteral(R"({"players": [{"slot": 3, "name": "Bob", "address": "203.0.113.9", "port": 1, "ping": 60}]})"));
+    data = db.createDataModule();
+    OtherMonitor other(db);
+    // A claim a few seconds from going stale: watched from the start, then
+    // let go when no poll renews it in time.
+    other.Claim(QDateTime::currentDateTimeUtc().addSecs(-56), 0);
+    Open();
+    ASSERT_TRUE(window->Watching());
+    const QString who = QStringLiteral("The server %1:%2 is monitored by palisor-monitor on gamehost (process 917) since ")
+                            .arg(window->dbHost->text(), window->dbPort->text());
+    EXPECT_TRUE(window->StatusText().startsWith(who)) << window->StatusText().toStdString();
+    EXPECT_FALSE(window->dbHost->isEnabled());
+    EXPECT_FALSE(window->btnStatus->isEnabled());
+    EXPECT_TRUE(window->miEdit->isEnabled());
+    ASSERT_TRUE(Eventually([&] { return !window->Watching(); }));
+    EXPECT_TRUE(window->StatusText().startsWith("palisor-monitor on gamehost (process 917) has not polled the server since "))
+        << window->StatusText().toStdString();
+    EXPECT_TRUE(window->dbHost->isEnabled());
+
+    // The late monitor polls after all, renewing its claim: heard, not
+    // looked for.
+    other.Poll(QStringLiteral("obj_team2"), {"03", "Bob", "203.0.113.9"});
+    ASSERT_TRUE(Eventually([&] { return window->edCurMap->text() == "obj_team2"; }));
+    EXPECT_TRUE(window->Watching());
+    EXPECT_EQ(window->edHostName->text(), "Main Street");
+    EXPECT_EQ(window->edPlyrCnt->text(), "1/32");
+    EXPECT_EQ(data->tblPlayers->text("NAME"), "Bob");
+    EXPECT_TRUE(window->miAction->isEnabled());
+    EXPECT_TRUE(window->StatusText().startsWith(who));
+    other.Poll(QStringLiteral("obj_team2"), {"03", "Bob", "203.0.113.9"}, QStringLiteral("Command Timed Out"));
+    ASSERT_TRUE(Eventually([&] { return window->StatusText() == "Command Timed Out"; }));
+
+    // Start names who monitors; the manual actions go to the server.
+    window->btnStart->click();
+    test::Settle(window->Monitor());
+    EXPECT_FALSE(window->MonitorRunning());
+    EXPECT_TRUE(window->StatusText().startsWith(who));
+    dialogs.answerInput(QStringLiteral("ADMIN DECISION"));
+    window->actKick->trigger();
+    test::Settle(window->Monitor());
+    EXPECT_EQ(sim.commandTexts(), (QStringList{"say Kicking player Bob for ADMIN DECISION", "clientkick 03"}));
+
+    // Given up: the window may monitor the server itself.
+    other.Release();
+    ASSERT_TRUE(Eventually([&] { return !window->Watching(); }));
+    EXPECT_EQ(window->StatusText(), "palisor-monitor on gamehost (process 917) no longer monitors the server.");
+    window->btnStart->click();
+    test::Settle(window->Monitor());
+    EXPECT_TRUE(window->MonitorRunning());
+    EXPECT_TRUE(sim.commandTexts().contains("status"));
 }

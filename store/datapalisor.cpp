@@ -18,7 +18,6 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QScopeGuard>
-#include <QSqlDriver>
 #include <QSqlQuery>
 #include <QThread>
 #include <atomic>

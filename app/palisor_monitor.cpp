@@ -1,6 +1,5 @@
 // palisor-monitor: Palisor's monitor without a window, for a machine without
 // a desktop and for scripts. palisor-monitor --help tells how to use it.
-#include "core/datafolderlock.h"
 #include "core/error.h"
 #include "core/places.h"
 #include "core/shellutils.h"
@@ -218,7 +217,6 @@ int main(int argc, char** argv)
 
     const Places places = PlacesFor(options);
     SetProgramPlaces(places);
-    DataFolderLock lock;
     try {
         if (QFileInfo(places.dataFolder).exists() && !QFileInfo(places.dataFolder).isDir())
             return fail(QStringLiteral("%1 is not a folder").arg(places.dataFolder), ConfigurationError);
@@ -227,8 +225,6 @@ int main(int argc, char** argv)
                 return fail(missing, ConfigurationError);
         }
         PrepareDataFolder(places.dataFolder);
-        if (!lock.take(places.dataFolder, QString::fromLatin1(Program)))
-            return fail(lock.refusal());
         const int exitCode = options.mode == MonitorOptions::Mode::Init ? Init(options, places) : Monitor(options, places);
         GiveToFolderOwner(places);
         return exitCode;

@@ -43,7 +43,7 @@ void ProtectDataFolder(const QString& folder)
 
     const mode_t mode = shared ? 0660 : 0600;
     const QDir dir(folder);
-    for (const char* name : {"PALISOR.GDB", "PALISOR.BKP", "PALISOR.GBK", "PALISOR.NEW", "PALISOR.LOG", "PALISOR.LCK",
+    for (const char* name : {"PALISOR.GDB", "PALISOR.BKP", "PALISOR.GBK", "PALISOR.NEW", "PALISOR.LOG",
                              "PALISOR.GDB.new", "Palisor.INI"})
         setMode(dir.filePath(QLatin1String(name)), mode);
 

@@ -4,6 +4,7 @@
 #include "core/shellutils.h"
 #include "monitor/monitorrules.h"
 #include "monitor/textrules.h"
+#include "store/commitwatch.h"
 #include "store/datapalisor.h"
 #include "store/letgo.h"
 
@@ -109,6 +110,14 @@ void MonitorEngine::Open()
         // is over before the request is heard) has it close the attachment
         // until the file is back.
         new LetGoWatch(*data_, [this] { data_->Resynchronise(data_->tables()); }, data_.get());
+        new CommitWatch(*data_, {QLatin1String(ListsEvent), QLatin1String(SettingsEvent)}, [this](const QString& event) {
+            if (event == QLatin1String(SettingsEvent)) {
+                emit settingsCommitted();
+                return;
+            }
+            listsDirty_ = true;
+            emit listsCommitted();
+        }, data_.get());
     });
 }
 
@@ -133,7 +142,10 @@ void MonitorEngine::SetSettings(const MonitorSettings& settings) { settings_ = s
 
 void MonitorEngine::ListsChanged()
 {
-    Run([this] { data_->Resynchronise(data_->tables()); });
+    Run([this] {
+        listsDirty_ = false;
+        data_->Resynchronise(data_->tables());
+    });
 }
 
 void MonitorEngine::Start()
@@ -368,7 +380,18 @@ void MonitorEngine::SeeOtherCommits()
 {
     // A write must not work from a snapshot older than the window's last
     // change: deleting a row the window deleted since would conflict.
-    data_->Resynchronise({});
+    if (!std::exchange(listsDirty_, false)) {
+        data_->Resynchronise({});
+        return;
+    }
+    // The lists alone: PLAYERS and RECENT are the poll's own, and large.
+    try {
+        data_->Resynchronise({data_->tblIllegal, data_->tblImmune, data_->tblBanned, data_->tblMessages,
+                              data_->tblMapAlias});
+    } catch (...) {
+        listsDirty_ = true;
+        throw;
+    }
 }
 
 void MonitorEngine::RefreshActionMenu() { emit actionMenuChanged(data_->CountRows(data_->tblPlayers) > 0); }

@@ -54,8 +54,9 @@ public:
     // Who this monitor is in the claim on the game server: this process
     // unless told otherwise.
     void SetIdentity(const MonitorIdentity& identity) { identity_ = identity; }
-    // Someone else changed the lists or the settings row: re-read them
-    // before the next poll.
+    // Someone else changed the lists or the settings row: re-read them now.
+    // (A change committed anywhere is also heard by itself, and the lists
+    // are read again before the next poll.)
     void ListsChanged();
     // SetMonitor on; nothing when already running. Refused, with the error
     // naming it, while another monitor holds the claim on the game server.
@@ -114,6 +115,11 @@ signals:
     void releaseRequested();
     void resumeAllowed();
     void monitorEvent(const palisor::MonitorEvent& event);
+    // A commit (of any program on the data folder) changed the lists, which
+    // the next poll reads again, or the settings row, which is read only by
+    // whoever gives the engine its settings.
+    void listsCommitted();
+    void settingsCommitted();
 
 private:
     // MonitorView
@@ -152,6 +158,7 @@ private:
     // throws when another monitor has taken the claim over meanwhile.
     void StorePoll(const QString& error);
     void ReleaseClaim();
+    // Starts a fresh snapshot, re-reading the lists when a commit changed them.
     void SeeOtherCommits();
     void ReportMaintenance(const QString& state);
     void ReleaseOtherAttachment();
@@ -167,6 +174,7 @@ private:
     MonitorSettings settings_;
     MonitorIdentity identity_ = MonitorIdentity::current();
     bool claimed_ = false;
+    bool listsDirty_ = false;   // a commit changed them since they were read
     QString boxes_[5];   // the server information as last shown, by ServerBox
     bool running_ = false;
     bool polling_ = false;

@@ -67,6 +67,10 @@ HeadlessMonitor::HeadlessMonitor(TDataPalisor& data, TRcon& rcon, EventWriter& e
     connect(&engine, &MonitorEngine::errorRaised, this, &HeadlessMonitor::Failed);
     connect(&engine, &MonitorEngine::serverInfoShown, this,
             [this](ServerBox box, const QString& text) { boxes_[static_cast<int>(box)] = text; });
+    connect(&engine, &MonitorEngine::settingsCommitted, this, [this] {
+        if (monitoring_ && !ending_)
+            Reload();
+    });
     connect(&engine, &MonitorEngine::serverInfoCleared, this, [this] {
         for (QString& box : boxes_)
             box.clear();
@@ -90,7 +94,7 @@ void HeadlessMonitor::Post(std::function<void(MonitorEngine&)> work)
             Later(this, [this, message = messageOf(e)] {
                 events_.write(QStringLiteral("error"), {{QStringLiteral("message"), message}});
                 data_.WriteLog(QStringLiteral("Exception: ") + message);
-                Fatal(message);
+                Fatal(message, IsClaimedByAnother(message) ? ExitClaimed : 1);
             });
         }
     });
@@ -111,6 +115,7 @@ void HeadlessMonitor::StartWith(MonitorEngine& engine, const SettingsRow& row)
 
 void HeadlessMonitor::Start()
 {
+    monitoring_ = true;
     Post([this](MonitorEngine& engine) { StartWith(engine, ReadSettings(engine.Data())); });
 }
 
@@ -136,6 +141,10 @@ void HeadlessMonitor::Once(std::function<void(const StatusReport&, const QString
     once_ = true;
     Post([this, done](MonitorEngine& engine) {
         const MonitorSettings settings = ReadSettings(engine.Data()).monitor;
+        // Its poll enforces the rules too, which is the running monitor's job.
+        const std::optional<MonitorClaim> claim = ReadClaim(engine.Data().database());
+        if (claim && KeepsOthersOff(*claim, QDateTime::currentDateTimeUtc()))
+            throw Error(claim->describe(settings.host + QLatin1Char(':') + settings.port));
         engine.SetSettings(settings);
         engine.Status();
         StatusReport report;

@@ -39,7 +39,8 @@ public:
     // Starts the monitor with the settings row.
     void Start();
     // Re-reads the settings and the lists; a changed scan time or
-    // announcement setting restarts the monitor with them.
+    // announcement setting restarts the monitor with them. Done by itself,
+    // before the next poll, when a commit changes the settings row.
     void Reload();
     // One poll like the window's Status; `done` gets the report, or the
     // error's text.
@@ -68,6 +69,7 @@ private:
     QString lastError_;
     bool stopPending_ = false;   // the engine stopped; its line is not written yet
     bool once_ = false;
+    bool monitoring_ = false;    // Start was asked for
     bool ending_ = false;
     QString boxes_[5];           // the server information as last shown, by ServerBox
 };

@@ -61,6 +61,11 @@ QVariantList ownerValues(const MonitorIdentity& me) { return {me.program, me.hos
 
 }  // namespace
 
+bool KeepsOthersOff(const MonitorClaim& claim, const QDateTime& nowUtc)
+{
+    return !claim.staleAt(nowUtc) && !endedHere(claim, MonitorIdentity::current());
+}
+
 bool MonitorClaim::staleAt(const QDateTime& nowUtc) const
 {
     return renewed.addSecs(3LL * scanTime + kStaleGraceSeconds) < nowUtc;

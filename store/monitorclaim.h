@@ -37,6 +37,9 @@ bool IsClaimedByAnother(const QString& message);
 
 // Nothing when the server is not claimed (or the database predates claims).
 std::optional<MonitorClaim> ReadClaim(const QSqlDatabase& db);
+// Whether a claim still keeps other monitors off the server: it is fresh and
+// was not left by a process of this host that has ended.
+bool KeepsOthersOff(const MonitorClaim& claim, const QDateTime& nowUtc);
 // Nothing when no monitor has stored a poll yet.
 std::optional<ServerState> ReadServerState(const QSqlDatabase& db);
 

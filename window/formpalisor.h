@@ -171,6 +171,9 @@ private:
     void LoopEnded();
     // The boxes' texts go to the engine before each request that uses them.
     void PushSettings();
+    // Another program changed the settings row: the boxes show it, unless
+    // this window monitors (its boxes are then what the monitor uses).
+    void SettingsCommitted();
     // A list window shows what the engine committed, and the engine sees
     // what the list window changed before its next poll.
     void OpenListWindow(const QList<LiveTable*>& shown, const std::function<void()>& open);

@@ -8,10 +8,12 @@
 #include "monitor/announcements.h"
 #include "monitor/monitorthread.h"
 #include "monitor/textrules.h"
+#include "store/commitwatch.h"
 #include "store/datapalisor.h"
 #include "store/letgo.h"
 #include "widgets/menuutils.h"
 #include "window/playergrid.h"
+#include "window/settingsbinding.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -73,6 +75,17 @@ void TformPalisor::ConnectMonitor()
         data_.Resynchronise({data_.tblSettings, data_.tblPlayers});
         PlayerGrid->ArrangeColumns();
     }, this);
+    new CommitWatch(data_, {QLatin1String(SettingsEvent)}, [this](const QString&) { SettingsCommitted(); }, this);
+}
+
+void TformPalisor::SettingsCommitted()
+{
+    if (running_ || !settings_ || !data_.isConnected())
+        return;
+    Guarded([this] {
+        data_.Resynchronise({data_.tblSettings});
+        settings_->Load();
+    });
 }
 
 void TformPalisor::PushSettings()

@@ -13,7 +13,9 @@
 #include "window/formpalisor.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QFile>
+#include <QTemporaryFile>
 #include <QPushButton>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -122,7 +124,9 @@ TEST(FrontEnds, SendTheSameCommandsForOneScenario)
     EXPECT_EQ(sent.last(), "say Welcome to Parity on obj_team2");
 }
 
-TEST(Headless, ReloadReadsTheChangedSettingsAndLists)
+// A commit that changes the settings row reloads them by itself, with the
+// lists, as SIGHUP does.
+TEST(Headless, ChangedSettingsAreReloadedByThemselves)
 {
     App();
     setPauseFunction([](int) {});
@@ -131,31 +135,38 @@ TEST(Headless, ReloadReadsTheChangedSettingsAndLists)
     auto data = Prepare(sim, db);
     TRcon rcon;
     rcon.ExchangePause = 0;
-    std::FILE* file = std::tmpfile();
-    EventWriter events(MonitorOptions::LogFormat::Text, file);
+    QTemporaryFile file;
+    ASSERT_TRUE(file.open());
+    std::FILE* out = std::fopen(QFile::encodeName(file.fileName()).constData(), "w");
+    EventWriter events(MonitorOptions::LogFormat::Text, out);
+    const auto written = [&file] {
+        file.seek(0);
+        QStringList lines;
+        for (const QByteArray& line : file.readAll().split('\n'))
+            lines << QString::fromUtf8(line).section(' ', 1).trimmed();
+        return lines;
+    };
+    QStringList lines;
     {
         HeadlessMonitor headless(*data, rcon, events);
         headless.Start();
         test::Settle(headless.Monitor());
-        // What the administrator changed meanwhile.
+        // What the administrator changed meanwhile, the settings last.
         AddRow(data->tblIllegal, "NAME", QStringLiteral("pepper"));
+        sim.clearLog();
         data->tblSettings->edit();
         data->tblSettings->setValue("SCANTIME", QStringLiteral("5"));
         data->tblSettings->post();
-        sim.clearLog();
-        headless.Reload();
+        for (QDeadlineTimer deadline(10000); !written().contains("stop reason=reload") && !deadline.hasExpired();)
+            test::Settle(headless.Monitor());
         test::Settle(headless.Monitor());
+        lines = written();
     }
+    std::fclose(out);
     setPauseFunction({});
 
     // A new scan time restarts the monitor, whose first poll applies the new list.
     EXPECT_THAT(sim.commandTexts(), ::testing::Contains("clientkick 02"));
-    std::rewind(file);
-    QStringList lines;
-    char line[1024];
-    while (std::fgets(line, sizeof line, file))
-        lines << QString::fromUtf8(line).section(' ', 1).trimmed();
-    std::fclose(file);
     const qsizetype reload = lines.indexOf("reload");
     ASSERT_GE(reload, 1);
     EXPECT_EQ(lines.mid(reload, 3), (QStringList{"reload", "stop reason=reload",

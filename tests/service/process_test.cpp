@@ -12,6 +12,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QScopeGuard>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -238,7 +239,9 @@ TEST_F(MonitorProcess, SigtermDuringASilentWait)
     ExpectClosedInOrder(db);
 }
 
-TEST_F(MonitorProcess, OneProgramPerDataFolder)
+// The claim in the database keeps a second monitor, and a single poll's
+// rules, off a monitored game server; another data folder's server is free.
+TEST_F(MonitorProcess, OneMonitorPerGameServer)
 {
     test::SimProcess silent, sim;
     const quint16 silentPort = silent.start("{\"silent\": true}"), port = sim.start(kPlayers);
@@ -249,39 +252,72 @@ TEST_F(MonitorProcess, OneProgramPerDataFolder)
     QProcess& first = Start({"--data", held.dataFolder()});
     QList<QByteArray> lines;
     ReadUntil(first, " start ", lines);
-    const Outcome second = Run({"--data", held.dataFolder(), "--once"});
-    EXPECT_EQ(second.exitCode, 1);
-    EXPECT_EQ(second.err, QStringLiteral("palisor-monitor: The data folder %1 is in use by palisor-monitor (process %2).\n")
-                              .arg(held.dataFolder())
-                              .arg(first.processId())
-                              .toLocal8Bit());
-    EXPECT_EQ(second.out, "");
+    const QString refusal = QStringLiteral("palisor-monitor: The server 127.0.0.1:%1 is monitored by palisor-monitor "
+                                           "on %2 (process %3) since ")
+                                .arg(silentPort)
+                                .arg(QSysInfo::machineHostName())
+                                .arg(first.processId());
+    for (const QStringList& arguments : {QStringList{"--data", held.dataFolder(), "--once"},
+                                         QStringList{"--data", held.dataFolder()}}) {
+        const Outcome second = Run(arguments);
+        EXPECT_EQ(second.exitCode, 75);
+        EXPECT_TRUE(second.err.startsWith(refusal.toUtf8())) << second.err.constData();
+    }
     EXPECT_EQ(Run({"--data", other.dataFolder(), "--once"}).exitCode, 0);
     EXPECT_EQ(first.state(), QProcess::Running);
 }
 
-// The monitor, palisorctl and this test have the database open at once: a
-// ban added beside the running monitor is enforced once it reads its lists.
+// The monitor, palisorctl and this test have the database open at once: what
+// palisorctl changes beside the running monitor is used from its next poll,
+// without a signal.
 TEST_F(MonitorProcess, ProgramsShareTheDataFolder)
 {
     test::SimProcess sim;
     test::TempDatabase db;
-    Prepare(db, sim.start(kPlayers));
+    Prepare(db, sim.start(QString(kPlayers).replace(
+                    "\"ping\": 60}]", "\"ping\": 60}, {\"slot\": 7, \"name\": \"Medic!\", \"address\": \"192.0.2.4\", "
+                                      "\"port\": 12203, \"ping\": 40}]")));
     auto attached = db.createDataModule();
 
     QProcess& monitor = Start({"--data", db.dataFolder(), "--log-format", "json"});
     QList<QByteArray> lines;
     ReadUntil(monitor, "\"event\":\"kick\"", lines);
-    QProcess ctl;
-    ctl.start(qEnvironmentVariable("PALISOR_BUILD_DIR") + "/palisorctl",
-              {"--data", db.dataFolder(), "ban", "add", "--address", "203.0.113.7", "--reason", "beside the monitor"});
-    const Outcome banned = Finish(ctl);
-    ASSERT_EQ(banned.exitCode, 0) << banned.err.constData();
-    // Told to read its lists again.
-    ::kill(static_cast<pid_t>(monitor.processId()), SIGHUP);
+    const auto ctl = [&db](const QStringList& arguments) {
+        QProcess process;
+        process.start(qEnvironmentVariable("PALISOR_BUILD_DIR") + "/palisorctl",
+                      QStringList{"--data", db.dataFolder()} + arguments);
+        const Outcome outcome = Finish(process);
+        EXPECT_EQ(outcome.exitCode, 0) << outcome.err.constData();
+        return outcome.out;
+    };
+    const auto field = [&lines](const char* name) { return QJsonDocument::fromJson(lines.last()).object().value(name); };
 
+    ctl({"ban", "add", "--address", "203.0.113.7", "--reason", "beside the monitor"});
     ReadUntil(monitor, "\"reason\":\"BANNED IP\"", lines);
-    EXPECT_TRUE(lines.last().contains("\"name\":\"Sgt.Pepper\"")) << lines.last().constData();
+    EXPECT_EQ(field("name").toString(), "Sgt.Pepper");
+    ctl({"illegal", "add", "medic"});
+    ReadUntil(monitor, "\"name\":\"Medic!\"", lines);
+    EXPECT_EQ(field("reason").toString(), "ILLEGAL NAME");
+    EXPECT_TRUE(sim.commandTexts().contains("say Kicking player Medic! for ILLEGAL NAME"));
+
+    // Polls now without kicks, a second apart, then three.
+    const auto pollGap = [&] {
+        ReadUntil(monitor, "\"event\":\"poll\"", lines);
+        const QDateTime first = QDateTime::fromString(field("time").toString(), Qt::ISODateWithMs);
+        ReadUntil(monitor, "\"event\":\"poll\"", lines);
+        return first.msecsTo(QDateTime::fromString(field("time").toString(), Qt::ISODateWithMs));
+    };
+    ReadUntil(monitor, "\"event\":\"poll\"", lines);
+    const qint64 before = pollGap();
+    ctl({"settings", "set", "scan-time=3"});
+    ReadUntil(monitor, "\"event\":\"reload\"", lines);
+    ReadUntil(monitor, "\"event\":\"start\"", lines);
+    EXPECT_EQ(field("scantime").toInt(), 3);
+    EXPECT_GT(pollGap() - before, 1500);
+
+    const QByteArray kicks = ctl({"history", "--kind", "kick", "--format", "csv"});
+    EXPECT_TRUE(kicks.contains("Medic!") && kicks.contains("ILLEGAL NAME")) << kicks.constData();
+    EXPECT_TRUE(kicks.contains("xXcamperXx") && kicks.contains("Sgt.Pepper")) << kicks.constData();
     EXPECT_EQ(monitor.state(), QProcess::Running);
     const QStringList events = test::RecordedEvents(*db.createDataModule());
     EXPECT_TRUE(events.contains("BAN|||203.0.113.7|beside the monitor|admin")) << events.join('\n').toStdString();

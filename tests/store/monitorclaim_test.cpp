@@ -1,12 +1,15 @@
 // One monitor per game server: the claim two attachments contend for, as two
 // programs on one data folder do, and the poll stored beside it.
 #include "core/error.h"
+#include "store/commitwatch.h"
 #include "store/monitorclaim.h"
 #include "tests/store/storetest.h"
 
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QSqlDriver>
+#include <QTest>
 
 using namespace palisor;
 using palisor::test::StoreTest;
@@ -133,6 +136,49 @@ TEST_F(MonitorClaimTest, ReleasedClaimLetsTheNextMonitorStartAndEachChangeIsAnno
     EXPECT_TRUE(log.isEmpty());
     watcher.driver()->unsubscribeFromNotification("PALISOR_CLAIM");
     watcher.driver()->unsubscribeFromNotification("PALISOR_POLLED");
+}
+
+// A running monitor hears of list and settings changes from the commit that
+// makes them, again after reconnecting; its own writes at every poll (the
+// players, a name's ban following the player) and a sort wake nobody.
+TEST_F(MonitorClaimTest, ListAndSettingsCommitsAreHeardButNotThePollsOwnWrites)
+{
+    addRow(data->tblBanned, {{"NAME", "Camper"}, {"ADDRESS", "198.51.100.1"}});
+    QStringList heard;
+    CommitWatch watch(*other, {ListsEvent, SettingsEvent, QStringLiteral("PALISOR_MARK")},
+                      [&](const QString& event) { heard << event; });
+    const auto after = [&](const std::function<void()>& change) {
+        heard.clear();
+        change();
+        // Committed last, so what the change posted has come by then.
+        sql("EXECUTE BLOCK AS BEGIN POST_EVENT 'PALISOR_MARK'; END");
+        for (QDeadlineTimer deadline(5000); !heard.contains("PALISOR_MARK") && !deadline.hasExpired();)
+            QTest::qWait(10);
+        return heard.mid(0, heard.indexOf("PALISOR_MARK"));
+    };
+
+    EXPECT_EQ(after([&] {
+        data->RecordPlayers({{QStringLiteral("01"), QStringLiteral("Camper"), QStringLiteral("203.0.113.9"),
+                              QStringLiteral("1"), QStringLiteral("40")}}, true);
+        ASSERT_TRUE(data->IsBanned("Camper", "203.0.113.9"));
+        data->tblSettings->edit();
+        data->tblSettings->setValue("SORTED", QStringLiteral("NAME"));
+        data->tblSettings->post();
+        data->tblSettings->edit();
+        data->tblSettings->post();
+    }), QStringList());
+    EXPECT_EQ(scalar("SELECT ADDRESS FROM BANNED").toString(), "203.0.113.9");
+
+    EXPECT_EQ(after([&] { addRow(data->tblIllegal, {{"NAME", "medic"}}); }), QStringList{ListsEvent});
+    EXPECT_EQ(after([&] {
+        data->tblSettings->edit();
+        data->tblSettings->setValue("SCANTIME", QStringLiteral("3"));
+        data->tblSettings->post();
+    }), QStringList{SettingsEvent});
+    other->DisconnectDatabase();
+    other->ConnectDatabase();
+    EXPECT_EQ(after([&] { sql("DELETE FROM MAPALIAS"); addRow(data->tblImmune, {{"NAME", "Medic"}}); }),
+              QStringList{ListsEvent});
 }
 
 }  // namespace

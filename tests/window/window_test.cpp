@@ -625,6 +625,36 @@ TEST_F(WindowTest, SettingsAndListsChangedWhileStoppedReachTheNextStart)
     EXPECT_TRUE(sim.commandTexts().contains("clientkick 02"));
 }
 
+// Another program's commits reach the window: a setting shows in its box
+// while it does not monitor, and its running monitor enforces a new ban at
+// the next poll.
+TEST_F(WindowTest, AnotherProgramsCommitsReachTheBoxesAndTheRunningMonitor)
+{
+    StartServer(QStringLiteral(R"({"players": [{"slot": 4, "name": "Sgt.Pepper", "address": "203.0.113.7", "port": 1, "ping": 48}]})"));
+    Open({{"SCANTIME", "1"}});
+    const auto waitFor = [](const std::function<bool()>& done) {
+        for (QDeadlineTimer deadline(5000); !done() && !deadline.hasExpired();)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    };
+    auto other = db.createDataModule();
+    other->tblSettings->edit();
+    other->tblSettings->setValue("MAXPING", QStringLiteral("180"));
+    other->tblSettings->post();
+    waitFor([this] { return window->dbMaxPing->text() == "180"; });
+    EXPECT_EQ(window->dbMaxPing->text(), "180");
+
+    window->btnStart->click();
+    test::Settle(window->Monitor());
+    bool heard = false;
+    QObject::connect(&window->Monitor().engine(), &MonitorEngine::listsCommitted, window.get(), [&] { heard = true; });
+    other->BanPlayer(QStringLiteral("Somebody"), QStringLiteral("203.0.113.7"));
+    waitFor([&] { return heard; });
+    ASSERT_TRUE(heard);
+    sim.clearLog();
+    test::Tick(window->Monitor());
+    EXPECT_TRUE(sim.commandTexts().contains("clientkick 04")) << sim.commandTexts().join(", ").toStdString();
+}
+
 TEST_F(WindowTest, TheMaintenanceCycleTakesTheWindowsAttachmentAlong)
 {
     StartServer(QStringLiteral(R"({"players": [{"slot": 1, "name": "Alice", "address": "203.0.113.5", "port": 1, "ping": 40}]})"));

@@ -82,6 +82,10 @@ void BanAdd(TDataPalisor& data, const QString& name, const QString& address, con
 {
     const QString banned = name.isEmpty() ? QString() : CheckedEntry(*data.tblBanned, QStringLiteral("NAME"), name, List);
     const QString at = address.isEmpty() ? QString() : checkedAddress(address);
+    // The penalty log keeps the reason as typed or not at all: cut or with
+    // characters replaced, it would no longer say what the admin wrote.
+    if (!reason.isEmpty())
+        CheckedEntry(*data.tblBanned, QStringLiteral("REASON"), reason, List);
     data.BanPlayer(banned, at, Penalty{EventSource::Admin, reason, QString()});
 }
 

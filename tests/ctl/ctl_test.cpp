@@ -131,6 +131,9 @@ TEST_F(Ctl, BansAreRecordedAsTheAdminsWithTheirReason)
     ExpectRefused({"ban", "add", "--address", "203.0.113.256"}, "203.0.113.256");
     ExpectRefused({"ban", "add", "--name", QString(41, 'n')}, QString(41, 'n'));
     ExpectRefused({"ban", "add", "--reason", "why"}, "--name", 2);
+    // The reason reaches the penalty log whole or not at all.
+    ExpectRefused({"ban", "add", "--address", "203.0.113.8", "--reason", QString(251, 'r')}, "at most 250");
+    ExpectRefused({"ban", "add", "--address", "203.0.113.8", "--reason", "aim\u2713"}, "aim\u2713");
     ExpectRefused({"ban", "remove", "--name", "Nobody"}, "Nobody");
 
     const Outcome removed = Run({"ban", "remove", "--name", "bad'guy"});

@@ -271,7 +271,10 @@ void TDataPalisor::DisconnectDatabase()
     QSqlDatabase db = database();
     if (!db.isOpen())
         return;
-    stopListening();
+    // The events asked for are given up by the driver's close, which then
+    // lets the engine's event thread finish for half a second before the
+    // attachment ends. Given up earlier, a notice that thread was still
+    // delivering could land in a freed buffer and bring the program down.
     const bool committed = db.commit();
     const QSqlError failure = db.lastError();
     // The connection ends either way; a transaction the database would not

@@ -157,7 +157,6 @@ signals:
 private:
     void initialiseVariables();
     void listenAgain();
-    void stopListening();
     // Refuses to connect while another attachment's cycle has the file away.
     void requireNoCycleElsewhere() const;
     // Posts the event on this attachment; quietly nothing when closed.

@@ -40,16 +40,4 @@ void TDataPalisor::listenAgain()
     }
 }
 
-void TDataPalisor::stopListening()
-{
-    const QSqlDatabase db = database();
-    if (!db.isOpen())
-        return;
-    // Closing with events asked for makes the driver spin the caller's event
-    // loop for half a second; given up first, they cost nothing.
-    QSqlDriver* driver = db.driver();
-    for (const QString& event : driver->subscribedToNotifications())
-        driver->unsubscribeFromNotification(event);
-}
-
 }  // namespace palisor

@@ -72,7 +72,8 @@ soak: build
 # isql-fb inserting the same rows, the History window's chart over a month of
 # polls, palisor-monitor's memory beside the window's over the same 1,000
 # polls, how late the window's own timer fires while the monitor works, and
-# the running program with empty and with large lists.
+# the running program with empty and with large lists; palisorctl and a
+# window-like program beside a running palisor-monitor.
 # Every benchmark runs even when an earlier one misses; the target fails at
 # the end and names the ones that missed.
 bench: build
@@ -83,7 +84,8 @@ bench: build
 	           "env QT_QPA_PLATFORM=offscreen $(BUILD)/bench/history/bench_history" \
 	           "./bench/soak/memory.sh $(BUILD) 1000" \
 	           "$(BUILD)/bench/latency/bench_latency" \
-	           "$(BUILD)/bench/lists/bench_lists"; do \
+	           "$(BUILD)/bench/lists/bench_lists" \
+	           "$(BUILD)/bench/shared/bench_shared"; do \
 	  echo "== $$run"; \
 	  $$run || missed="$$missed$${missed:+, }$${run##*/}"; \
 	done; \

@@ -9,6 +9,7 @@
 //
 //   bench_lists                  both list sizes
 //   bench_lists --run FOLDER LOG one program run in FOLDER (used by the above)
+#include "bench/support/busyserver.h"
 #include "core/startup.h"
 #include "core/timing.h"
 #include "core/termination.h"
@@ -24,9 +25,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -148,22 +146,7 @@ int RunProgram(int argc, char** argv, const QString& folder, const QString& log)
 
 // ---- the lists and the reference figures ----------------------------------
 
-QString Scenario()
-{
-    QJsonArray players;
-    for (int slot = 0; slot < Players; ++slot)
-        players.append(QJsonObject{{"slot", slot},
-                                   {"name", QStringLiteral("Soldier|%1 of the 2nd").arg(slot)},
-                                   {"address", QStringLiteral("198.51.100.%1").arg(slot + 1)},
-                                   {"port", 12203},
-                                   {"ping", 40 + slot}});
-    const QJsonObject variables{{"sv_hostname", "Bench Server"}, {"g_gametypestring", "Objective-Match"},
-                                {"sv_maxclients", Players}, {"mapname", "obj/obj_team1"}, {"nextmap", "vstr m2"},
-                                {"m1", "map obj/obj_team1; set nextmap vstr m2"},
-                                {"m2", "map obj/obj_team2; set nextmap vstr m1"}, {"clientban", 99}};
-    return QString::fromUtf8(
-        QJsonDocument(QJsonObject{{"players", players}, {"variables", variables}}).toJson(QJsonDocument::Compact));
-}
+QString Scenario() { return bench::BusyServerScenario(Players); }
 
 // Runs a program and waits for it; its CPU seconds (user and system), or -1.
 double RunForCpu(const QStringList& command)

@@ -190,6 +190,8 @@ TEST_F(Sharing, AnyProgramKilledOutrightLosesNoCommittedChangeAndTheOthersCarryO
         keepWorking(random.bounded(100, 1200), [] { return false; });
         const qsizetype sentAtKill = sim_.commands().size();
         QProcess& killed = victim == 0 ? monitor_ : victim == 1 ? window_ : ctl;
+        // palisorctl may just have been started again for its next command.
+        killed.waitForStarted();
         ASSERT_EQ(killed.state(), QProcess::Running);
         ::kill(static_cast<pid_t>(killed.processId()), SIGKILL);
         killed.waitForFinished();

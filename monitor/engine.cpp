@@ -4,8 +4,8 @@
 #include "core/shellutils.h"
 #include "monitor/monitorrules.h"
 #include "monitor/textrules.h"
-#include "store/commitwatch.h"
 #include "store/datapalisor.h"
+#include "store/dbevents.h"
 #include "store/letgo.h"
 
 #include <QScopeGuard>
@@ -110,14 +110,15 @@ void MonitorEngine::Open()
         // is over before the request is heard) has it close the attachment
         // until the file is back.
         new LetGoWatch(*data_, [this] { data_->Resynchronise(data_->tables()); }, data_.get());
-        new CommitWatch(*data_, {QLatin1String(ListsEvent), QLatin1String(SettingsEvent)}, [this](const QString& event) {
+        connect(data_.get(), &TDataPalisor::notified, data_.get(), [this](const QString& event) {
             if (event == QLatin1String(SettingsEvent)) {
                 emit settingsCommitted();
-                return;
+            } else if (event == QLatin1String(ListsEvent)) {
+                listsDirty_ = true;
+                emit listsCommitted();
             }
-            listsDirty_ = true;
-            emit listsCommitted();
-        }, data_.get());
+        });
+        data_->Listen({QLatin1String(ListsEvent), QLatin1String(SettingsEvent)});
     });
 }
 

@@ -5,6 +5,7 @@
 #include "core/error.h"
 #include "core/shellutils.h"
 #include "core/timing.h"
+#include "store/dbevents.h"
 #include "store/letgo.h"
 #include "store/monitorclaim.h"
 #include "store/ruleindexes.h"
@@ -76,6 +77,9 @@ TDataPalisor::TDataPalisor(const QString& baseFolder, QObject* parent)
     tblMapAlias = new LiveTable(QStringLiteral("MAPALIAS"), QString(), later, this);
     tblMessages->setAfterPost([this](LiveTable& table) { tblMessagesAfterPost(table); });
     rules_ = std::make_unique<RuleIndexes>(*tblImmune, *tblBanned, *tblIllegal);
+    events_ = new DbEvents(this);
+    QObject::connect(events_, &DbEvents::heard, this, &TDataPalisor::notified);
+    QObject::connect(events_, &DbEvents::refused, this, &TDataPalisor::WriteLog);
 }
 
 TDataPalisor::TDataPalisor(const DataFolder& folder, QObject* parent) : TDataPalisor(QString(), parent)
@@ -88,6 +92,7 @@ TDataPalisor::~TDataPalisor()
     rules_.reset();
     for (LiveTable* table : tables())
         delete table;
+    events_->stop();
     {
         QSqlDatabase db = QSqlDatabase::database(connection_, false);
         if (db.isOpen()) {
@@ -257,6 +262,8 @@ std::function<std::unique_ptr<TDataPalisor>()> TDataPalisor::Maker() const
     };
 }
 
+void TDataPalisor::Listen(const QStringList& events) { events_->add(events); }
+
 void TDataPalisor::setOtherAttachments(std::function<void()> release, std::function<void(bool)> resume)
 {
     releaseOthers_ = std::move(release);
@@ -271,10 +278,7 @@ void TDataPalisor::DisconnectDatabase()
     QSqlDatabase db = database();
     if (!db.isOpen())
         return;
-    // The events asked for are given up by the driver's close, which then
-    // lets the engine's event thread finish for half a second before the
-    // attachment ends. Given up earlier, a notice that thread was still
-    // delivering could land in a freed buffer and bring the program down.
+    events_->stop();
     const bool committed = db.commit();
     const QSqlError failure = db.lastError();
     // The connection ends either way; a transaction the database would not
@@ -303,7 +307,7 @@ void TDataPalisor::openConnection()
         {QStringLiteral("%1 (process %2)").arg(program.isEmpty() ? QStringLiteral("Palisor") : program)
              .arg(QCoreApplication::applicationPid())})
         .next();
-    listenAgain();
+    events_->start(db);
     emit attached();
 }
 

@@ -16,6 +16,7 @@
 namespace palisor {
 
 class RuleIndexes;
+class DbEvents;
 
 // A folder that holds the data files itself (an installed copy's or a
 // service's data folder) rather than in data/ below it.
@@ -78,10 +79,10 @@ public:
     // files, addressed the same way.
     std::function<std::unique_ptr<TDataPalisor>()> Maker() const;
     void WriteLog(const QString& line);
-    // The database events (posted by other attachments as they commit) this
-    // attachment hears, each through notified(). A reconnection forgets them
-    // in the driver, so they are asked for again whenever it opens; the
-    // attachment then says so with attached().
+    // The database events (posted by the attachments as they commit, this
+    // one included) this attachment hears from now on, each through
+    // notified(). They are asked for again whenever it opens; events
+    // committed while it was closed go unheard, so attached() says it opened.
     void Listen(const QStringList& events);
 
     LiveTable* tblPlayers;
@@ -156,7 +157,6 @@ signals:
 
 private:
     void initialiseVariables();
-    void listenAgain();
     // Refuses to connect while another attachment's cycle has the file away.
     void requireNoCycleElsewhere() const;
     // Posts the event on this attachment; quietly nothing when closed.
@@ -208,8 +208,7 @@ private:
         int count = 0;
     };
     QHash<QString, NameCount> nameCounts_;
-    QStringList listened_;
-    bool hearing_ = false;   // the driver's notifications reach notified()
+    DbEvents* events_;
 };
 
 // The one data module of the running program, set by whoever creates it.

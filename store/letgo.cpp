@@ -6,7 +6,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QSqlDriver>
 #include <QThread>
 
 #include <cerrno>
@@ -84,24 +83,8 @@ LetGoWatch::LetGoWatch(TDataPalisor& data, std::function<void()> comeBack, QObje
 {
     backTimer_.setInterval(BackCheckMs);
     connect(&backTimer_, &QTimer::timeout, this, &LetGoWatch::tryComingBack);
-    // Every new connection starts without the subscription.
-    connect(&data_, &TDataPalisor::attached, this, &LetGoWatch::subscribe);
-    // Heard a moment later: the driver still uses the event's buffer after
-    // telling, and letting go frees it. The module keeps its driver for life.
-    connect(data_.database().driver(), &QSqlDriver::notification, this, [this](const QString& name) {
-        QMetaObject::invokeMethod(this, [this, name] { heard(name); }, Qt::QueuedConnection);
-    });
-    subscribe();
-}
-
-void LetGoWatch::subscribe()
-{
-    QSqlDatabase db = data_.database();
-    if (!db.isOpen())
-        return;
-    QSqlDriver* driver = db.driver();
-    if (!driver->subscribedToNotifications().contains(QLatin1String(LetGoEvent)))
-        driver->subscribeToNotification(QLatin1String(LetGoEvent));
+    connect(&data_, &TDataPalisor::notified, this, &LetGoWatch::heard);
+    data_.Listen({QLatin1String(LetGoEvent)});
 }
 
 void LetGoWatch::heard(const QString& name)
@@ -139,7 +122,6 @@ void LetGoWatch::tryComingBack()
     }
     backTimer_.stop();
     away_ = false;
-    subscribe();
     emit cameBack();
 }
 

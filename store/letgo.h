@@ -62,7 +62,6 @@ signals:
     void cameBack();
 
 private:
-    void subscribe();
     void heard(const QString& name);
     void tryComingBack();
 

@@ -8,8 +8,8 @@
 #include "monitor/announcements.h"
 #include "monitor/monitorthread.h"
 #include "monitor/textrules.h"
-#include "store/commitwatch.h"
 #include "store/datapalisor.h"
+#include "store/dbevents.h"
 #include "store/letgo.h"
 #include "widgets/menuutils.h"
 #include "window/playergrid.h"
@@ -75,7 +75,11 @@ void TformPalisor::ConnectMonitor()
         data_.Resynchronise({data_.tblSettings, data_.tblPlayers});
         PlayerGrid->ArrangeColumns();
     }, this);
-    new CommitWatch(data_, {QLatin1String(SettingsEvent)}, [this](const QString&) { SettingsCommitted(); }, this);
+    connect(&data_, &TDataPalisor::notified, this, [this](const QString& event) {
+        if (event == QLatin1String(SettingsEvent))
+            SettingsCommitted();
+    });
+    data_.Listen({QLatin1String(SettingsEvent)});
 }
 
 void TformPalisor::SettingsCommitted()

@@ -23,7 +23,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QSqlDriver>
 
 #include <algorithm>
 #include <cstdio>
@@ -52,21 +51,14 @@ int Attach(int argc, char** argv, const QString& folder)
     QCoreApplication app(argc, argv);
     TDataPalisor data(folder);
     data.OpenAttachment();
-    const auto watchPolls = [&data] {
-        QSqlDriver* driver = data.database().driver();
-        driver->subscribeToNotification(QStringLiteral("PALISOR_POLLED"));
-        QObject::connect(driver, &QSqlDriver::notification, driver, [&data](const QString& name) {
-            if (name != QLatin1String("PALISOR_POLLED"))
-                return;
-            data.Resynchronise({data.tblPlayers});
-            ReadServerState(data.database());
-        });
-    };
-    LetGoWatch watch(data, [&] {
+    QObject::connect(&data, &TDataPalisor::notified, [&data](const QString& name) {
+        if (name != QLatin1String("PALISOR_POLLED") || !data.isConnected())
+            return;
         data.Resynchronise({data.tblPlayers});
-        watchPolls();
+        ReadServerState(data.database());
     });
-    watchPolls();
+    data.Listen({QStringLiteral("PALISOR_POLLED")});
+    LetGoWatch watch(data, [&] { data.Resynchronise({data.tblPlayers}); });
     std::printf("ready\n");
     std::fflush(stdout);
     return app.exec();

@@ -403,7 +403,7 @@ TEST_F(SweepTest, AnotherProgramLetsGoForTheCycleAndComesBack)
     EXPECT_FALSE(logged("postponed"));
     EXPECT_LT(QFileInfo(data->databasePath()).size(), TDataPalisor::SweepThreshold);
     EXPECT_TRUE(waitFor("back 1")) << said.toStdString();
-    EXPECT_EQ(said, "ready\nlet go\nback 1\n");
+    EXPECT_EQ(said, "ready\nlet go\nback 1\n") << idle.readAllStandardError().toStdString();
     EXPECT_EQ(data->OtherAttachments().size(), 1);
     idle.kill();
     idle.waitForFinished();

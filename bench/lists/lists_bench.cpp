@@ -10,6 +10,7 @@
 //   bench_lists                  both list sizes
 //   bench_lists --run FOLDER LOG one program run in FOLDER (used by the above)
 #include "bench/support/busyserver.h"
+#include "bench/support/checks.h"
 #include "core/startup.h"
 #include "core/timing.h"
 #include "core/termination.h"
@@ -274,15 +275,7 @@ double Timed(Work work)
     return double(clock.nsecsElapsed()) / 1e9;
 }
 
-int failures = 0;
-
-void Check(const char* what, double figure, double limit, const char* unit)
-{
-    const bool met = figure >= 0 && figure <= limit;
-    std::printf("  %-58s %9.3f %-3s (at most %.3f)%s\n", what, figure, unit, limit, met ? "" : "  MISSED");
-    if (!met)
-        ++failures;
-}
+bench::Checks checks;
 
 int Compare(int argc, char** argv)
 {
@@ -358,18 +351,17 @@ int Compare(int argc, char** argv)
     std::printf("  isql-fb recording 64 players: %.1f ms CPU; maintenance cycle %.2f s, two gbak runs %.2f s\n",
                 isqlPollMs, cycle, gbak);
 
-    Check("CPU per poll, large lists / empty lists", ratio(big.pollCpuMs, small.pollCpuMs), 1.2, "x");
+    checks.atMost("CPU per poll, large lists / empty lists", ratio(big.pollCpuMs, small.pollCpuMs), 1.2, "x");
     // Where isql-fb alone needs more than half of 40 ms for a poll's
     // recording (a slow disk's commit), twice its figure is the bound.
-    Check("CPU per poll, empty lists (40 ms, or 2x isql-fb's recording)", small.pollCpuMs,
+    checks.atMost("CPU per poll, empty lists (40 ms, or 2x isql-fb's recording)", small.pollCpuMs,
           std::max(40.0, 2.0 * isqlPollMs), "ms");
-    Check("start to window shown, large lists / empty lists", ratio(big.shownSeconds, small.shownSeconds), 2.0, "x");
-    Check("peak memory while monitoring, large lists", big.peakMb, 100.0, "MB");
-    Check("exit, empty lists", small.exitSeconds, ExitPause / 1000.0 + 0.5, "s");
-    Check("exit, large lists", big.exitSeconds, ExitPause / 1000.0 + 0.5, "s");
-    Check("maintenance cycle / two gbak runs", ratio(cycle, gbak), 1.2, "x");
-    std::printf("%s\n", failures ? "bench_lists: targets MISSED" : "bench_lists: every target met");
-    return failures ? 1 : 0;
+    checks.atMost("start to window shown, large lists / empty lists", ratio(big.shownSeconds, small.shownSeconds), 2.0, "x");
+    checks.atMost("peak memory while monitoring, large lists", big.peakMb, 100.0, "MB");
+    checks.atMost("exit, empty lists", small.exitSeconds, ExitPause / 1000.0 + 0.5, "s");
+    checks.atMost("exit, large lists", big.exitSeconds, ExitPause / 1000.0 + 0.5, "s");
+    checks.atMost("maintenance cycle / two gbak runs", ratio(cycle, gbak), 1.2, "x");
+    return checks.exitCode("bench_lists");
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 //   bench_shared                 the benchmark
 //   bench_shared --attach DIR    the window-like program (used by the above)
 #include "bench/support/busyserver.h"
+#include "bench/support/checks.h"
 #include "store/datapalisor.h"
 #include "store/letgo.h"
 #include "store/monitorclaim.h"
@@ -211,15 +212,7 @@ private:
     QProcess monitor_;
 };
 
-int failures = 0;
-
-void Check(const char* what, double figure, double limit, const char* unit)
-{
-    const bool met = figure >= 0 && figure <= limit;
-    std::printf("  %-58s %9.3f %-3s (at most %.3f)%s\n", what, figure, unit, limit, met ? "" : "  MISSED");
-    if (!met)
-        ++failures;
-}
+bench::Checks checks;
 
 int Measure(int argc, char** argv)
 {
@@ -257,10 +250,9 @@ int Measure(int argc, char** argv)
     std::printf("  monitor CPU per poll: alone %.2f ms (ticks %.1f), with a window-like attachment and palisorctl "
                 "%.2f ms (ticks %.1f)\n",
                 alone.precise, alone.ticks, shared.precise, shared.ticks);
-    Check("palisorctl ban add, start to exit, median", median, 150, "ms");
-    Check("monitor CPU per poll, shared / alone", alone.precise > 0 ? shared.precise / alone.precise : -1, 1.1, "x");
-    std::printf("%s\n", failures ? "bench_shared: targets MISSED" : "bench_shared: every target met");
-    return failures ? 1 : 0;
+    checks.atMost("palisorctl ban add, start to exit, median", median, 150, "ms");
+    checks.atMost("monitor CPU per poll, shared / alone", alone.precise > 0 ? shared.precise / alone.precise : -1, 1.1, "x");
+    return checks.exitCode("bench_shared");
 }
 
 }  // namespace

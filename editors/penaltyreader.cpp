@@ -2,6 +2,7 @@
 
 #include "core/error.h"
 #include "editors/penaltymodel.h"
+#include "store/fbattachment.h"
 #include "store/letgo.h"
 #include "store/sqltext.h"
 
@@ -18,6 +19,9 @@ struct PenaltyLogReader::Shared {
     std::atomic<int> latestSearch{0};
     std::atomic<bool> cancelExport{false};
     std::atomic<bool> closing{false};
+    // The engine's handle of the reader's attachment while it is open, so a
+    // closing window can cut a long search short instead of waiting for it.
+    std::atomic<unsigned> attached{0};
 };
 
 namespace {
@@ -30,7 +34,7 @@ constexpr qsizetype ChunkBytes = 256 * 1024;
 
 // Attached for one look only: an idle History window never keeps the file
 // from a maintenance cycle.
-QSqlDatabase attachment(const QString& source, const QString& connection)
+QSqlDatabase attachment(const QString& source, const QString& connection, std::atomic<unsigned>& attached)
 {
     QSqlDatabase db = QSqlDatabase::contains(connection) ? QSqlDatabase::database(connection, false)
                                                          : QSqlDatabase::cloneDatabase(source, connection);
@@ -38,11 +42,13 @@ QSqlDatabase attachment(const QString& source, const QString& connection)
         throw Error(QStringLiteral("The database is being compacted; it is back in a moment."));
     if (!db.open())
         throw Error(QStringLiteral("Cannot read the penalty log: ") + sql::errorText(db.lastError()));
+    attached = EngineHandle(db);
     return db;
 }
 
-void detach(QSqlDatabase& db)
+void detach(std::atomic<unsigned>& attached, QSqlDatabase& db)
 {
+    attached = 0;
     if (db.isOpen())
         db.close();
 }
@@ -79,6 +85,7 @@ PenaltyLogReader::~PenaltyLogReader()
 {
     shared_->closing = true;
     shared_->cancelExport = true;
+    CancelRunningStatement(shared_->attached);
     thread_.quit();
     thread_.wait();
     delete worker_;
@@ -106,13 +113,13 @@ void PenaltyLogReader::Find(const QString& text, const QString& kind, int limit)
             return;
         QSqlDatabase db;
         try {
-            db = attachment(shared->source, shared->connection);
+            db = attachment(shared->source, shared->connection, shared->attached);
             // One transaction: the count is of the log the events come from.
             db.transaction();
             const QList<PenaltyEvent> events = ReadEvents(db, text, kind, limit);
             const int total = events.size() < limit || superseded() ? int(events.size()) : CountEvents(db, text, kind);
             db.commit();
-            detach(db);
+            detach(shared->attached, db);
             QMetaObject::invokeMethod(this, [this, shared, search, events, total] {
                 if (search == shared->latestSearch)
                     emit Found(events, total);
@@ -120,7 +127,7 @@ void PenaltyLogReader::Find(const QString& text, const QString& kind, int limit)
         } catch (const std::exception& e) {
             if (db.isOpen())
                 db.rollback();
-            detach(db);
+            detach(shared->attached, db);
             const QString message = messageOf(e);
             QMetaObject::invokeMethod(this, [this, message] { emit SearchFailed(message); }, Qt::QueuedConnection);
         }
@@ -140,7 +147,7 @@ void PenaltyLogReader::Export(const QString& fileName, const QString& text, cons
         bool cancelled = false;
         QSqlDatabase db;
         try {
-            db = attachment(shared->source, shared->connection);
+            db = attachment(shared->source, shared->connection, shared->attached);
             QSaveFile file(fileName);
             if (!file.open(QIODevice::WriteOnly))
                 throw Error(QStringLiteral("Cannot write %1: %2").arg(fileName, file.errorString()));
@@ -172,7 +179,7 @@ void PenaltyLogReader::Export(const QString& fileName, const QString& text, cons
                 db.rollback();
             error = messageOf(e);
         }
-        detach(db);
+        detach(shared->attached, db);
         QMetaObject::invokeMethod(this, [this, error, cancelled] { emit ExportDone(error, cancelled); },
                                   Qt::QueuedConnection);
     });

@@ -1,7 +1,7 @@
 #include "store/dbevents.h"
 
-#include <QSqlDriver>
-#include <QVariant>
+#include "store/fbattachment.h"
+
 
 #include <atomic>
 #include <chrono>
@@ -91,12 +91,11 @@ void DbEvents::add(const QStringList& names)
 void DbEvents::start(const QSqlDatabase& db)
 {
     stop();
-    const QVariant handle = db.driver()->handle();
-    if (!db.isOpen() || !handle.isValid() || handle.metaType() != QMetaType::fromType<isc_db_handle>()) {
+    db_ = EngineHandle(db);
+    if (!db_) {
         emit refused(QStringLiteral("Cannot listen for database events: the connection gives no engine handle"));
         return;
     }
-    db_ = *static_cast<const isc_db_handle*>(handle.constData());
     started_ = true;
     for (const QString& name : names_)
         ask(name);

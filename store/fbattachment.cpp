@@ -4,6 +4,8 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QSqlDriver>
+#include <QVariant>
 #include <cstdlib>
 #include <ibase.h>
 
@@ -135,6 +137,25 @@ std::optional<qint64> FbAttachment::number(const QString& query)
     if (fetched == 100 || null)
         return std::nullopt;
     return value;
+}
+
+unsigned EngineHandle(const QSqlDatabase& db)
+{
+    if (!db.isOpen())
+        return 0;
+    const QVariant handle = db.driver()->handle();
+    if (!handle.isValid() || handle.metaType() != QMetaType::fromType<isc_db_handle>())
+        return 0;
+    return *static_cast<const isc_db_handle*>(handle.constData());
+}
+
+void CancelRunningStatement(unsigned handle)
+{
+    if (!handle)
+        return;
+    ISC_STATUS_ARRAY status{};
+    isc_db_handle db = handle;
+    fb_cancel_operation(status, &db, fb_cancel_raise);
 }
 
 }  // namespace palisor

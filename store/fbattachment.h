@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSqlDatabase>
 #include <QString>
 #include <memory>
 #include <optional>
@@ -35,5 +36,12 @@ private:
     struct Handles;
     std::unique_ptr<Handles> h_;
 };
+
+// The engine's own handle of a connection the SQL driver opened; 0 when it
+// is closed or not the engine's.
+unsigned EngineHandle(const QSqlDatabase& db);
+// Has the statement running on that attachment fail at once, from any
+// thread; nothing happens when none runs or the attachment has ended.
+void CancelRunningStatement(unsigned handle);
 
 }  // namespace palisor

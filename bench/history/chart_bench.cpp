@@ -368,8 +368,7 @@ int main(int argc, char** argv)
     judge("Server chart, a month of samples, per drawing", drawings ? totalMs / double(drawings) : -1, TargetMs, "ms");
     judge("Find typed in a million events, window's thread between turns", typingHeldMs, HeldTargetMs, "ms");
     judge("Find typed in a million events, window's thread per key", typingCpuMsPerKey, HeldTargetMs, "ms");
-    if (closingMs >= 0)
-        std::printf("History closed during a search: closing waited %.0f ms for the search\n", closingMs);
+    judge("History closed during a search, window's thread waited", closingMs, HeldTargetMs, "ms");
     if (closingMs >= 0 && attachmentLeft) {
         std::printf("History closed during a search left its attachment open  MISSED\n");
         ++missed;

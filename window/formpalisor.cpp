@@ -373,8 +373,11 @@ void TformPalisor::PlayerGridTitleClick(const QString& field)
 void TformPalisor::dbNumberChange(QLineEdit* box)
 {
     const QString text = NumberBoxText(box->text());
-    if (text != box->text())
-        box->setText(text);
+    if (text == box->text())
+        return;
+    const bool typed = box->isModified();
+    box->setText(text);
+    box->setModified(typed);
 }
 
 void TformPalisor::CommitDBEdit(QLineEdit* box)

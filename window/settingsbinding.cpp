@@ -26,8 +26,13 @@ void SettingsBinding::Load()
     if (!settings_.isOpen())
         return;
     const bool hasRow = settings_.currentRow() >= 0;
-    for (const Binding& b : bindings_)
+    for (const Binding& b : bindings_) {
+        // What the user is typing stays until he leaves the box, which
+        // then writes it (another program's commit re-reads the row).
+        if (b.box->isModified())
+            continue;
         b.box->setText(hasRow ? settings_.text(b.field) : QString());
+    }
 }
 
 void SettingsBinding::Commit(QLineEdit* box)
@@ -38,6 +43,7 @@ void SettingsBinding::Commit(QLineEdit* box)
         settings_.edit();
         settings_.setValue(b.field, box->text());
         settings_.post();
+        box->setModified(false);
         return;
     }
 }

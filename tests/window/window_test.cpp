@@ -637,11 +637,16 @@ TEST_F(WindowTest, AnotherProgramsCommitsReachTheBoxesAndTheRunningMonitor)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     };
     auto other = db.createDataModule();
+    // A box being typed into keeps what is typed.
+    window->dbScanTime->end(false);
+    window->dbScanTime->insert(QStringLiteral("5"));
     other->tblSettings->edit();
     other->tblSettings->setValue("MAXPING", QStringLiteral("180"));
     other->tblSettings->post();
     waitFor([this] { return window->dbMaxPing->text() == "180"; });
     EXPECT_EQ(window->dbMaxPing->text(), "180");
+    EXPECT_EQ(window->dbScanTime->text(), "15");
+    window->dbScanTime->setText(QStringLiteral("1"));
 
     window->btnStart->click();
     test::Settle(window->Monitor());

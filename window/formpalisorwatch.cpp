@@ -67,7 +67,11 @@ void TformPalisor::FollowClaim()
         ShowStoredPoll(!was);
     } else if (was) {
         const QString who = QStringLiteral("%1 on %2 (process %3)").arg(claim_.program, claim_.host).arg(claim_.pid);
+        // Its last poll's players are no longer anybody's: shown, a kick
+        // could reach whoever took the slot since. The monitor's own exit
+        // empties them as well, but only after it has let the claim go.
         data_.Resynchronise({data_.tblPlayers});
+        data_.DeletePlayers();
         data_.tblPlayers->first();
         RefreshActionMenu();
         pollError_.clear();

@@ -889,6 +889,9 @@ TEST_F(WindowTest, AServerAnotherProgramMonitorsIsWatchedFromWhatItsPollsStore)
     other.Release();
     ASSERT_TRUE(Eventually([&] { return !window->Watching(); }));
     EXPECT_EQ(window->StatusText(), "palisor-monitor on gamehost (process 917) no longer monitors the server.");
+    // Its last players are nobody's now: a kick could reach a reused slot.
+    EXPECT_EQ(data->tblPlayers->rowCount(), 0);
+    EXPECT_FALSE(window->miAction->isEnabled());
     window->btnStart->click();
     test::Settle(window->Monitor());
     EXPECT_TRUE(window->MonitorRunning());

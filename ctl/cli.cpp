@@ -317,7 +317,8 @@ int Run(int argc, char** argv)
             password = ReadPassword(q(a.file));
         QString out;
         {
-            Session session(ChooseDataFolder(q(a.data)));
+            Session session(ChooseDataFolder(q(a.data)),
+                            app.got_subcommand("check") ? Session::CheckCycleWaitSeconds : Session::CycleWaitSeconds);
             out = chosen(session.data());
             session.close();
         }

@@ -24,7 +24,7 @@ QString ChooseDataFolder(const QString& given)
     return QDir::cleanPath(QDir(folder).absolutePath());
 }
 
-Session::Session(const QString& dataFolder)
+Session::Session(const QString& dataFolder, int cycleWaitSeconds)
 {
     const QDir folder(dataFolder);
     // Making a database is palisor-monitor --init's work; a mistyped folder
@@ -36,7 +36,7 @@ Session::Session(const QString& dataFolder)
     PrepareDataFolder(dataFolder);
     // A maintenance cycle has the file away for a while; a command is short
     // and lets go by ending, so it waits for the file rather than failing.
-    const QDeadlineTimer cycle{std::chrono::seconds(CycleWaitSeconds)};
+    const QDeadlineTimer cycle{std::chrono::seconds(cycleWaitSeconds)};
     while (CycleMark::Running(dataFolder) && !cycle.hasExpired())
         QThread::msleep(100);
     data_ = std::make_unique<TDataPalisor>(DataFolder{dataFolder});

@@ -27,10 +27,12 @@ QString ChooseDataFolder(const QString& given);
 // it, beside whatever other program has the folder open.
 class Session {
 public:
-    // How long a command waits for a maintenance cycle to end.
+    // How long a command waits for a maintenance cycle to end; the check
+    // answers within a monitoring system's usual ten-second timeout.
     static constexpr int CycleWaitSeconds = 120;
+    static constexpr int CheckCycleWaitSeconds = 8;
 
-    explicit Session(const QString& dataFolder);
+    explicit Session(const QString& dataFolder, int cycleWaitSeconds = CycleWaitSeconds);
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;

@@ -1,4 +1,5 @@
 // palisorctl as a program, run against a real database made from the schema.
+#include "store/letgo.h"
 #include "store/monitorclaim.h"
 #include "store/sqltext.h"
 #include "tests/support/db/tempdatabase.h"
@@ -291,6 +292,12 @@ TEST_F(Ctl, CheckIsUnknownWithoutDatabaseOrOnBadUsage)
     ctl.start(qEnvironmentVariable("PALISOR_BUILD_DIR") + "/palisorctl", {"check", "--data", db_.folder()});
     ASSERT_TRUE(ctl.waitForFinished(60000));
     EXPECT_TRUE(Verdict({ctl.exitCode(), ctl.readAllStandardOutput(), QString()}, 3).contains("holds no Palisor database"));
+
+    // A compaction that outlasts a monitoring system's patience is said,
+    // not waited out.
+    CycleMark cycle(db_.dataFolder());
+    ASSERT_TRUE(cycle.take());
+    EXPECT_TRUE(Verdict(Run({"check"}), 3).contains("being compacted"));
 }
 
 // The engine's lock files are shared by every user of a folder: one that

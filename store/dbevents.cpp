@@ -45,19 +45,6 @@ std::vector<Retired>& retired()
 }
 constexpr auto RetiredFor = std::chrono::minutes(1);
 
-QString statusText(const ISC_STATUS* status)
-{
-    QString text;
-    char line[1024];
-    const ISC_STATUS* next = status;
-    while (fb_interpret(line, sizeof line, &next) > 0) {
-        if (!text.isEmpty())
-            text += QLatin1Char(' ');
-        text += QString::fromLocal8Bit(line);
-    }
-    return text;
-}
-
 // The engine's event parameter block for one name, its count at zero, as
 // isc_event_block makes it (its first byte is the block's version, 1).
 QByteArray parameterBlock(const QString& name)
@@ -187,7 +174,7 @@ bool DbEvents::queue(Request* request, QString* why)
                        reinterpret_cast<const ISC_UCHAR*>(request->counts.constData()), written, request)) {
         const std::lock_guard lock(request->mutex);
         request->pending = false;
-        *why = statusText(status);
+        *why = EngineStatusText(status);
         return false;
     }
     request->id = id;

@@ -17,9 +17,7 @@ struct FbAttachment::Handles {
     ISC_STATUS_ARRAY status{};
 };
 
-namespace {
-
-QString statusText(const ISC_STATUS* status)
+QString EngineStatusText(const ISC_STATUS* status)
 {
     QString text;
     char line[1024];
@@ -31,6 +29,8 @@ QString statusText(const ISC_STATUS* status)
     }
     return text;
 }
+
+namespace {
 
 void addParameter(QByteArray& block, char tag, const QByteArray& value)
 {
@@ -50,7 +50,7 @@ FbAttachment::FbAttachment(const QString& file, const QString& user, const QStri
     addParameter(dpb, isc_dpb_lc_ctype, QByteArrayLiteral("ISO8859_1"));
     const QByteArray name = QFile::encodeName(file);
     if (isc_attach_database(h_->status, 0, name.constData(), &h_->db, short(dpb.size()), dpb.constData()))
-        throw Error(statusText(h_->status));
+        throw Error(EngineStatusText(h_->status));
 }
 
 FbAttachment::~FbAttachment()
@@ -74,27 +74,27 @@ void FbAttachment::begin()
     for (unsigned i = 0; i < sizeof timeout; ++i)
         tpb += char((timeout >> (8 * i)) & 0xFF);
     if (isc_start_transaction(h_->status, &h_->tr, 1, &h_->db, short(tpb.size()), tpb.constData()))
-        throw Error(statusText(h_->status));
+        throw Error(EngineStatusText(h_->status));
 }
 
 void FbAttachment::commit()
 {
     // A failed commit leaves the transaction running, to be rolled back.
     if (isc_commit_transaction(h_->status, &h_->tr))
-        throw Error(statusText(h_->status));
+        throw Error(EngineStatusText(h_->status));
 }
 
 void FbAttachment::rollback()
 {
     if (h_->tr && isc_rollback_transaction(h_->status, &h_->tr))
-        throw Error(statusText(h_->status));
+        throw Error(EngineStatusText(h_->status));
 }
 
 void FbAttachment::execute(const QString& statement)
 {
     const QByteArray text = statement.toLatin1();
     if (isc_dsql_execute_immediate(h_->status, &h_->db, &h_->tr, 0, text.constData(), SQL_DIALECT_V6, nullptr))
-        throw Error(statusText(h_->status));
+        throw Error(EngineStatusText(h_->status));
 }
 
 std::optional<qint64> FbAttachment::number(const QString& query)
@@ -116,7 +116,7 @@ std::optional<qint64> FbAttachment::number(const QString& query)
     if (isc_dsql_allocate_statement(status, &h_->db, &statement)
         || isc_dsql_prepare(status, &h_->tr, &statement, 0, text.constData(), SQL_DIALECT_V6, out)) {
         release();
-        throw Error(statusText(status));
+        throw Error(EngineStatusText(status));
     }
     // The engine converts any exact number to the 64-bit integer asked for.
     out->sqlvar[0].sqltype = SQL_INT64 + 1;
@@ -126,12 +126,12 @@ std::optional<qint64> FbAttachment::number(const QString& query)
     out->sqlvar[0].sqlind = &null;
     if (isc_dsql_execute(status, &h_->tr, &statement, SQL_DIALECT_V6, nullptr)) {
         release();
-        throw Error(statusText(status));
+        throw Error(EngineStatusText(status));
     }
     const ISC_STATUS fetched = isc_dsql_fetch(status, &statement, SQL_DIALECT_V6, out);
     if (fetched != 0 && fetched != 100) {
         release();
-        throw Error(statusText(status));
+        throw Error(EngineStatusText(status));
     }
     release();
     if (fetched == 100 || null)

@@ -2,6 +2,7 @@
 
 #include <QSqlDatabase>
 #include <QString>
+#include <cstdint>
 #include <memory>
 #include <optional>
 
@@ -36,6 +37,9 @@ private:
     struct Handles;
     std::unique_ptr<Handles> h_;
 };
+
+// The engine's message for a failed call's status vector, on one line.
+QString EngineStatusText(const intptr_t* status);
 
 // The engine's own handle of a connection the SQL driver opened; 0 when it
 // is closed or not the engine's.

@@ -18,7 +18,6 @@ struct DbEvents::Request {
     quint64 serial = 0;       // tells a late notice from the request now at the same address
     QByteArray counts;        // the event parameter block: the count last heard
     QByteArray results;       // the engine's notice
-    ISC_LONG id = 0;
     std::mutex mutex;
     DbEvents* owner = nullptr;   // null once given up
     bool pending = false;        // queued, the notice not yet written
@@ -106,6 +105,19 @@ void DbEvents::stop()
     if (!started_)
         return;
     started_ = false;
+    // Nothing is cancelled: every stop comes right before the connection
+    // ends, and its end gives up what is still queued. Cancelling a request
+    // while the engine's event thread delivers it brought programs down in
+    // the engine's own code.
+    const auto now = std::chrono::steady_clock::now();
+    const std::lock_guard retiredLock(retiredMutex);
+    std::vector<Retired>& list = retired();
+    std::erase_if(list, [now](const Retired& old) {
+        if (now - old.at < RetiredFor)
+            return false;
+        old.free(old.request);
+        return true;
+    });
     for (Request* request : requests_) {
         bool pending = false;
         {
@@ -113,30 +125,10 @@ void DbEvents::stop()
             request->owner = nullptr;
             pending = request->pending;
         }
-        // The connection's end gives it up as well, should the engine refuse.
-        if (pending) {
-            ISC_STATUS_ARRAY status{};
-            isc_db_handle db = db_;
-            isc_cancel_events(status, &db, &request->id);
-        }
-        {
-            const std::lock_guard lock(request->mutex);
-            pending = request->pending;
-        }
-        if (!pending) {
+        if (pending)
+            list.push_back({now, request, [](void* old) { delete static_cast<Request*>(old); }});
+        else
             delete request;
-            continue;
-        }
-        const auto now = std::chrono::steady_clock::now();
-        const std::lock_guard lock(retiredMutex);
-        std::vector<Retired>& list = retired();
-        std::erase_if(list, [now](const Retired& old) {
-            if (now - old.at < RetiredFor)
-                return false;
-            old.free(old.request);
-            return true;
-        });
-        list.push_back({now, request, [](void* old) { delete static_cast<Request*>(old); }});
     }
     requests_.clear();
     db_ = 0;
@@ -177,7 +169,6 @@ bool DbEvents::queue(Request* request, QString* why)
         *why = EngineStatusText(status);
         return false;
     }
-    request->id = id;
     return true;
 }
 

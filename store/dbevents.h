@@ -31,8 +31,9 @@ public:
     void add(const QStringList& names);
     // Asks for every name on the open connection.
     void start(const QSqlDatabase& db);
-    // Gives up the names before the connection ends; nothing is heard until
-    // the next start.
+    // Gives up the names right before the connection ends (its end takes
+    // back what the engine still holds); nothing is heard until the next
+    // start.
     void stop();
 
 signals:

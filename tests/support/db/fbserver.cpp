@@ -99,6 +99,11 @@ FirebirdServer::FirebirdServer()
         throw Error(QStringLiteral("Cannot make a folder for the Firebird server"));
     root_ = dir_.path() + QStringLiteral("/root");
     password_ = QString::number(QRandomGenerator::system()->generate64(), 36);
+    // This process's client library reads its settings once, at its first
+    // call, which may be the readiness check below: it must find the
+    // configuration the test's embedded databases need, as they would.
+    if (qEnvironmentVariableIsEmpty("FIREBIRD"))
+        qputenv("FIREBIRD", QFile::encodeName(PrepareEngineRoot()));
     prepareRoot();
     makeSecurityDatabase();
     for (int attempt = 0; attempt < PortTries; ++attempt) {

@@ -147,6 +147,10 @@ void AddDatabaseCommands(CLI::App& app, DatabaseArguments& a, FolderCommand& cho
     leaf("create", "Make the configured database from the schema", [](const QString& folder) {
         return DatabaseCreate(folder, FindPlaces(ExecutableFolder()).schemaFile());
     });
+    leaf("import", "Copy every row of an embedded data folder's database into the server's, just made",
+         [&a](const QString& folder) { return DatabaseImport(folder, q(a.sourceFolder)); })
+        ->add_option("folder", a.sourceFolder, "The data folder holding PALISOR.GDB")
+        ->required();
 }
 
 }  // namespace palisor::ctl

@@ -26,12 +26,18 @@ QString DatabaseShow(const QString& dataFolder);
 QString DatabaseSet(const QString& dataFolder, const QStringList& assignments, const QString& passwordFile);
 // Makes the configured database from the schema file.
 QString DatabaseCreate(const QString& dataFolder, const QString& schemaFile);
+// Copies every row of the lists, the settings and the history of an embedded
+// data folder's database into the configured server database, just made, in
+// one transaction; the counts per table, for printing. On any failure
+// nothing is imported.
+QString DatabaseImport(const QString& dataFolder, const QString& sourceFolder);
 
 // The "database" commands' words, and the command chosen among them, which
 // is given the data folder.
 struct DatabaseArguments {
     std::vector<std::string> assignments;
     std::string passwordFile;
+    std::string sourceFolder;
 };
 using FolderCommand = std::function<QString(const QString& dataFolder)>;
 void AddDatabaseCommands(CLI::App& app, DatabaseArguments& a, FolderCommand& chosen);

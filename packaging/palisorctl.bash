@@ -108,7 +108,7 @@ _palisorctl()
             ;;
         database)
             if [[ -z $sub ]]; then
-                COMPREPLY=($(compgen -W 'show set create' -- "$cur"))
+                COMPREPLY=($(compgen -W 'show set create import' -- "$cur"))
             elif [[ $sub == set ]]; then
                 compopt -o nospace
                 COMPREPLY=($(compgen -W 'location= user= --password-file' -- "$cur"))

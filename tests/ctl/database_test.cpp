@@ -128,4 +128,29 @@ TEST_F(ServerDatabase, ALooseFileAWrongPasswordOrNoServerChangeNothing)
     EXPECT_TRUE(refused.err.contains("(mode 0640); it must be 0600 or stricter")) << refused.err.toStdString();
 }
 
+TEST_F(ServerDatabase, AnImportCopiesEveryRowOnceIntoANewDatabaseOnly)
+{
+    ASSERT_EQ(Run({"ban", "add", "--name", "Alpha", "--address", "10.0.0.1", "--reason", "wallhack"}).status, 0);
+    ASSERT_EQ(Run({"immune", "add", "Admin"}).status, 0);
+    ASSERT_EQ(Run({"settings", "set", "scan-time=7"}).status, 0);
+    const QString history = Run({"history", "--format", "csv"}).out;
+    const QString bans = Run({"ban", "list"}).out;
+    const QString location = server.location("IMPORT.FDB");
+    ASSERT_EQ(Run({"database", "set", "location=" + location, "user=palisor", "--password-file", PasswordFile(server.password())}).status, 0);
+    ASSERT_EQ(Run({"database", "create"}).status, 0);
+
+    const Outcome imported = Run({"database", "import", folder_.dataFolder()});
+    EXPECT_EQ(imported.status, 0) << imported.err.toStdString();
+    for (const char* count : {"SETTINGS 1\n", "IMMUNE 1\n", "BANNED 1\n", "EVENTS 1\n"})
+        EXPECT_TRUE(imported.out.contains(count)) << count << imported.out.toStdString();
+    EXPECT_TRUE(Run({"settings", "show"}).out.contains("scan-time=7\n"));
+    EXPECT_EQ(Run({"history", "--format", "csv"}).out, history) << "the ban's record comes once, as it was";
+    EXPECT_EQ(Run({"ban", "list"}).out, bans);
+
+    const Outcome again = Run({"database", "import", folder_.dataFolder()});
+    EXPECT_EQ(again.status, 1);
+    EXPECT_TRUE(again.err.contains("holds rows in")) << again.err.toStdString();
+    EXPECT_EQ(Run({"ban", "list"}).out, bans);
+}
+
 }  // namespace

@@ -120,6 +120,11 @@ QString TDataPalisor::dataFolder() const
 }
 
 QString TDataPalisor::databasePath() const { return dataFolder() + QStringLiteral("/PALISOR.GDB"); }
+QString TDataPalisor::backupPath() const { return dataFolder() + QStringLiteral("/PALISOR.BKP"); }
+QString TDataPalisor::gbkPath() const { return dataFolder() + QStringLiteral("/PALISOR.GBK"); }
+QString TDataPalisor::logPath() const { return dataFolder() + QStringLiteral("/PALISOR.LOG"); }
+QString TDataPalisor::upgradeCopyPath() const { return dataFolder() + QStringLiteral("/PALISOR.UPG"); }
+QString TDataPalisor::restoredPath() const { return dataFolder() + QStringLiteral("/PALISOR.NEW"); }
 
 const DatabaseConf& TDataPalisor::place() const
 {
@@ -127,13 +132,6 @@ const DatabaseConf& TDataPalisor::place() const
         place_ = ReadDatabaseConf(dataFolder());
     return *place_;
 }
-
-QString TDataPalisor::databaseLocation() const { return onServer() ? place().location : databasePath(); }
-QString TDataPalisor::backupPath() const { return dataFolder() + QStringLiteral("/PALISOR.BKP"); }
-QString TDataPalisor::gbkPath() const { return dataFolder() + QStringLiteral("/PALISOR.GBK"); }
-QString TDataPalisor::logPath() const { return dataFolder() + QStringLiteral("/PALISOR.LOG"); }
-QString TDataPalisor::upgradeCopyPath() const { return dataFolder() + QStringLiteral("/PALISOR.UPG"); }
-QString TDataPalisor::restoredPath() const { return dataFolder() + QStringLiteral("/PALISOR.NEW"); }
 
 // ---- start-up and shut-down ---------------------------------------------
 

@@ -143,8 +143,6 @@ public:
     // compact or put back. Throws Error when database.conf cannot be used.
     const DatabaseConf& place() const;
     bool onServer() const { return place().onServer(); }
-    // What the connection opens: the server location, or databasePath().
-    QString databaseLocation() const;
     QString dataFolder() const;     // absolute path of data/
     QString databasePath() const;   // data/PALISOR.GDB
     QString backupPath() const;     // data/PALISOR.BKP, the previous live file

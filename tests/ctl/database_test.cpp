@@ -4,6 +4,7 @@
 #include "store/datapalisor.h"
 #include "tests/support/db/fbserver.h"
 #include "tests/support/db/tempdatabase.h"
+#include "tests/support/sim/simprocess.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -81,7 +82,18 @@ TEST_F(ServerDatabase, SetCreateAndEveryProgramWorksThroughTheServer)
     EXPECT_EQ(banned.status, 0) << banned.err.toStdString();
     EXPECT_TRUE(Run({"status"}).out.contains("monitored-by=nobody\n"));
 
-    // The window and the monitor reach it through their data module.
+    // palisor-monitor enforces the bans kept on the server.
+    test::SimProcess sim;
+    const quint16 port = sim.start(R"({"players": [{"slot": 4, "name": "Cheater", "address": "203.0.113.9", "port": 12203, "ping": 50}]})");
+    ASSERT_EQ(Run({"settings", "set", QStringLiteral("port=%1").arg(port)}).status, 0);
+    ASSERT_EQ(Run({"password", "set", "--password-file", "-"}, "secret\n").status, 0);
+    QProcess monitor;
+    monitor.start(qEnvironmentVariable("PALISOR_BUILD_DIR") + "/palisor-monitor", {"--data", folder_.dataFolder(), "--once"});
+    ASSERT_TRUE(monitor.waitForFinished(60000));
+    EXPECT_EQ(monitor.exitCode(), 0) << monitor.readAllStandardError().constData();
+    EXPECT_TRUE(sim.commandTexts().contains("clientkick 04")) << sim.commandTexts().join(", ").toStdString();
+
+    // The window reaches it through the same data module.
     TDataPalisor data{DataFolder{folder_.dataFolder()}};
     data.DataModuleCreate();
     EXPECT_TRUE(data.onServer());

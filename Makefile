@@ -16,7 +16,7 @@ SOAK_POLLS ?= 10000
 all: build
 
 deps:
-	./scripts/install-deps
+	./scripts/install-deps $(BUILD)
 
 build: deps
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
@@ -28,7 +28,9 @@ run: build
 # The sanitizer build: clang with AddressSanitizer, UndefinedBehaviorSanitizer
 # and libFuzzer's coverage hooks. It runs every test again and holds the fuzz
 # targets, so one build serves both.
-ASAN_FLAGS = $(CMAKE_FLAGS) -DCMAKE_CXX_COMPILER=clang++ -DPALISOR_FUZZ=ON -DPALISOR_BENCH=OFF
+# Its tests start the Firebird server unpacked into the main build folder.
+ASAN_FLAGS = $(CMAKE_FLAGS) -DCMAKE_CXX_COMPILER=clang++ -DPALISOR_FUZZ=ON -DPALISOR_BENCH=OFF \
+  -DPALISOR_FIREBIRD_SERVER=$(abspath $(BUILD))/firebird-server/usr/sbin/firebird
 
 # Every test, then every test again in the sanitizer build and each fuzz
 # target for a few seconds. The release tests run while the sanitizer build

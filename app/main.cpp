@@ -8,6 +8,7 @@
 #include "core/timing.h"
 #include "window/formpalisor.h"
 #include "rcon/rcon.h"
+#include "store/databaseconf.h"
 #include "store/datapalisor.h"
 #include "store/firststart.h"
 #include "store/sharedengine.h"
@@ -93,7 +94,10 @@ int main(int argc, char** argv)
     }
     std::unique_ptr<palisor::TDataPalisor> DataPalisor;
     if (places.installed) {
-        runStep([&] { palisor::CreateMissingDatabase(places.dataFolder, places.schemaFile()); });
+        runStep([&] {
+            if (!palisor::ReadDatabaseConf(places.dataFolder).onServer())
+                palisor::CreateMissingDatabase(places.dataFolder, places.schemaFile());
+        });
         DataPalisor = std::make_unique<palisor::TDataPalisor>(palisor::DataFolder{places.dataFolder});
     } else {
         DataPalisor = std::make_unique<palisor::TDataPalisor>();

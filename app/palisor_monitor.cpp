@@ -133,7 +133,7 @@ int Init(const MonitorOptions& options, const Places& places)
 QString MissingDatabase(const Places& places)
 {
     const QDir data(places.dataFolder);
-    if (QFile::exists(data.filePath(QStringLiteral("PALISOR.GDB")))
+    if (ReadDatabaseConf(places.dataFolder).onServer() || QFile::exists(data.filePath(QStringLiteral("PALISOR.GDB")))
         || QFile::exists(data.filePath(QStringLiteral("PALISOR.BKP"))))
         return QString();
     return QStringLiteral("There is no database in %1; make one with: %2 --data %1 --init")

@@ -61,6 +61,7 @@ endfunction()
 function(palisor_test_environment test)
   set(environment
     "QT_QPA_PLATFORM=offscreen" "PALISOR_SCHEMA=${PALISOR_SCHEMA_FILE}" "PALISOR_BUILD_DIR=${CMAKE_BINARY_DIR}"
+    "PALISOR_FIREBIRD_SERVER=${PALISOR_FIREBIRD_SERVER}"
     "FIREBIRD_LOCK=${CMAKE_BINARY_DIR}/firebird-lock/${test}")
   # The engine makes the test's own folder, but not its parent.
   file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/firebird-lock)

@@ -2,6 +2,7 @@
 
 #include "core/timing.h"
 #include "ctl/commands.h"
+#include "ctl/database.h"
 #include "ctl/password.h"
 #include "ctl/session.h"
 #include "store/datapalisor.h"
@@ -299,6 +300,9 @@ int Run(int argc, char** argv)
     addHistory(app, a, chosen);
     CheckResult verdict;
     addMonitoring(app, a, chosen, verdict);
+    DatabaseArguments databaseArguments;
+    FolderCommand folderChosen;
+    AddDatabaseCommands(app, databaseArguments, folderChosen);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -316,7 +320,9 @@ int Run(int argc, char** argv)
         if (app.got_subcommand("password"))
             password = ReadPassword(q(a.file));
         QString out;
-        {
+        if (folderChosen) {
+            out = folderChosen(ChooseDataFolder(q(a.data)));
+        } else {
             Session session(ChooseDataFolder(q(a.data)),
                             app.got_subcommand("check") ? Session::CheckCycleWaitSeconds : Session::CycleWaitSeconds);
             out = chosen(session.data());

@@ -2,6 +2,7 @@
 
 #include "core/places.h"
 #include "core/startup.h"
+#include "store/databaseconf.h"
 #include "store/datapalisor.h"
 #include "store/firststart.h"
 #include "store/letgo.h"
@@ -29,7 +30,7 @@ Session::Session(const QString& dataFolder, int cycleWaitSeconds)
     const QDir folder(dataFolder);
     // Making a database is palisor-monitor --init's work; a mistyped folder
     // must not gain an empty one.
-    if (!QFile::exists(folder.filePath(QStringLiteral("PALISOR.GDB")))
+    if (!ReadDatabaseConf(dataFolder).onServer() && !QFile::exists(folder.filePath(QStringLiteral("PALISOR.GDB")))
         && !QFile::exists(folder.filePath(QStringLiteral("PALISOR.BKP"))))
         throw Error(QStringLiteral("%1 holds no Palisor database (PALISOR.GDB); palisor-monitor --init --data %1 makes one")
                         .arg(dataFolder));

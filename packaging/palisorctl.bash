@@ -58,7 +58,7 @@ _palisorctl()
     local options='--data --help'
     case $command in
         "")
-            COMPREPLY=($(compgen -W 'settings password ban immune illegal alias announce recent history status check --data --help --version' -- "$cur"))
+            COMPREPLY=($(compgen -W 'settings password ban immune illegal alias announce recent history status check database --data --help --version' -- "$cur"))
             ;;
         settings)
             if [[ -z $sub ]]; then
@@ -105,6 +105,14 @@ _palisorctl()
             ;;
         check)
             COMPREPLY=($(compgen -W "--max-age --warning-ping $options" -- "$cur"))
+            ;;
+        database)
+            if [[ -z $sub ]]; then
+                COMPREPLY=($(compgen -W 'show set create import' -- "$cur"))
+            elif [[ $sub == set ]]; then
+                compopt -o nospace
+                COMPREPLY=($(compgen -W 'location= user= --password-file' -- "$cur"))
+            fi
             ;;
     esac
 } &&

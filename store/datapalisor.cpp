@@ -126,6 +126,13 @@ QString TDataPalisor::logPath() const { return dataFolder() + QStringLiteral("/P
 QString TDataPalisor::upgradeCopyPath() const { return dataFolder() + QStringLiteral("/PALISOR.UPG"); }
 QString TDataPalisor::restoredPath() const { return dataFolder() + QStringLiteral("/PALISOR.NEW"); }
 
+const DatabaseConf& TDataPalisor::place() const
+{
+    if (!place_)
+        place_ = ReadDatabaseConf(dataFolder());
+    return *place_;
+}
+
 // ---- start-up and shut-down ---------------------------------------------
 
 void TDataPalisor::DataModuleCreate()
@@ -196,7 +203,7 @@ void TDataPalisor::restoreMissingLiveFile()
 {
     // A maintenance cycle cut short after moving the live file aside. The
     // backup it was making may be cut short as well.
-    if (!QFile::exists(databasePath()) && QFile::exists(backupPath())) {
+    if (!onServer() && !QFile::exists(databasePath()) && QFile::exists(backupPath())) {
         if (!QFile::rename(backupPath(), databasePath()))
             throw Error(QStringLiteral("Cannot move %1 back to %2").arg(backupPath(), databasePath()));
         QFile::remove(gbkPath());
@@ -210,7 +217,7 @@ void TDataPalisor::requireNoCycleElsewhere() const
 {
     // The file may be away, or about to be: attaching now would take back
     // what the cycle moved aside, or keep it from beginning.
-    if (!cycling_ && CycleMark::Running(dataFolder()))
+    if (!cycling_ && !onServer() && CycleMark::Running(dataFolder()))
         throw Error(QStringLiteral("The database is being compacted; it is back in a moment."));
 }
 
@@ -294,9 +301,23 @@ void TDataPalisor::openConnection()
 {
     // A database that cannot be upgraded keeps working as before, without
     // the history; the log says why.
-    history_ = UpgradeDatabaseFile(databasePath(), upgradeCopyPath(), [this](const QString& line) { WriteLog(line); });
+    const auto log = [this](const QString& line) { WriteLog(line); };
     QSqlDatabase db = database();
-    db.setDatabaseName(databasePath());
+    if (onServer()) {
+        const DatabaseConf& conf = place();
+        const QString password = ReadDatabasePassword(PasswordFilePath(dataFolder(), conf));
+        try {
+            history_ = UpgradeServerDatabase(conf.location, conf.user, password, log);
+        } catch (const Error& e) {
+            throw Error(QStringLiteral("Cannot open the database %1 as %2: %3").arg(conf.location, conf.user, e.message()));
+        }
+        db.setUserName(conf.user);
+        db.setPassword(password);
+        db.setDatabaseName(conf.location);
+    } else {
+        history_ = UpgradeDatabaseFile(databasePath(), upgradeCopyPath(), log);
+        db.setDatabaseName(databasePath());
+    }
     if (!db.open())
         throw Error(errorText(db.lastError()));
     history_ = history_ && convertLocalSamples();
@@ -412,6 +433,9 @@ void TDataPalisor::postpone(const QString& why)
 
 void TDataPalisor::SweepDatabase()
 {
+    // A server keeps its file compact itself while transactions stay short.
+    if (onServer())
+        return;
     QFile live(databasePath());
     if (!live.open(QIODevice::ReadOnly))
         throw Error(QStringLiteral("Cannot open file \"%1\". %2").arg(databasePath(), live.errorString()));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/databaseconf.h"
 #include "store/history.h"
 #include "store/livetable.h"
 
@@ -137,6 +138,11 @@ public:
 
     bool isConnected() const;
     QSqlDatabase database() const;
+    // Where the database is, as the data folder's database.conf says (read
+    // once, at the first look); on a server there is no file here to
+    // compact or put back. Throws Error when database.conf cannot be used.
+    const DatabaseConf& place() const;
+    bool onServer() const { return place().onServer(); }
     QString dataFolder() const;     // absolute path of data/
     QString databasePath() const;   // data/PALISOR.GDB
     QString backupPath() const;     // data/PALISOR.BKP, the previous live file
@@ -186,6 +192,7 @@ private:
 
     QString base_;
     QString data_;   // set when the data files are not in base_/data
+    mutable std::optional<DatabaseConf> place_;
     QString connection_;
     std::unique_ptr<RuleIndexes> rules_;
     qint64 expiredMark_ = 0;   // RECENT_EXPIRED as of the last look

@@ -43,28 +43,26 @@ QString isqlProgram()
 
 }  // namespace
 
-bool CreateMissingDatabase(const QString& dataFolder, const QString& schemaFile, const QString& rconPassword)
-{
-    const QDir data(dataFolder);
-    const QString target = data.filePath(QStringLiteral("PALISOR.GDB"));
-    if (QFile::exists(target) || QFile::exists(data.filePath(QStringLiteral("PALISOR.BKP"))))
-        return false;
+namespace {
 
+// The schema behind a CREATE DATABASE statement, with the remote-console
+// password when one is given.
+QString creationScript(const QString& create, const QString& schemaFile, const QString& rconPassword)
+{
     QFile schema(schemaFile);
     if (!schema.open(QIODevice::ReadOnly))
         throw Error(QStringLiteral("Cannot read the schema %1: %2").arg(schemaFile, schema.errorString()));
-    // Made under another name and moved into place only when complete, so an
-    // interrupted first start never leaves a half-made database behind.
-    const QString partial = target + QStringLiteral(".new");
-    QFile::remove(partial);
-    QString script = QStringLiteral("CREATE DATABASE %1 USER %2 PASSWORD %3 PAGE_SIZE 8192 "
-                                    "DEFAULT CHARACTER SET ISO8859_1;\n")
-                         .arg(sqlText(partial), sqlText(QString::fromLatin1(TDataPalisor::DbUser)),
-                              sqlText(QString::fromLatin1(TDataPalisor::DbPassword)))
-                   + QString::fromLatin1(schema.readAll());
+    QString script = create + QStringLiteral(" PAGE_SIZE 8192 DEFAULT CHARACTER SET ISO8859_1;\n")
+                     + QString::fromLatin1(schema.readAll());
     if (!rconPassword.isEmpty())
         script += QStringLiteral("\nUPDATE SETTINGS SET PASSWORD = %1;\nCOMMIT;\n").arg(sqlText(rconPassword));
+    return script;
+}
 
+// Runs the script through isql-fb; false, with what it said, when it failed.
+bool runIsql(const QString& script, QString* said)
+{
+    // The script names the database password: a private temporary file.
     QTemporaryFile file;
     if (!file.open() || file.write(script.toLatin1()) != script.toLatin1().size() || !file.flush())
         throw Error(QStringLiteral("Cannot write the database script: ") + file.errorString());
@@ -76,16 +74,50 @@ bool CreateMissingDatabase(const QString& dataFolder, const QString& schemaFile,
     run.start(isql, {QStringLiteral("-q"), QStringLiteral("-b"), QStringLiteral("-ch"), QStringLiteral("ISO8859_1"),
                      QStringLiteral("-i"), file.fileName()});
     const bool finished = run.waitForFinished(120000);
-    ProtectDataFile(partial);
-    if (!finished || run.exitStatus() != QProcess::NormalExit || run.exitCode() != 0
-        || !QFile::rename(partial, target)) {
+    const bool made = finished && run.exitStatus() == QProcess::NormalExit && run.exitCode() == 0;
+    if (!finished) {
         run.kill();
         run.waitForFinished();
+    }
+    *said = QString::fromLocal8Bit(run.readAll()).trimmed();
+    return made;
+}
+
+}  // namespace
+
+bool CreateMissingDatabase(const QString& dataFolder, const QString& schemaFile, const QString& rconPassword)
+{
+    const QDir data(dataFolder);
+    const QString target = data.filePath(QStringLiteral("PALISOR.GDB"));
+    if (QFile::exists(target) || QFile::exists(data.filePath(QStringLiteral("PALISOR.BKP"))))
+        return false;
+
+    // Made under another name and moved into place only when complete, so an
+    // interrupted first start never leaves a half-made database behind.
+    const QString partial = target + QStringLiteral(".new");
+    QFile::remove(partial);
+    const QString script = creationScript(QStringLiteral("CREATE DATABASE %1 USER %2 PASSWORD %3")
+                                              .arg(sqlText(partial), sqlText(QString::fromLatin1(TDataPalisor::DbUser)),
+                                                   sqlText(QString::fromLatin1(TDataPalisor::DbPassword))),
+                                          schemaFile, rconPassword);
+    QString said;
+    const bool made = runIsql(script, &said);
+    ProtectDataFile(partial);
+    if (!made || !QFile::rename(partial, target)) {
         QFile::remove(partial);
-        throw Error(QStringLiteral("Cannot create the database %1: %2")
-                        .arg(target, QString::fromLocal8Bit(run.readAll()).trimmed()));
+        throw Error(QStringLiteral("Cannot create the database %1: %2").arg(target, said));
     }
     return true;
+}
+
+void CreateServerDatabase(const QString& location, const QString& user, const QString& password, const QString& schemaFile)
+{
+    const QString script = creationScript(
+        QStringLiteral("CREATE DATABASE %1 USER %2 PASSWORD %3").arg(sqlText(location), sqlText(user), sqlText(password)),
+        schemaFile, QString());
+    QString said;
+    if (!runIsql(script, &said))
+        throw Error(QStringLiteral("Cannot create the database %1: %2").arg(location, said));
 }
 
 void PrepareDataFolder(const QString& dataFolder)

@@ -26,4 +26,10 @@ void RequireFreeSpace(const QString& folder);
 bool CreateMissingDatabase(const QString& dataFolder, const QString& schemaFile,
                            const QString& rconPassword = QString());
 
+// Makes a database on a Firebird server from the schema file, with the
+// settings at their defaults; the user needs the right to create databases
+// there. Throws Error with what the server said (an existing database
+// included: it is never replaced).
+void CreateServerDatabase(const QString& location, const QString& user, const QString& password, const QString& schemaFile);
+
 }  // namespace palisor

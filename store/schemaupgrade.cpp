@@ -145,6 +145,33 @@ void upgradeWithCopy(const QString& file, const QString& copy, int from, const s
 
 }  // namespace
 
+bool UpgradeServerDatabase(const QString& location, const QString& user, const QString& password,
+                           const std::function<void(const QString&)>& log)
+{
+    static QMutex lock;
+    static QHash<QString, bool> outcomes;
+    const QMutexLocker locked(&lock);
+    if (const auto known = outcomes.constFind(location); known != outcomes.constEnd())
+        return *known;
+    FbAttachment db(location, user, password);
+    bool current = false;
+    try {
+        const int from = schemaVersion(db);
+        int made = 0;
+        for (const UpgradeScript& script : UpgradeScripts()) {
+            if (script.version > from)
+                made += applyScript(db, script);
+        }
+        if (from < LatestSchemaVersion())
+            log(QStringLiteral("Database upgraded from version %1 to %2: %3 objects added").arg(from).arg(LatestSchemaVersion()).arg(made));
+        current = true;
+    } catch (const Error& e) {
+        log(QStringLiteral("Exception: History not available: the database upgrade failed: ") + e.message());
+    }
+    outcomes.insert(location, current);
+    return current;
+}
+
 bool UpgradeDatabaseFile(const QString& file, const QString& copy, const std::function<void(const QString&)>& log)
 {
     static QMutex lock;

@@ -2,6 +2,7 @@
 
 #include "core/datafiles.h"
 #include "core/error.h"
+#include "store/databaseconf.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -206,7 +207,9 @@ QString EngineLockFolder(const QString& dataFolder)
 
 void ShareDataFolderEngine(const QString& dataFolder)
 {
-    const QString root = PrepareEngineRoot();
+    // A database on a server is opened by the server's engine, not this
+    // process's: the client library's own settings serve.
+    const QString root = ReadDatabaseConf(dataFolder).onServer() ? QString() : PrepareEngineRoot();
     const QString locks = EngineLockFolder(dataFolder);
     const QFileInfo folder(locks);
     if (!folder.exists()) {
@@ -229,7 +232,8 @@ void ShareDataFolderEngine(const QString& dataFolder)
             throw Error(QStringLiteral("The database engine's lock file %1 belongs to %2 and cannot be written by the user %3")
                             .arg(file, ownerOf(file), self));
     }
-    qputenv("FIREBIRD", QFile::encodeName(root));
+    if (!root.isEmpty())
+        qputenv("FIREBIRD", QFile::encodeName(root));
     qputenv("FIREBIRD_LOCK", QFile::encodeName(locks));
 }
 

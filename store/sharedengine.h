@@ -19,7 +19,8 @@ namespace palisor {
 // engine reads both once, at the process's first database call, so this runs
 // before it; the tools the process starts inherit both. Throws Error when the
 // engine's files are missing or the lock folder holds files this user may not
-// write.
+// write. A folder whose database.conf names a server keeps the lock folder
+// but needs no configuration root: FIREBIRD is left as it was.
 void ShareDataFolderEngine(const QString& dataFolder);
 
 // <dataFolder>/firebird-locks: 0700, or 02770 in a folder shared with its

@@ -43,4 +43,12 @@ int LatestSchemaVersion();
 // did; returns whether the database is at the latest version.
 bool UpgradeDatabaseFile(const QString& file, const QString& copy, const std::function<void(const QString&)>& log);
 
+// The same for a database on a server, which no copy can be made of here:
+// each statement is committed on its own and a script cut short is taken up
+// again at the next call. Throws Error, with the server's words, when the
+// database cannot be attached at all; a failing script is logged and makes
+// the answer false.
+bool UpgradeServerDatabase(const QString& location, const QString& user, const QString& password,
+                           const std::function<void(const QString&)>& log);
+
 }  // namespace palisor

@@ -1,0 +1,168 @@
+// A data folder whose database is on a Firebird server: palisorctl's
+// database commands and the programs working through the server, against a
+// private server the test starts.
+#include "store/datapalisor.h"
+#include "tests/support/db/fbserver.h"
+#include "tests/support/db/tempdatabase.h"
+#include "tests/support/sim/simprocess.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace palisor;
+using palisor::test::FirebirdServer;
+
+namespace {
+
+struct Outcome {
+    int status = -1;
+    QString out, err;
+};
+
+class ServerDatabase : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        static int argc = 1;
+        static char name[] = "ctl_database_test";
+        static char* argv[] = {name, nullptr};
+        static QCoreApplication app(argc, argv);
+        ::testing::Test::RecordProperty("server_start_ms", int(FirebirdServer::shared().startMilliseconds()));
+    }
+
+    FirebirdServer& server = FirebirdServer::shared();
+    test::TempDatabase folder_;
+    QTemporaryDir secrets_;
+
+    // The arguments follow "--data FOLDER"; input goes to standard input.
+    Outcome Run(const QStringList& arguments, const QByteArray& input = {})
+    {
+        QProcess ctl;
+        ctl.start(qEnvironmentVariable("PALISOR_BUILD_DIR") + "/palisorctl", QStringList{"--data", folder_.dataFolder()} + arguments);
+        ctl.write(input);
+        ctl.closeWriteChannel();
+        EXPECT_TRUE(ctl.waitForFinished(60000));
+        return {ctl.exitStatus() == QProcess::NormalExit ? ctl.exitCode() : -1, QString::fromUtf8(ctl.readAllStandardOutput()),
+                QString::fromUtf8(ctl.readAllStandardError())};
+    }
+
+    QString PasswordFile(const QString& password, QFileDevice::Permissions mode = QFileDevice::ReadOwner | QFileDevice::WriteOwner)
+    {
+        const QString path = secrets_.filePath("password");
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(password.toUtf8() + "\n");
+        file.close();
+        QFile::setPermissions(path, mode);
+        return path;
+    }
+
+    QString Conf() const { return folder_.dataFolder() + "/database.conf"; }
+};
+
+TEST_F(ServerDatabase, SetCreateAndEveryProgramWorksThroughTheServer)
+{
+    const QString location = server.location("SET.FDB");
+    const Outcome set = Run({"database", "set", "location=" + location, "user=palisor", "--password-file", PasswordFile(server.password())});
+    EXPECT_EQ(set.status, 0) << set.err.toStdString();
+    EXPECT_TRUE(set.out.contains("no database at " + location + " yet: palisorctl database create")) << set.out.toStdString();
+    // Nothing of the folder's own file is needed any more.
+    QFile::remove(folder_.databasePath());
+    EXPECT_EQ(Run({"database", "show"}).out,
+              "location=" + location + "\nuser=palisor\npassword-file=" + secrets_.filePath("password") + "\n");
+
+    EXPECT_EQ(Run({"database", "create"}).status, 0);
+    EXPECT_NE(Run({"database", "create"}).status, 0) << "an existing database is never replaced";
+    EXPECT_TRUE(Run({"database", "set", "location=" + location, "user=palisor"}).out.contains("Connected to " + location));
+    const Outcome banned = Run({"ban", "add", "--name", "Cheater", "--reason", "aimbot"});
+    EXPECT_EQ(banned.status, 0) << banned.err.toStdString();
+    EXPECT_TRUE(Run({"status"}).out.contains("monitored-by=nobody\n"));
+
+    // palisor-monitor enforces the bans kept on the server.
+    test::SimProcess sim;
+    const quint16 port = sim.start(R"({"players": [{"slot": 4, "name": "Cheater", "address": "203.0.113.9", "port": 12203, "ping": 50}]})");
+    ASSERT_EQ(Run({"settings", "set", QStringLiteral("port=%1").arg(port)}).status, 0);
+    ASSERT_EQ(Run({"password", "set", "--password-file", "-"}, "secret\n").status, 0);
+    QProcess monitor;
+    monitor.start(qEnvironmentVariable("PALISOR_BUILD_DIR") + "/palisor-monitor", {"--data", folder_.dataFolder(), "--once"});
+    ASSERT_TRUE(monitor.waitForFinished(60000));
+    EXPECT_EQ(monitor.exitCode(), 0) << monitor.readAllStandardError().constData();
+    EXPECT_TRUE(sim.commandTexts().contains("clientkick 04")) << sim.commandTexts().join(", ").toStdString();
+
+    // The window reaches it through the same data module.
+    TDataPalisor data{DataFolder{folder_.dataFolder()}};
+    data.DataModuleCreate();
+    EXPECT_TRUE(data.onServer());
+    EXPECT_TRUE(data.HasHistory());
+    EXPECT_TRUE(data.IsBanned("cheater", "10.0.0.1"));
+    data.SweepDatabase();   // nothing to compact on a server
+    EXPECT_FALSE(QFile::exists(folder_.dataFolder() + "/PALISOR.CYC"));
+    data.DataModuleDestroy();
+    QFile log(folder_.dataFolder() + "/PALISOR.LOG");
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(log.readAll().contains("Database Connection Successful"));
+    EXPECT_TRUE(QDir(folder_.dataFolder() + "/firebird-locks").exists());
+
+    // The password given on standard input is kept in the folder, private.
+    EXPECT_EQ(Run({"database", "set", "location=" + location, "user=palisor", "--password-file", "-"}, server.password().toUtf8() + "\n").status, 0);
+    EXPECT_EQ(QFile::permissions(folder_.dataFolder() + "/database.password") & 0x0077, 0);
+    EXPECT_TRUE(Run({"ban", "list"}).out.startsWith("Cheater\t"));
+}
+
+TEST_F(ServerDatabase, ALooseFileAWrongPasswordOrNoServerChangeNothing)
+{
+    const QString location = server.location("REFUSED.FDB");
+    const QString loose = PasswordFile(server.password(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    Outcome refused = Run({"database", "set", "location=" + location, "user=palisor", "--password-file", loose});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(refused.err.contains("mode 0644); it must be 0600 or stricter")) << refused.err.toStdString();
+
+    refused = Run({"database", "set", "location=" + location, "user=palisor", "--password-file", PasswordFile("wrong")});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(refused.err.contains("Cannot connect to " + location + " as palisor: Your user name and password are not defined"))
+        << refused.err.toStdString();
+
+    refused = Run({"database", "set", "location=127.0.0.1/1:" + server.databaseFolder() + "/X.FDB", "user=palisor", "--password-file",
+                   PasswordFile(server.password())});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(refused.err.contains("Unable to complete network request to host \"127.0.0.1\"")) << refused.err.toStdString();
+    EXPECT_FALSE(QFile::exists(Conf()));
+
+    // A file loosened after it was configured stops every program.
+    ASSERT_EQ(Run({"database", "set", "location=" + location, "user=palisor", "--password-file", PasswordFile(server.password())}).status, 0);
+    QFile::setPermissions(secrets_.filePath("password"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup);
+    refused = Run({"status"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(refused.err.contains("(mode 0640); it must be 0600 or stricter")) << refused.err.toStdString();
+}
+
+TEST_F(ServerDatabase, AnImportCopiesEveryRowOnceIntoANewDatabaseOnly)
+{
+    ASSERT_EQ(Run({"ban", "add", "--name", "Alpha", "--address", "10.0.0.1", "--reason", "wallhack"}).status, 0);
+    ASSERT_EQ(Run({"immune", "add", "Admin"}).status, 0);
+    ASSERT_EQ(Run({"settings", "set", "scan-time=7"}).status, 0);
+    const QString history = Run({"history", "--format", "csv"}).out;
+    const QString bans = Run({"ban", "list"}).out;
+    const QString location = server.location("IMPORT.FDB");
+    ASSERT_EQ(Run({"database", "set", "location=" + location, "user=palisor", "--password-file", PasswordFile(server.password())}).status, 0);
+    ASSERT_EQ(Run({"database", "create"}).status, 0);
+
+    const Outcome imported = Run({"database", "import", folder_.dataFolder()});
+    EXPECT_EQ(imported.status, 0) << imported.err.toStdString();
+    for (const char* count : {"SETTINGS 1\n", "IMMUNE 1\n", "BANNED 1\n", "EVENTS 1\n"})
+        EXPECT_TRUE(imported.out.contains(count)) << count << imported.out.toStdString();
+    EXPECT_TRUE(Run({"settings", "show"}).out.contains("scan-time=7\n"));
+    EXPECT_EQ(Run({"history", "--format", "csv"}).out, history) << "the ban's record comes once, as it was";
+    EXPECT_EQ(Run({"ban", "list"}).out, bans);
+
+    const Outcome again = Run({"database", "import", folder_.dataFolder()});
+    EXPECT_EQ(again.status, 1);
+    EXPECT_TRUE(again.err.contains("holds rows in")) << again.err.toStdString();
+    EXPECT_EQ(Run({"ban", "list"}).out, bans);
+}
+
+}  // namespace

@@ -26,7 +26,11 @@ const QByteArray RootSettings = QByteArrayLiteral(
     "# Every Palisor program on a data folder runs the embedded engine this way,\n"
     "# with the data folder's lock folder, so that they share its database.\n"
     "ServerMode = SuperClassic\n"
-    "UdfAccess = None\n");
+    "UdfAccess = None\n"
+    "# A program killed outright keeps its locks until another that waits on\n"
+    "# them finds it gone, at its next deadlock scan: after 2 seconds, not the\n"
+    "# engine's 10, so the others carry on soon.\n"
+    "DeadlockTimeout = 2\n");
 
 QString userName(uid_t uid)
 {

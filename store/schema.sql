@@ -137,12 +137,22 @@ CREATE TABLE NAME_CHANGES (
 CREATE DESCENDING INDEX NAME_CHANGES_LATEST ON NAME_CHANGES (LIST, ID);
 CREATE SEQUENCE NAME_CHANGE;
 
+/* The game servers this data folder administers; NAME is what the user
+   calls one (1 to 40 characters) and stays unique. */
+CREATE SEQUENCE SERVERS_ID;
+CREATE TABLE SERVERS (
+  ID   INTEGER NOT NULL,
+  NAME VARCHAR(40) CHARACTER SET ISO8859_1 NOT NULL
+);
+CREATE UNIQUE INDEX SERVERS_BY_ID ON SERVERS (ID);
+CREATE UNIQUE INDEX SERVERS_BY_NAME ON SERVERS (NAME);
+
 /* The schema version: the number of the last script in store/upgrades/
    this file matches. */
 CREATE TABLE SCHEMA_VERSION (
   VERSION INTEGER NOT NULL
 );
-INSERT INTO SCHEMA_VERSION (VERSION) VALUES (4);
+INSERT INTO SCHEMA_VERSION (VERSION) VALUES (5);
 
 /* A row here says that the samples were stored in local time by an earlier
    Palisor (see store/upgrades/03-historydetails.sql); a database made new
@@ -459,5 +469,6 @@ SET TERM ; ^
 /* Working defaults: the local game server, polled every 30 seconds. */
 INSERT INTO SETTINGS (ADDRESS, PORT, PASSWORD, SCANTIME, MAXPING, SORTED, MSGON, MSGTIME)
   VALUES ('127.0.0.1', '12203', '', '30', '250', 'CLIENTID', 'False', 5);
+INSERT INTO SERVERS (ID, NAME) VALUES (NEXT VALUE FOR SERVERS_ID, '127.0.0.1:12203');
 
 COMMIT;

@@ -17,8 +17,9 @@ CREATE TABLE SERVERS (
 CREATE UNIQUE INDEX SERVERS_BY_ID ON SERVERS (ID);
 CREATE UNIQUE INDEX SERVERS_BY_NAME ON SERVERS (NAME);
 
-/* The one server a database had before: "ADDRESS:PORT" of its settings row.
-   A database already holding servers gains none. */
+/* The one server a database had before: "ADDRESS:PORT" of its settings row,
+   number 1 like the monitor claim and server state rows it already has. A
+   database already holding servers gains none. */
 INSERT INTO SERVERS (ID, NAME)
   SELECT FIRST 1 NEXT VALUE FOR SERVERS_ID, TRIM(COALESCE(ADDRESS, '')) || ':' || TRIM(COALESCE(PORT, ''))
   FROM SETTINGS WHERE NOT EXISTS (SELECT 1 FROM SERVERS);

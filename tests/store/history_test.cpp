@@ -115,9 +115,10 @@ TEST(HistoryUpgradeTest, AnOlderDatabaseGainsWhatTheSchemaMakesOnceAndKeepsItsRo
     EXPECT_TRUE(data->tblBanned->value("REASON").isNull());
     EXPECT_EQ(data->tblRecent->text("NAME"), "Seen");
     EXPECT_TRUE(RecordedEvents(*data).isEmpty());
-    // Its one game server is named after its settings row's address and port.
-    const QString servers = QStringLiteral("SELECT COUNT(*), MIN(NAME) FROM SERVERS");
-    EXPECT_EQ(Sum(*data, servers), "1/127.0.0.1:12203");
+    // Its one game server is named after its settings row's address and port,
+    // and is number 1, as its monitor claim and server state rows are.
+    const QString servers = QStringLiteral("SELECT COUNT(*) || ' #' || MIN(ID), MIN(NAME) FROM SERVERS");
+    EXPECT_EQ(Sum(*data, servers), "1 #1/127.0.0.1:12203");
 
     // A new database is made complete and opens without an upgrade; both
     // have the same objects.
@@ -132,8 +133,8 @@ TEST(HistoryUpgradeTest, AnOlderDatabaseGainsWhatTheSchemaMakesOnceAndKeepsItsRo
     data->DisconnectDatabase();
     data->ConnectDatabase();
     EXPECT_EQ(Log(*data).count("Database upgraded"), 1);
-    EXPECT_EQ(Sum(*data, servers), "1/127.0.0.1:12203");
-    EXPECT_EQ(Sum(*created, servers), "1/127.0.0.1:12203");
+    EXPECT_EQ(Sum(*data, servers), "1 #1/127.0.0.1:12203");
+    EXPECT_EQ(Sum(*created, servers), "1 #1/127.0.0.1:12203");
 }
 
 // A Palisor with the first penalty log kept samples in local time without

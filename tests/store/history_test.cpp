@@ -310,7 +310,7 @@ TEST_F(HistoryTest, SamplesAreSummedUpByStretch)
     // Read from the samples, and from their ten-minute spans, alike.
     EXPECT_EQ(scalar("SELECT COUNT(*) FROM SAMPLESPANS").toInt(), 3);
     for (const int stretchSeconds : {300, SpanSeconds}) {
-        const QList<SampleStretch> stretches = ReadSampleStretches(data->database(), now.addSecs(-600), stretchSeconds);
+        const QList<SampleStretch> stretches = ReadSampleStretches(data->database(), data->ServerId(), now.addSecs(-600), stretchSeconds);
         ASSERT_EQ(stretches.size(), 2);
         const SampleStretch& busy = stretches[0];
         EXPECT_EQ(busy.first, now.addSecs(-600));
@@ -373,7 +373,7 @@ TEST_F(HistoryZoneTest, TheHourTheClocksRepeatIsReadInOrder)
     // 2026-10-25 03:00 summer time in Berlin is 02:00 winter time again.
     for (const int minute : {20, 50, 80, 110})
         data->RecordSample({Utc(10, 25, 0, 0).addSecs(minute * 60).toLocalTime(), minute, 32, "dm", 50, 50});
-    const QList<SampleStretch> stretches = ReadSampleStretches(data->database(), Utc(10, 25, 0, 0), 300);
+    const QList<SampleStretch> stretches = ReadSampleStretches(data->database(), data->ServerId(), Utc(10, 25, 0, 0), 300);
     ASSERT_EQ(stretches.size(), 4);
     for (int i = 0; i < 4; ++i)
         EXPECT_EQ(stretches[i].first, Utc(10, 25, 0, 20).addSecs(1800 * i));

@@ -40,7 +40,7 @@ QString Status(TDataPalisor& data, const QDateTime& nowUtc)
 {
     QString out = SettingsShow(data);
     QStringList lines;
-    const std::optional<MonitorClaim> claim = ReadClaim(data.database());
+    const std::optional<MonitorClaim> claim = ReadClaim(data.database(), data.ServerId());
     if (!claim) {
         lines << QStringLiteral("monitored-by=nobody");
     } else {
@@ -51,7 +51,7 @@ QString Status(TDataPalisor& data, const QDateTime& nowUtc)
                           claim->staleAt(nowUtc) ? QStringLiteral(", stale: last renewed ") + ago(claim->renewed, nowUtc)
                                                  : QString());
     }
-    const std::optional<ServerState> state = ReadServerState(data.database());
+    const std::optional<ServerState> state = ReadServerState(data.database(), data.ServerId());
     if (!state || !state->polled.isValid()) {
         lines << QStringLiteral("last-poll=never");
         return out + Lines(lines);
@@ -73,7 +73,7 @@ CheckResult Check(TDataPalisor& data, const QDateTime& nowUtc, std::optional<int
 {
     const int scanTime = data.tblSettings->text(QStringLiteral("SCANTIME")).trimmed().toInt();
     const int allowed = maxAge.value_or(3 * scanTime + 30);
-    const std::optional<ServerState> state = ReadServerState(data.database());
+    const std::optional<ServerState> state = ReadServerState(data.database(), data.ServerId());
     if (!state || !state->polled.isValid())
         return {CheckResult::Critical,
                 QStringLiteral("PALISOR CRITICAL - %1 has never been polled").arg(address(data))};
@@ -90,7 +90,7 @@ CheckResult Check(TDataPalisor& data, const QDateTime& nowUtc, std::optional<int
             perf += QStringLiteral(";%1").arg(*warningPing);
     }
     if (age > allowed) {
-        const std::optional<MonitorClaim> claim = ReadClaim(data.database());
+        const std::optional<MonitorClaim> claim = ReadClaim(data.database(), data.ServerId());
         return {CheckResult::Critical,
                 QStringLiteral("PALISOR CRITICAL - no poll of %1 for %2 s (max-age %3 s), %4")
                         .arg(address(data))

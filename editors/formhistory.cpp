@@ -191,7 +191,7 @@ void TformHistory::RefreshServer()
     const QDateTime from = to.addDays(-days);
     const int stretchSeconds = std::max(1, days * 86'400 / TServerChart::Stretches);
     const ServerSeries shown =
-        ServerChart->ShowStretches(ReadSampleStretches(data_.database(), from, stretchSeconds), from, to);
+        ServerChart->ShowStretches(ReadSampleStretches(data_.database(), data_.ServerId(), from, stretchSeconds), from, to);
     lbSamples->setText(shown.polls == 0 ? QStringLiteral("No polls in this period.")
                                         : QStringLiteral("%1 polls, at most %2 players")
                                               .arg(shown.polls)

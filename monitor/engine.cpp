@@ -171,7 +171,7 @@ void MonitorEngine::SetMonitor(bool on)
         monitor_->Start(scanTime);
         if (HasClaims()) {
             QSqlDatabase db = data_->database();
-            TakeClaim(db, identity_, scanTime, ServerAddress(), QDateTime::currentDateTimeUtc(),
+            TakeClaim(db, data_->ServerId(), identity_, scanTime, ServerAddress(), QDateTime::currentDateTimeUtc(),
                       [this](const QString& line) { data_->WriteLog(line); });
             claimed_ = true;
         }
@@ -220,10 +220,10 @@ void MonitorEngine::StorePoll(const QString& error)
     state.maxPlayers = sample.maxPlayers;
     state.pingMedian = sample.medianPing.isNull() ? -1 : sample.medianPing.toInt();
     QSqlDatabase db = data_->database();
-    if (palisor::StorePoll(db, identity_, ToInteger(settings_.scanTime), state))
+    if (palisor::StorePoll(db, data_->ServerId(), identity_, ToInteger(settings_.scanTime), state))
         return;
     claimed_ = false;
-    const std::optional<MonitorClaim> now = ReadClaim(db);
+    const std::optional<MonitorClaim> now = ReadClaim(db, data_->ServerId());
     data_->WriteLog(QStringLiteral("The claim on the game server was taken over"));
     throw ClaimLost(now ? now->describe(ServerAddress())
                         : QStringLiteral("The claim on the server %1 was taken over.").arg(ServerAddress()));
@@ -237,7 +237,7 @@ void MonitorEngine::ReleaseClaim()
     // release is only logged.
     try {
         QSqlDatabase db = data_->database();
-        palisor::ReleaseClaim(db, identity_);
+        palisor::ReleaseClaim(db, data_->ServerId(), identity_);
     } catch (const std::exception& e) {
         data_->WriteLog(QStringLiteral("The claim on the game server could not be released: ") + messageOf(e));
     }

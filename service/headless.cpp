@@ -142,7 +142,7 @@ void HeadlessMonitor::Once(std::function<void(const StatusReport&, const QString
     Post([this, done](MonitorEngine& engine) {
         const MonitorSettings settings = ReadSettings(engine.Data()).monitor;
         // Its poll enforces the rules too, which is the running monitor's job.
-        const std::optional<MonitorClaim> claim = ReadClaim(engine.Data().database());
+        const std::optional<MonitorClaim> claim = ReadClaim(engine.Data().database(), engine.Data().ServerId());
         if (claim && KeepsOthersOff(*claim, QDateTime::currentDateTimeUtc()))
             throw Error(claim->describe(settings.host + QLatin1Char(':') + settings.port));
         engine.SetSettings(settings);

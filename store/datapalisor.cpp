@@ -189,7 +189,7 @@ void TDataPalisor::DataModuleDestroy()
     step([this] {
         Resynchronise({tblPlayers});
         // The players of a server another program monitors are its own.
-        const std::optional<MonitorClaim> claim = HasHistory() ? ReadClaim(database()) : std::nullopt;
+        const std::optional<MonitorClaim> claim = HasHistory() ? ReadClaim(database(), server_) : std::nullopt;
         if (!claim || MonitorIdentity::current().holds(*claim) || claim->staleAt(now().toUTC()))
             DeletePlayers();
     });
@@ -264,8 +264,10 @@ void TDataPalisor::Resynchronise(const QList<LiveTable*>& tables)
 
 std::function<std::unique_ptr<TDataPalisor>()> TDataPalisor::Maker() const
 {
-    return [base = base_, data = data_] {
-        return data.isEmpty() ? std::make_unique<TDataPalisor>(base) : std::make_unique<TDataPalisor>(DataFolder{data});
+    return [base = base_, data = data_, server = server_] {
+        auto made = data.isEmpty() ? std::make_unique<TDataPalisor>(base) : std::make_unique<TDataPalisor>(DataFolder{data});
+        made->SetServer(server);
+        return made;
     };
 }
 
@@ -328,8 +330,42 @@ void TDataPalisor::openConnection()
         {QStringLiteral("%1 (process %2)").arg(program.isEmpty() ? QStringLiteral("Palisor") : program)
              .arg(QCoreApplication::applicationPid())})
         .next();
+    bindServer(db);
     events_->start(db);
     emit attached();
+}
+
+void TDataPalisor::bindServer(QSqlDatabase& db)
+{
+    // A database left as it was by a failed upgrade has one server and no
+    // server columns: its tables hold that server's rows only.
+    if (!history_) {
+        server_ = 1;
+        for (LiveTable* table : {tblSettings, tblPlayers})
+            table->setScope(QString(), 0);
+        return;
+    }
+    if (server_ <= 0) {
+        QSqlQuery first = run(db, QStringLiteral("SELECT MIN(ID) FROM SERVERS"));
+        server_ = first.next() ? first.value(0).toInt() : 0;
+    }
+    run(db, QStringLiteral("SELECT RDB$SET_CONTEXT('USER_SESSION', 'PALISOR_SERVER', ?) FROM RDB$DATABASE"),
+        {server_ > 0 ? QVariant(server_) : QVariant(QMetaType::fromType<int>())})
+        .next();
+    for (LiveTable* table : {tblSettings, tblPlayers})
+        table->setScope(QStringLiteral("SERVER_ID"), server_);
+}
+
+void TDataPalisor::SetServer(int id)
+{
+    server_ = id;
+    QSqlDatabase db = database();
+    if (!db.isOpen())
+        return;
+    bindServer(db);
+    for (LiveTable* table : {tblSettings, tblPlayers})
+        if (table->isOpen())
+            table->refresh();
 }
 
 bool TDataPalisor::HasHistory() const { return history_ && isConnected(); }

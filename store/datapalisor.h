@@ -77,7 +77,7 @@ public:
     // above, one line each ("palisorctl (process 12)"); empty when alone.
     QStringList OtherAttachments();
     // Makes, on the thread that calls it, another data module over the same
-    // files, addressed the same way.
+    // files, addressed the same way, working for the same server.
     std::function<std::unique_ptr<TDataPalisor>()> Maker() const;
     void WriteLog(const QString& line);
     // The database events (posted by the attachments as they commit, this
@@ -138,6 +138,15 @@ public:
 
     bool isConnected() const;
     QSqlDatabase database() const;
+
+    // The game server this module works for (its SERVERS.ID): tblSettings
+    // holds its settings row and tblPlayers its players, and the players,
+    // samples and penalties on its players this module records are its. 0
+    // before the first connect unless chosen: then the first server.
+    int ServerId() const { return server_; }
+    // Works for that server from now on; its settings and players are read
+    // at once when connected.
+    void SetServer(int id);
     // Where the database is, as the data folder's database.conf says (read
     // once, at the first look); on a server there is no file here to
     // compact or put back. Throws Error when database.conf cannot be used.
@@ -173,6 +182,11 @@ private:
     void connect(bool logged);
     void restoreMissingLiveFile();
     void openConnection();
+    // Tells the database which server the attachment works for and scopes
+    // the settings and players to it.
+    void bindServer(QSqlDatabase& db);
+    // The server a penalty was given on, for the penalty log; null for none.
+    QVariant penaltyServer(const Penalty& why) const;
     // Converts samples an earlier Palisor stored in local time, once per
     // database; false when they could not be, so none may be added.
     bool convertLocalSamples();
@@ -216,6 +230,7 @@ private:
     };
     QHash<QString, NameCount> nameCounts_;
     DbEvents* events_;
+    int server_ = 0;
 };
 
 // The one data module of the running program, set by whoever creates it.

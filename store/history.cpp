@@ -80,6 +80,13 @@ QVariant HighestPing(const QList<int>& pings)
     return *std::max_element(pings.begin(), pings.end());
 }
 
+QVariant TDataPalisor::penaltyServer(const Penalty& why) const
+{
+    // A penalty on a player in a slot was given on this module's server; a
+    // ban typed into the list or imported is no server's.
+    return why.clientId.isEmpty() || server_ <= 0 ? QVariant(QMetaType::fromType<int>()) : QVariant(server_);
+}
+
 void TDataPalisor::SetPenaltyContext(const Penalty* why)
 {
     // The values are Latin-1 before they reach the context, so the trigger
@@ -93,8 +100,10 @@ void TDataPalisor::SetPenaltyContext(const Penalty* why)
                        "RDB$SET_CONTEXT('USER_TRANSACTION', 'PALISOR_REASON', "
                        "CAST(? AS VARCHAR(250) CHARACTER SET ISO8859_1)), "
                        "RDB$SET_CONTEXT('USER_TRANSACTION', 'PALISOR_CLIENTID', "
-                       "CAST(? AS VARCHAR(9) CHARACTER SET ISO8859_1)) FROM RDB$DATABASE"),
-        {column(p.source, SourceLength), column(p.reason, ReasonLength), column(p.clientId, ClientIdLength)});
+                       "CAST(? AS VARCHAR(9) CHARACTER SET ISO8859_1)), "
+                       "RDB$SET_CONTEXT('USER_TRANSACTION', 'PALISOR_SERVER', CAST(? AS INTEGER)) FROM RDB$DATABASE"),
+        {column(p.source, SourceLength), column(p.reason, ReasonLength), column(p.clientId, ClientIdLength),
+         penaltyServer(p)});
     set.next();
 }
 
@@ -112,9 +121,11 @@ void TDataPalisor::RecordEvent(const QString& kind, const Penalty& why, const QS
         return;
     QSqlDatabase db = database();
     run(db,
-        QStringLiteral("INSERT INTO EVENTS (KIND, CLIENTID, NAME, ADDRESS, REASON, SOURCE) VALUES (?, ?, ?, ?, ?, ?)"),
+        QStringLiteral("INSERT INTO EVENTS (KIND, CLIENTID, NAME, ADDRESS, REASON, SOURCE, SERVER_ID) "
+                       "VALUES (?, ?, ?, ?, ?, ?, ?)"),
         {kind, column(why.clientId, ClientIdLength), column(FixQuotes(name), NameLength),
-         column(address, AddressLength), column(why.reason, ReasonLength), column(why.source, SourceLength)});
+         column(address, AddressLength), column(why.reason, ReasonLength), column(why.source, SourceLength),
+         penaltyServer(why)});
     commitAndContinue(db);
 }
 
@@ -200,7 +211,7 @@ int CountEvents(const QSqlDatabase& db, const QString& text, const QString& kind
     return q.next() ? q.value(0).toInt() : 0;
 }
 
-QList<SampleStretch> ReadSampleStretches(const QSqlDatabase& db, const QDateTime& from, int stretchSeconds)
+QList<SampleStretch> ReadSampleStretches(const QSqlDatabase& db, int server, const QDateTime& from, int stretchSeconds)
 {
     // Stretches of ten minutes or more are made of the ten-minute spans;
     // shorter ones of the samples themselves. Times come as milliseconds
@@ -211,17 +222,17 @@ QList<SampleStretch> ReadSampleStretches(const QSqlDatabase& db, const QDateTime
         "MIN(PLAYERCOUNT), MAX(PLAYERCOUNT), MIN(MEDIANPING), MAX(MEDIANPING), MAX(MAXPLAYERS), "
         "SUM(NEWMAP), MAX(IIF(NEWMAP = 1, MAPNAME, NULL)), "
         "DATEDIFF(MILLISECOND FROM TIMESTAMP '1970-01-01 00:00:00' TO MIN(IIF(NEWMAP = 1, TAKEN, NULL))) "
-        "FROM SAMPLES WHERE TAKEN >= ? GROUP BY 1 ORDER BY 1");
+        "FROM SAMPLES WHERE SERVER_ID = ? AND TAKEN >= ? GROUP BY 1 ORDER BY 1");
     static const QString fromSpans = QStringLiteral(
         "SELECT DATEDIFF(SECOND FROM CAST(? AS TIMESTAMP) TO SPANSTART) / CAST(? AS INTEGER) AS STRETCH, "
         "DATEDIFF(MILLISECOND FROM TIMESTAMP '1970-01-01 00:00:00' TO MIN(FIRSTTAKEN)), SUM(POLLS), "
         "MIN(FEWESTPLAYERS), MAX(MOSTPLAYERS), MIN(LOWESTPING), MAX(HIGHESTPING), MAX(MAXPLAYERS), "
         "SUM(NEWMAPS), MAX(NEWMAP), "
         "DATEDIFF(MILLISECOND FROM TIMESTAMP '1970-01-01 00:00:00' TO MIN(MAPCHANGED)) "
-        "FROM SAMPLESPANS WHERE SPANSTART >= ? GROUP BY 1 ORDER BY 1");
+        "FROM SAMPLESPANS WHERE SERVER_ID = ? AND SPANSTART >= ? GROUP BY 1 ORDER BY 1");
     const QDateTime since = utcStamp(from);
     QSqlQuery q = run(db, stretchSeconds >= SpanSeconds ? fromSpans : fromSamples,
-                      {since, qMax(1, stretchSeconds), since});
+                      {since, qMax(1, stretchSeconds), server, since});
     const auto moment = [](const QVariant& utcMs) {
         return utcMs.isNull() ? QDateTime() : QDateTime::fromMSecsSinceEpoch(utcMs.toLongLong());
     };
@@ -270,12 +281,12 @@ void ConvertSamplesToUtc(QSqlDatabase& db)
 
     run(db, QStringLiteral("DELETE FROM SAMPLESPANS"));
     run(db, QStringLiteral(
-        "INSERT INTO SAMPLESPANS (SPANSTART, FIRSTTAKEN, POLLS, FEWESTPLAYERS, MOSTPLAYERS, LOWESTPING, "
+        "INSERT INTO SAMPLESPANS (SERVER_ID, SPANSTART, FIRSTTAKEN, POLLS, FEWESTPLAYERS, MOSTPLAYERS, LOWESTPING, "
         "HIGHESTPING, MAXPLAYERS, NEWMAPS, NEWMAP, MAPCHANGED) "
-        "SELECT DATEADD((EXTRACT(HOUR FROM TAKEN) * 60 + EXTRACT(MINUTE FROM TAKEN)) / 10 * 10 MINUTE "
+        "SELECT SERVER_ID, DATEADD((EXTRACT(HOUR FROM TAKEN) * 60 + EXTRACT(MINUTE FROM TAKEN)) / 10 * 10 MINUTE "
         "TO CAST(CAST(TAKEN AS DATE) AS TIMESTAMP)), MIN(TAKEN), COUNT(*), MIN(PLAYERCOUNT), MAX(PLAYERCOUNT), "
         "MIN(MEDIANPING), MAX(MEDIANPING), MAX(MAXPLAYERS), SUM(COALESCE(NEWMAP, 0)), MAX(IIF(NEWMAP = 1, MAPNAME, NULL)), "
-        "MIN(IIF(NEWMAP = 1, TAKEN, NULL)) FROM SAMPLES GROUP BY 1"));
+        "MIN(IIF(NEWMAP = 1, TAKEN, NULL)) FROM SAMPLES GROUP BY 1, 2"));
 }
 
 bool TDataPalisor::convertLocalSamples()

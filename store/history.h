@@ -101,7 +101,7 @@ constexpr int SpanSeconds = 600;
 // from `from`, oldest first, in one query. Stretches of a span or more are
 // made of whole spans (the span that holds `from` is left out), so a month
 // of polls is read as 4,320 spans rather than 86,400 samples.
-QList<SampleStretch> ReadSampleStretches(const QSqlDatabase& db, const QDateTime& from, int stretchSeconds);
+QList<SampleStretch> ReadSampleStretches(const QSqlDatabase& db, int server, const QDateTime& from, int stretchSeconds);
 
 // For a database whose samples were stored in local time (SAMPLES.TAKEN is
 // UTC now): turns each into UTC with the offset the system's zone had then

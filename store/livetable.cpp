@@ -90,6 +90,8 @@ void LiveTable::open(const QSqlDatabase& db)
     QList<int> lengths;
     QStringList characterSets;
     while (meta.next()) {
+        if (meta.value(0).toString() == scopeColumn_)
+            continue;
         columns << meta.value(0).toString();
         lengths << (meta.value(1).isNull() ? meta.value(2).toInt() : meta.value(1).toInt());
         characterSets << meta.value(3).toString();
@@ -101,7 +103,7 @@ void LiveTable::open(const QSqlDatabase& db)
     columns_ = columns;
     lengths_ = lengths;
     characterSets_ = characterSets;
-    model_->setColumns(db_, table_);
+    model_->setColumns(db_, table_, columns_);
 
     if (reading_ == Reading::OnFirstUse) {
         model_->beginResetModel();
@@ -433,6 +435,27 @@ LiveTable::Row LiveTable::readRow(quint64 key) const
     return row;
 }
 
+void LiveTable::setScope(const QString& column, qint64 value)
+{
+    scopeColumn_ = column.toUpper();
+    scopeValue_ = value;
+}
+
+QString LiveTable::scopeCondition() const
+{
+    return scopeColumn_.isEmpty() ? QString() : QStringLiteral("%1 = %2").arg(quoted(scopeColumn_)).arg(scopeValue_);
+}
+
+QString LiveTable::where(const QString& conditions) const
+{
+    QStringList all;
+    if (!scopeColumn_.isEmpty())
+        all << scopeCondition();
+    if (!conditions.isEmpty())
+        all << conditions;
+    return all.isEmpty() ? QString() : QStringLiteral(" WHERE ") + all.join(QStringLiteral(" AND "));
+}
+
 QString LiveTable::selectList() const
 {
     QStringList list{keySelectExpression()};
@@ -475,7 +498,7 @@ QString LiveTable::orderBy() const
 
 QList<LiveTable::Row> LiveTable::readAllRows() const
 {
-    QSqlQuery q = run(db_, QStringLiteral("SELECT %1 FROM %2").arg(selectList(), quoted(table_)) + orderBy());
+    QSqlQuery q = run(db_, QStringLiteral("SELECT %1 FROM %2").arg(selectList(), quoted(table_)) + where() + orderBy());
     QList<Row> rows;
     while (q.next()) {
         Row row;
@@ -584,8 +607,8 @@ void LiveTable::refreshRowsMatching(const QStringList& columns, const QVariantLi
     QStringList conditions;
     for (const QString& column : columns)
         conditions << quoted(columns_[requireColumn(column)]) + QStringLiteral(" IS NOT DISTINCT FROM ?");
-    QSqlQuery q = run(db_, QStringLiteral("SELECT %1 FROM %2 WHERE %3")
-                               .arg(selectList(), quoted(table_), conditions.join(QStringLiteral(" AND "))),
+    QSqlQuery q = run(db_, QStringLiteral("SELECT %1 FROM %2").arg(selectList(), quoted(table_))
+                               + where(conditions.join(QStringLiteral(" AND "))),
                       values);
     QList<Row> fresh;
     while (q.next()) {
@@ -701,7 +724,7 @@ void LiveTable::visitStoredRows(const QStringList& columns, const StoredRowVisit
     for (int c : indexes)
         list << quoted(columns_[c]);
     QSqlQuery q = run(db_, QStringLiteral("SELECT %1 FROM %2").arg(list.join(QStringLiteral(", ")), quoted(table_))
-                               + orderBy());
+                               + where() + orderBy());
     for (int r = 0; q.next(); ++r) {
         values.clear();
         for (int i = 0; i < indexes.size(); ++i)

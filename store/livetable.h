@@ -40,6 +40,14 @@ public:
               QObject* parent = nullptr);
     ~LiveTable() override;
 
+    // Holds only the rows whose `column` is `value` (one game server's), and
+    // not that column: a row stored through this table gets the value from
+    // the database. Takes effect at the next open; a refresh of an open
+    // table after another value reads that value's rows.
+    void setScope(const QString& column, qint64 value);
+    // The scope as a condition for statements of one's own; empty without one.
+    QString scopeCondition() const;
+
     QString tableName() const;
     // Always fully fetched. fieldIndex() and record() give the columns; the
     // rows live in this object, so read them through data() or value(), not
@@ -157,6 +165,10 @@ private:
 
     QString table_;
     QString sort_;
+    QString scopeColumn_;
+    qint64 scopeValue_ = 0;
+    // " WHERE " with the scope and the conditions given, or nothing.
+    QString where(const QString& conditions = QString()) const;
     Reading reading_;
     bool rowsRead_ = false;
     int pendingCurrent_ = 0;      // where the current row is to be once the rows are read

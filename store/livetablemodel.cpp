@@ -13,12 +13,15 @@ LiveTableModel::LiveTableModel(LiveTable& table) : table_(table)
     setEditStrategy(QSqlTableModel::OnManualSubmit);
 }
 
-void LiveTableModel::setColumns(const QSqlDatabase& db, const QString& table)
+void LiveTableModel::setColumns(const QSqlDatabase& db, const QString& table, const QStringList& columns)
 {
     // Gives the base class the column record behind fieldIndex() and record().
+    QStringList list;
+    for (const QString& column : columns)
+        list << sql::quoted(column);
     QSqlQuery shape(db);
     shape.setForwardOnly(true);
-    shape.exec(QStringLiteral("SELECT * FROM %1 WHERE 1 = 0").arg(sql::quoted(table)));
+    shape.exec(QStringLiteral("SELECT %1 FROM %2 WHERE 1 = 0").arg(list.join(QStringLiteral(", ")), sql::quoted(table)));
     QSqlQueryModel::setQuery(std::move(shape));
 }
 

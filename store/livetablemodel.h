@@ -34,7 +34,7 @@ public:
 
 private:
     friend class LiveTable;
-    void setColumns(const QSqlDatabase& db, const QString& table);
+    void setColumns(const QSqlDatabase& db, const QString& table, const QStringList& columns);
     using QSqlTableModel::beginInsertRows;
     using QSqlTableModel::beginRemoveRows;
     using QSqlTableModel::beginResetModel;

@@ -19,8 +19,6 @@ using namespace palisor::sql;
 
 namespace {
 
-// The data folder's one game server.
-constexpr int kServerId = 1;
 constexpr int kStaleGraceSeconds = 60;
 
 // The driver stores a time's own date and clock reading: given in UTC, the
@@ -56,7 +54,10 @@ bool endedHere(const MonitorClaim& claim, const MonitorIdentity& me)
     return claim.host == me.host && claim.pid > 0 && ::kill(pid_t(claim.pid), 0) != 0 && errno == ESRCH;
 }
 
-QString ownerCondition() { return QStringLiteral("ID = %1 AND PROGRAM = ? AND HOST = ? AND PID = ?").arg(kServerId); }
+QString ownerCondition(int server)
+{
+    return QStringLiteral("ID = %1 AND PROGRAM = ? AND HOST = ? AND PID = ?").arg(server);
+}
 QVariantList ownerValues(const MonitorIdentity& me) { return {me.program, me.host, me.pid}; }
 
 }  // namespace
@@ -87,11 +88,11 @@ bool IsClaimedByAnother(const QString& message)
     return words.match(message).hasMatch();
 }
 
-std::optional<MonitorClaim> ReadClaim(const QSqlDatabase& db)
+std::optional<MonitorClaim> ReadClaim(const QSqlDatabase& db, int server)
 {
     QSqlQuery q = run(db, QStringLiteral("SELECT PROGRAM, HOST, PID, STARTED, RENEWED, SCANTIME FROM MONITOR_CLAIM "
                                          "WHERE ID = %1")
-                              .arg(kServerId));
+                              .arg(server));
     if (!q.next())
         return std::nullopt;
     MonitorClaim claim;
@@ -104,11 +105,11 @@ std::optional<MonitorClaim> ReadClaim(const QSqlDatabase& db)
     return claim;
 }
 
-std::optional<ServerState> ReadServerState(const QSqlDatabase& db)
+std::optional<ServerState> ReadServerState(const QSqlDatabase& db, int server)
 {
     QSqlQuery q = run(db, QStringLiteral("SELECT POLLED, POLL_ERROR, HOSTNAME, GAMETYPE, PLAYERCOUNT, CURMAP, NEXTMAP, "
                                          "PLAYERS, MAXPLAYERS, PING_MEDIAN FROM SERVER_STATE WHERE ID = %1")
-                              .arg(kServerId));
+                              .arg(server));
     if (!q.next())
         return std::nullopt;
     ServerState state;
@@ -136,11 +137,11 @@ bool MonitorIdentity::holds(const MonitorClaim& claim) const
     return claim.program == program && claim.host == host && claim.pid == pid;
 }
 
-MonitorClaim TakeClaim(QSqlDatabase& db, const MonitorIdentity& me, int scanTime, const QString& serverAddressPort,
+MonitorClaim TakeClaim(QSqlDatabase& db, int server, const MonitorIdentity& me, int scanTime, const QString& serverAddressPort,
                        const QDateTime& nowUtc, const std::function<void(const QString&)>& log)
 {
     beginFresh(db);
-    const std::optional<MonitorClaim> held = ReadClaim(db);
+    const std::optional<MonitorClaim> held = ReadClaim(db, server);
     const bool ended = held && endedHere(*held, me);
     if (held && !me.holds(*held) && !held->staleAt(nowUtc) && !ended) {
         rollBackAndContinue(db);
@@ -156,20 +157,20 @@ MonitorClaim TakeClaim(QSqlDatabase& db, const MonitorIdentity& me, int scanTime
             run(db,
                 QStringLiteral("UPDATE MONITOR_CLAIM SET PROGRAM = ?, HOST = ?, PID = ?, STARTED = ?, RENEWED = ?, "
                                "SCANTIME = ? WHERE ID = %1")
-                    .arg(kServerId),
+                    .arg(server),
                 values);
         } else {
             run(db,
                 QStringLiteral("INSERT INTO MONITOR_CLAIM (ID, PROGRAM, HOST, PID, STARTED, RENEWED, SCANTIME) "
                                "VALUES (%1, ?, ?, ?, ?, ?, ?)")
-                    .arg(kServerId),
+                    .arg(server),
                 values);
         }
         commitAndContinue(db);
     } catch (const Error&) {
         // Two monitors starting at once: the one that committed first holds it.
         rollBackAndContinue(db);
-        const std::optional<MonitorClaim> winner = ReadClaim(db);
+        const std::optional<MonitorClaim> winner = ReadClaim(db, server);
         if (winner && !me.holds(*winner))
             throw Error(winner->describe(serverAddressPort));
         throw;
@@ -182,11 +183,11 @@ MonitorClaim TakeClaim(QSqlDatabase& db, const MonitorIdentity& me, int scanTime
     return mine;
 }
 
-void ReleaseClaim(QSqlDatabase& db, const MonitorIdentity& me)
+void ReleaseClaim(QSqlDatabase& db, int server, const MonitorIdentity& me)
 {
     beginFresh(db);
     try {
-        run(db, QStringLiteral("DELETE FROM MONITOR_CLAIM WHERE ") + ownerCondition(), ownerValues(me));
+        run(db, QStringLiteral("DELETE FROM MONITOR_CLAIM WHERE ") + ownerCondition(server), ownerValues(me));
         commitAndContinue(db);
     } catch (const Error&) {
         rollBackAndContinue(db);
@@ -194,14 +195,14 @@ void ReleaseClaim(QSqlDatabase& db, const MonitorIdentity& me)
     }
 }
 
-bool StorePoll(QSqlDatabase& db, const MonitorIdentity& me, int scanTime, const ServerState& state)
+bool StorePoll(QSqlDatabase& db, int server, const MonitorIdentity& me, int scanTime, const ServerState& state)
 {
     beginFresh(db);
     try {
         QVariantList renewal{utcStamp(state.polled), scanTime};
         renewal << ownerValues(me);
         const QSqlQuery renewed = run(
-            db, QStringLiteral("UPDATE MONITOR_CLAIM SET RENEWED = ?, SCANTIME = ? WHERE ") + ownerCondition(), renewal);
+            db, QStringLiteral("UPDATE MONITOR_CLAIM SET RENEWED = ?, SCANTIME = ? WHERE ") + ownerCondition(server), renewal);
         if (renewed.numRowsAffected() != 1) {
             rollBackAndContinue(db);
             return false;
@@ -213,7 +214,7 @@ bool StorePoll(QSqlDatabase& db, const MonitorIdentity& me, int scanTime, const 
             QStringLiteral("UPDATE OR INSERT INTO SERVER_STATE (ID, POLLED, POLL_ERROR, HOSTNAME, GAMETYPE, PLAYERCOUNT, "
                            "CURMAP, NEXTMAP, PLAYERS, MAXPLAYERS, PING_MEDIAN) "
                            "VALUES (%1, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) MATCHING (ID)")
-                .arg(kServerId),
+                .arg(server),
             {utcStamp(state.polled), text(state.pollError, 1000), text(state.hostName, 100), text(state.gameType, 100),
              text(state.playerCount, 20), text(state.curMap, 100), text(state.nextMap, 100), state.players,
              state.maxPlayers,

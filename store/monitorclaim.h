@@ -8,8 +8,9 @@
 
 namespace palisor {
 
-// The game server is monitored by one program at a time, whichever process
-// and host it runs on; the claim in MONITOR_CLAIM says which.
+// Each game server is monitored by one program at a time, whichever process
+// and host it runs on; its claim in MONITOR_CLAIM (ID: the server's
+// SERVERS.ID) says which. The functions below take that number.
 struct MonitorClaim {
     QString program, host;
     qint64 pid = 0;
@@ -36,12 +37,12 @@ struct ServerState {
 bool IsClaimedByAnother(const QString& message);
 
 // Nothing when the server is not claimed (or the database predates claims).
-std::optional<MonitorClaim> ReadClaim(const QSqlDatabase& db);
+std::optional<MonitorClaim> ReadClaim(const QSqlDatabase& db, int server);
 // Whether a claim still keeps other monitors off the server: it is fresh and
 // was not left by a process of this host that has ended.
 bool KeepsOthersOff(const MonitorClaim& claim, const QDateTime& nowUtc);
 // Nothing when no monitor has stored a poll yet.
-std::optional<ServerState> ReadServerState(const QSqlDatabase& db);
+std::optional<ServerState> ReadServerState(const QSqlDatabase& db, int server);
 
 // Who a monitor is: a program is told apart by its host and process.
 struct MonitorIdentity {
@@ -60,13 +61,13 @@ struct MonitorIdentity {
 // on this host that has ended (told to `log`).
 // Throws palisor::Error with MonitorClaim::describe when another monitor
 // holds it, including one that raced this call and committed first.
-MonitorClaim TakeClaim(QSqlDatabase& db, const MonitorIdentity& me, int scanTime, const QString& serverAddressPort,
+MonitorClaim TakeClaim(QSqlDatabase& db, int server, const MonitorIdentity& me, int scanTime, const QString& serverAddressPort,
                        const QDateTime& nowUtc, const std::function<void(const QString&)>& log);
 // Gives the claim up if `me` still holds it.
-void ReleaseClaim(QSqlDatabase& db, const MonitorIdentity& me);
+void ReleaseClaim(QSqlDatabase& db, int server, const MonitorIdentity& me);
 // Stores a poll's outcome and renews the claim, in one commit. Returns false,
 // storing nothing, when `me` no longer holds the claim (another monitor took
 // it over as stale).
-bool StorePoll(QSqlDatabase& db, const MonitorIdentity& me, int scanTime, const ServerState& state);
+bool StorePoll(QSqlDatabase& db, int server, const MonitorIdentity& me, int scanTime, const ServerState& state);
 
 }  // namespace palisor

@@ -43,6 +43,18 @@ QString fitted(const LiveTable* table, const QString& column, const QString& val
     return value.left(table->declaredLength(column));
 }
 
+// The WHERE clause for the players of the table's server and the condition
+// given (either may be empty).
+QString serverPlayers(const LiveTable* players, const QString& condition = QString())
+{
+    QStringList all;
+    if (!players->scopeCondition().isEmpty())
+        all << players->scopeCondition();
+    if (!condition.isEmpty())
+        all << condition;
+    return all.isEmpty() ? QString() : QStringLiteral(" WHERE ") + all.join(QStringLiteral(" AND "));
+}
+
 }  // namespace
 
 void TDataPalisor::requireOpen(const LiveTable* table) const
@@ -132,40 +144,57 @@ void TDataPalisor::RecordPlayers(const QList<PlayerRecord>& players, bool replac
     QSqlDatabase db = database();
     QList<std::pair<QString, QString>> seen;
     qint64 expired = expiredMark_;
-    try {
-        if (replacing)
-            run(db, QStringLiteral("DELETE FROM PLAYERS"));
-        QSqlQuery q(db);
-        q.setForwardOnly(true);
-        for (const PlayerRecord& player : players) {
-            // A blank name is no player to show or to remember.
-            if (trimmedName(player.name).isEmpty())
-                continue;
-            if (seen.isEmpty() && !q.prepare(record))
-                throw Error(errorText(q.lastError()));
-            const QString fixed = FixQuotes(player.name);
-            const QVariantList values{fitted(tblPlayers, QStringLiteral("CLIENTID"), player.clientId),
-                                      fitted(tblPlayers, QStringLiteral("NAME"), fixed),
-                                      fitted(tblPlayers, QStringLiteral("ADDRESS"), player.address),
-                                      fitted(tblPlayers, QStringLiteral("PORT"), player.port),
-                                      fitted(tblPlayers, QStringLiteral("PING"), player.ping),
-                                      fitted(tblRecent, QStringLiteral("NAME"), fixed),
-                                      fitted(tblRecent, QStringLiteral("ADDRESS"), player.address)};
-            for (int i = 0; i < values.size(); ++i)
-                q.bindValue(i, values[i]);
-            if (!q.exec())
-                throw Error(errorText(q.lastError()));
-            seen.append({values[5].toString(), values[6].toString()});
-        }
-        QSqlQuery clean = run(db, QStringLiteral("EXECUTE BLOCK RETURNS (EXPIRED BIGINT) AS BEGIN "
-                                                 "EXECUTE PROCEDURE REMOVE_EXPIRED; "
-                                                 "EXPIRED = GEN_ID(RECENT_EXPIRED, 0); SUSPEND; END"));
-        if (clean.next())
-            expired = clean.value(0).toLongLong();
-    } catch (...) {
+    for (int attempt = 1;; ++attempt) {
+        // A fresh snapshot: a player another server's monitor recorded since
+        // this attachment's last commit is seen again, not added twice.
         db.rollback();
         db.transaction();
-        throw;
+        seen.clear();
+        try {
+            if (replacing)
+                run(db, QStringLiteral("DELETE FROM PLAYERS") + serverPlayers(tblPlayers));
+            QSqlQuery q(db);
+            q.setForwardOnly(true);
+            for (const PlayerRecord& player : players) {
+                // A blank name is no player to show or to remember.
+                if (trimmedName(player.name).isEmpty())
+                    continue;
+                if (seen.isEmpty() && !q.prepare(record))
+                    throw Error(errorText(q.lastError()));
+                const QString fixed = FixQuotes(player.name);
+                const QVariantList values{fitted(tblPlayers, QStringLiteral("CLIENTID"), player.clientId),
+                                          fitted(tblPlayers, QStringLiteral("NAME"), fixed),
+                                          fitted(tblPlayers, QStringLiteral("ADDRESS"), player.address),
+                                          fitted(tblPlayers, QStringLiteral("PORT"), player.port),
+                                          fitted(tblPlayers, QStringLiteral("PING"), player.ping),
+                                          fitted(tblRecent, QStringLiteral("NAME"), fixed),
+                                          fitted(tblRecent, QStringLiteral("ADDRESS"), player.address)};
+                for (int i = 0; i < values.size(); ++i)
+                    q.bindValue(i, values[i]);
+                if (!q.exec())
+                    throw Error(errorText(q.lastError()));
+                seen.append({values[5].toString(), values[6].toString()});
+            }
+            QSqlQuery clean = run(db, QStringLiteral("EXECUTE BLOCK RETURNS (EXPIRED BIGINT) AS BEGIN "
+                                                     "EXECUTE PROCEDURE REMOVE_EXPIRED; "
+                                                     "EXPIRED = GEN_ID(RECENT_EXPIRED, 0); SUSPEND; END"));
+            if (clean.next())
+                expired = clean.value(0).toLongLong();
+            break;
+        } catch (const Error& e) {
+            db.rollback();
+            db.transaction();
+            // Two servers' monitors recording one player at once: the later
+            // waits for the other's commit and is refused; once more, on a
+            // fresh snapshot, it finds his row.
+            if (attempt == 1 && e.message().contains(QLatin1String("update conflicts with concurrent update")))
+                continue;
+            throw;
+        } catch (...) {
+            db.rollback();
+            db.transaction();
+            throw;
+        }
     }
     commitAndContinue(db);
     tblPlayers->refresh();
@@ -271,8 +300,13 @@ int TDataPalisor::CountRows(LiveTable* table)
     QString statement = QStringLiteral("SELECT COUNT(DISTINCT %1) AS \"COUNT\" FROM %2").arg(quoted(column), quoted(name));
     // A text of blanks only is no entry (the database compares texts as if
     // padded with blanks, so this leaves out the empty text as well).
+    QStringList conditions;
     if (!table->characterSet(column).isEmpty())
-        statement += QStringLiteral(" WHERE %1 <> ''").arg(quoted(column));
+        conditions << QStringLiteral("%1 <> ''").arg(quoted(column));
+    if (!table->scopeCondition().isEmpty())
+        conditions << table->scopeCondition();
+    if (!conditions.isEmpty())
+        statement += QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND "));
     QSqlQuery q = run(database(), statement);
     const int count = q.next() ? q.value(0).toInt() : 0;
     if (changes)
@@ -302,7 +336,7 @@ void TDataPalisor::DeletePlayers()
 {
     requireOpen(tblPlayers);
     QSqlDatabase db = database();
-    run(db, QStringLiteral("DELETE FROM PLAYERS"));
+    run(db, QStringLiteral("DELETE FROM PLAYERS") + serverPlayers(tblPlayers));
     commitAndContinue(db);
     tblPlayers->refresh();
 }
@@ -311,7 +345,7 @@ void TDataPalisor::DeletePlayer(const QString& clientId)
 {
     requireOpen(tblPlayers);
     QSqlDatabase db = database();
-    run(db, QStringLiteral("DELETE FROM PLAYERS WHERE CLIENTID = ?"), {clientId});
+    run(db, QStringLiteral("DELETE FROM PLAYERS") + serverPlayers(tblPlayers, QStringLiteral("CLIENTID = ?")), {clientId});
     commitAndContinue(db);
     tblPlayers->refresh();
 }

@@ -3,7 +3,11 @@
 #include "core/error.h"
 #include "core/shellutils.h"
 
+#include <QRegularExpression>
+#include <QStringList>
 #include <QVariant>
+
+#include <algorithm>
 
 namespace palisor {
 
@@ -14,13 +18,24 @@ Error refused(const SettingRule& rule, const QString& typed, const QString& why)
     return Error(QStringLiteral("%1=%2 is refused: %3").arg(rule.key, typed, why));
 }
 
-bool blankOrControl(const QString& text)
+// An IPv4 address in dotted form, or a host name as hosting companies hand
+// them out: labels of letters, digits and hyphens, 1 to 63 characters each,
+// neither beginning nor ending with a hyphen. Digits and dots alone must be
+// an IPv4 address.
+bool serverAddress(const QString& text)
 {
-    for (const QChar c : text) {
-        if (c.unicode() <= 0x20)
-            return true;
+    static const QRegularExpression ipv4(QStringLiteral("^[0-9.]+$"));
+    const QStringList parts = text.split(QLatin1Char('.'));
+    if (ipv4.match(text).hasMatch()) {
+        if (parts.size() != 4)
+            return false;
+        return std::all_of(parts.begin(), parts.end(), [](const QString& part) {
+            bool number = false;
+            return !part.isEmpty() && part.size() <= 3 && part.toInt(&number) <= 255 && number;
+        });
     }
-    return false;
+    static const QRegularExpression label(QStringLiteral("^[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?$"));
+    return std::all_of(parts.begin(), parts.end(), [](const QString& part) { return label.match(part).hasMatch(); });
 }
 
 }  // namespace
@@ -28,7 +43,7 @@ bool blankOrControl(const QString& text)
 const QList<SettingRule>& SettingRules()
 {
     static const QList<SettingRule> rules{
-        {QStringLiteral("address"), QStringLiteral("ADDRESS"), 15, false},
+        {QStringLiteral("address"), QStringLiteral("ADDRESS"), 253, false},
         {QStringLiteral("port"), QStringLiteral("PORT"), 5, true},
         {QStringLiteral("scan-time"), QStringLiteral("SCANTIME"), 3, true},
         {QStringLiteral("max-ping"), QStringLiteral("MAXPING"), 3, true},
@@ -86,8 +101,8 @@ QVariant CheckedSetting(const SettingRule& rule, const QString& typed)
             throw refused(rule, typed, QStringLiteral("only Latin-1 characters are kept"));
     }
     if (!rule.digitsOnly) {
-        if (rule.field == QLatin1String("ADDRESS") && (typed.isEmpty() || blankOrControl(typed)))
-            throw refused(rule, typed, QStringLiteral("give the server's address without blanks"));
+        if (rule.field == QLatin1String("ADDRESS") && !serverAddress(typed))
+            throw refused(rule, typed, QStringLiteral("give the server's IPv4 address or host name"));
         return typed;
     }
     if (typed.isEmpty() || NumberBoxText(typed) != typed)

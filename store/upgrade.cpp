@@ -70,10 +70,13 @@ UpgradeStep stepFor(const QString& statement)
     static const QRegularExpression index =
         pattern("^CREATE\\s+(?:(?:UNIQUE|ASC|ASCENDING|DESC|DESCENDING)\\s+)*INDEX\\s+(\\w+)");
     static const QRegularExpression sequence = pattern("^CREATE\\s+(?:SEQUENCE|GENERATOR)\\s+(\\w+)");
+    static const QRegularExpression dropIndex = pattern("^DROP\\s+INDEX\\s+(\\w+)");
     // Bodies are replaced whatever the database had, so a database upgraded
-    // by an earlier Palisor gets this version's.
-    static const QRegularExpression always =
-        pattern("^(?:CREATE\\s+OR\\s+ALTER\\s+(?:TRIGGER|PROCEDURE)|INSERT|UPDATE|DELETE)\\s");
+    // by an earlier Palisor gets this version's; a column widened to the
+    // width it has stays as it is.
+    static const QRegularExpression always = pattern(
+        "^(?:CREATE\\s+OR\\s+ALTER\\s+(?:TRIGGER|PROCEDURE|FUNCTION)|INSERT|UPDATE|DELETE"
+        "|ALTER\\s+TABLE\\s+\\w+\\s+ALTER\\s+(?:COLUMN\\s+)?\\w+\\s+TYPE)\\s");
 
     // The names are words, so they can stand in the query as they are.
     const auto count = [](const char* from, const char* column, const QRegularExpressionMatch& m) {
@@ -90,6 +93,10 @@ UpgradeStep stepFor(const QString& statement)
         return {statement, count("RDB$INDICES", "RDB$INDEX_NAME", m)};
     if ((m = sequence.match(statement)).hasMatch())
         return {statement, count("RDB$GENERATORS", "RDB$GENERATOR_NAME", m)};
+    // Runs while the index is there: its count is 0 then.
+    if ((m = dropIndex.match(statement)).hasMatch())
+        return {statement, QStringLiteral("SELECT 1 - COUNT(*) FROM RDB$INDICES WHERE RDB$INDEX_NAME = '%1'")
+                               .arg(m.captured(1).toUpper())};
     if (always.match(statement).hasMatch())
         return {statement, QString()};
     throw Error(QStringLiteral("The database upgrade cannot tell what this statement makes: ")

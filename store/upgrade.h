@@ -10,8 +10,10 @@ namespace palisor {
 // makes is there already.
 struct UpgradeStep {
     QString statement;
-    // Counts the catalogue rows of the object; empty for a statement that
-    // runs whenever its script does (CREATE OR ALTER, INSERT, UPDATE, DELETE).
+    // Counts the catalogue rows of the object (for DROP INDEX, 0 while the
+    // index is there); the statement runs when the count is 0. Empty for a
+    // statement that runs whenever its script does (CREATE OR ALTER, INSERT,
+    // UPDATE, DELETE, ALTER TABLE ... ALTER ... TYPE).
     QString existsQuery;
 };
 

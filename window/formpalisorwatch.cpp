@@ -49,7 +49,7 @@ void TformPalisor::FollowClaim()
     if (running_ || !data_.isConnected())
         return;
     data_.Resynchronise({});
-    std::optional<MonitorClaim> claim = ReadClaim(data_.database());
+    std::optional<MonitorClaim> claim = ReadClaim(data_.database(), data_.ServerId());
     if (claim && MonitorIdentity::current().holds(*claim))
         claim.reset();
     const QDateTime nowUtc = now().toUTC();
@@ -93,7 +93,7 @@ void TformPalisor::ShowStoredPoll(bool entering)
     PlayerGrid->ArrangeColumns();
     RefreshActionMenu();
     PushSettings();
-    const std::optional<ServerState> state = ReadServerState(data_.database());
+    const std::optional<ServerState> state = ReadServerState(data_.database(), data_.ServerId());
     if (state && state->polled.isValid()) {
         ShowServerInfo(ServerBox::HostName, state->hostName);
         ShowServerInfo(ServerBox::GameType, state->gameType);

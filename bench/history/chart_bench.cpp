@@ -107,7 +107,7 @@ void BM_ServerChartMonth(benchmark::State& state)
         state.PauseTiming();
         timer.restart();
         const double cpu0 = threadCpuMs();
-        benchmark::DoNotOptimize(ReadSampleStretches(connection, now().addDays(-30), 30 * 86'400 / TServerChart::Stretches));
+        benchmark::DoNotOptimize(ReadSampleStretches(connection, 1, now().addDays(-30), 30 * 86'400 / TServerChart::Stretches));
         queryMs += double(timer.nsecsElapsed()) / 1e6;
         queryCpuMs += threadCpuMs() - cpu0;
         state.ResumeTiming();

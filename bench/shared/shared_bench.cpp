@@ -56,7 +56,7 @@ int Attach(int argc, char** argv, const QString& folder)
         if (name != QLatin1String("PALISOR_POLLED") || !data.isConnected())
             return;
         data.Resynchronise({data.tblPlayers});
-        ReadServerState(data.database());
+        ReadServerState(data.database(), data.ServerId());
     });
     data.Listen({QStringLiteral("PALISOR_POLLED")});
     LetGoWatch watch(data, [&] { data.Resynchronise({data.tblPlayers}); });

@@ -5,9 +5,10 @@
    procedures and triggers are made or replaced, so a database made by any
    earlier version gains these objects and keeps every row it had.
    store/schema.sql makes the same objects for a new database. Only CREATE
-   TABLE, ALTER TABLE ... ADD, CREATE [DESCENDING] INDEX, CREATE SEQUENCE,
-   CREATE OR ALTER TRIGGER or PROCEDURE, INSERT, UPDATE and DELETE belong
-   here: the upgrade recognises no other statement. */
+   TABLE, ALTER TABLE ... ADD, ALTER TABLE ... ALTER ... TYPE, CREATE
+   [UNIQUE] [DESCENDING] INDEX, DROP INDEX, CREATE SEQUENCE, CREATE OR ALTER
+   TRIGGER, PROCEDURE or FUNCTION, INSERT, UPDATE and DELETE belong here: the
+   upgrade recognises no other statement. */
 
 SET SQL DIALECT 3;
 SET AUTODDL ON;

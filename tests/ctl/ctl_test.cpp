@@ -233,7 +233,7 @@ void Polled(const test::TempDatabase& db, qint64 age, const QString& error = QSt
     QSqlDatabase connection = data->database();
     const QDateTime at = QDateTime::currentDateTimeUtc().addSecs(-age);
     const MonitorIdentity monitor{"palisor-monitor", "gamehost", 917};
-    TakeClaim(connection, monitor, 30, "127.0.0.1:12203", at, [](const QString&) {});
+    TakeClaim(connection, 1, monitor, 30, "127.0.0.1:12203", at, [](const QString&) {});
     ServerState state;
     state.polled = at;
     state.pollError = error;
@@ -241,7 +241,7 @@ void Polled(const test::TempDatabase& db, qint64 age, const QString& error = QSt
     state.players = 12;
     state.maxPlayers = 32;
     state.pingMedian = 48;
-    ASSERT_TRUE(StorePoll(connection, monitor, 30, state));
+    ASSERT_TRUE(StorePoll(connection, 1, monitor, 30, state));
     data->DataModuleDestroy();
 }
 

@@ -204,11 +204,11 @@ TEST(Engines, OneMonitorPerGameServer)
     start(window, windowId, QStringLiteral("secret"));
 
     data->Resynchronise({});
-    const std::optional<MonitorClaim> claim = ReadClaim(data->database());
+    const std::optional<MonitorClaim> claim = ReadClaim(data->database(), 1);
     ASSERT_TRUE(claim);
     EXPECT_EQ(claim->program, "palisor-monitor");
     EXPECT_EQ(windowErrors, QStringList{claim->describe("127.0.0.1:" + port)});
-    std::optional<ServerState> state = ReadServerState(data->database());
+    std::optional<ServerState> state = ReadServerState(data->database(), 1);
     ASSERT_TRUE(state);
     EXPECT_LE(state->polled.secsTo(QDateTime::currentDateTimeUtc()), 60);
     EXPECT_EQ(state->pollError, QString());
@@ -225,28 +225,28 @@ TEST(Engines, OneMonitorPerGameServer)
     test::Tick(service);
     ASSERT_EQ(serviceErrors.size(), 1);
     data->Resynchronise({});
-    state = ReadServerState(data->database());
+    state = ReadServerState(data->database(), 1);
     EXPECT_EQ(state->pollError, serviceErrors[0]);
     EXPECT_EQ(state->hostName, "Parity");
-    EXPECT_FALSE(ReadClaim(data->database()));
+    EXPECT_FALSE(ReadClaim(data->database(), 1));
 
     start(window, windowId, QStringLiteral("secret"));
     EXPECT_EQ(windowErrors.size(), 1);
     data->Resynchronise({});
-    ASSERT_TRUE(ReadClaim(data->database()));
-    EXPECT_TRUE(windowId.holds(*ReadClaim(data->database())));
+    ASSERT_TRUE(ReadClaim(data->database(), 1));
+    EXPECT_TRUE(windowId.holds(*ReadClaim(data->database(), 1)));
 
     // Taken over as stale (its host asleep, say), a monitor stops at its
     // next poll and leaves the claim to the new one.
     QSqlDatabase connection = data->database();
     const MonitorIdentity successor{QStringLiteral("palisor-monitor"), QStringLiteral("gamehost"), 918};
-    TakeClaim(connection, successor, 1, QString(), QDateTime::currentDateTimeUtc().addSecs(3600), [](const QString&) {});
+    TakeClaim(connection, 1, successor, 1, QString(), QDateTime::currentDateTimeUtc().addSecs(3600), [](const QString&) {});
     test::Tick(window);
     ASSERT_EQ(windowErrors.size(), 2);
     EXPECT_TRUE(windowErrors[1].startsWith("The server 127.0.0.1:" + port + " is monitored by palisor-monitor on gamehost (process 918)"))
         << windowErrors[1].toStdString();
     data->Resynchronise({});
-    EXPECT_TRUE(successor.holds(*ReadClaim(data->database())));
+    EXPECT_TRUE(successor.holds(*ReadClaim(data->database(), 1)));
     setPauseFunction({});
 }
 

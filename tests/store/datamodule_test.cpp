@@ -114,7 +114,7 @@ TEST_F(DataModuleTest, ShutDownEmptiesPlayersAndDisconnects)
     // A window closing beside the program that monitors leaves that
     // program's players alone.
     QSqlDatabase monitor = again->database();
-    TakeClaim(monitor, {"palisor-monitor", "gamehost", 917}, 30, QString(), QDateTime::currentDateTimeUtc(),
+    TakeClaim(monitor, 1, {"palisor-monitor", "gamehost", 917}, 30, QString(), QDateTime::currentDateTimeUtc(),
               [](const QString&) {});
     again->RecordPlayer("02", "Bea", "2.2.2.2", "1", "020");
     db.createDataModule()->DataModuleDestroy();

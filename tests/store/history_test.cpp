@@ -115,6 +115,10 @@ TEST(HistoryUpgradeTest, AnOlderDatabaseGainsWhatTheSchemaMakesOnceAndKeepsItsRo
     EXPECT_TRUE(data->tblBanned->value("REASON").isNull());
     EXPECT_EQ(data->tblRecent->text("NAME"), "Seen");
     EXPECT_TRUE(RecordedEvents(*data).isEmpty());
+    // Its one game server is named after its settings row's address and port,
+    // and is number 1, as its monitor claim and server state rows are.
+    const QString servers = QStringLiteral("SELECT COUNT(*) || ' #' || MIN(ID), MIN(NAME) FROM SERVERS");
+    EXPECT_EQ(Sum(*data, servers), "1 #1/127.0.0.1:12203");
 
     // A new database is made complete and opens without an upgrade; both
     // have the same objects.
@@ -129,6 +133,8 @@ TEST(HistoryUpgradeTest, AnOlderDatabaseGainsWhatTheSchemaMakesOnceAndKeepsItsRo
     data->DisconnectDatabase();
     data->ConnectDatabase();
     EXPECT_EQ(Log(*data).count("Database upgraded"), 1);
+    EXPECT_EQ(Sum(*data, servers), "1 #1/127.0.0.1:12203");
+    EXPECT_EQ(Sum(*created, servers), "1 #1/127.0.0.1:12203");
 }
 
 // A Palisor with the first penalty log kept samples in local time without
@@ -304,7 +310,7 @@ TEST_F(HistoryTest, SamplesAreSummedUpByStretch)
     // Read from the samples, and from their ten-minute spans, alike.
     EXPECT_EQ(scalar("SELECT COUNT(*) FROM SAMPLESPANS").toInt(), 3);
     for (const int stretchSeconds : {300, SpanSeconds}) {
-        const QList<SampleStretch> stretches = ReadSampleStretches(data->database(), now.addSecs(-600), stretchSeconds);
+        const QList<SampleStretch> stretches = ReadSampleStretches(data->database(), data->ServerId(), now.addSecs(-600), stretchSeconds);
         ASSERT_EQ(stretches.size(), 2);
         const SampleStretch& busy = stretches[0];
         EXPECT_EQ(busy.first, now.addSecs(-600));
@@ -367,7 +373,7 @@ TEST_F(HistoryZoneTest, TheHourTheClocksRepeatIsReadInOrder)
     // 2026-10-25 03:00 summer time in Berlin is 02:00 winter time again.
     for (const int minute : {20, 50, 80, 110})
         data->RecordSample({Utc(10, 25, 0, 0).addSecs(minute * 60).toLocalTime(), minute, 32, "dm", 50, 50});
-    const QList<SampleStretch> stretches = ReadSampleStretches(data->database(), Utc(10, 25, 0, 0), 300);
+    const QList<SampleStretch> stretches = ReadSampleStretches(data->database(), data->ServerId(), Utc(10, 25, 0, 0), 300);
     ASSERT_EQ(stretches.size(), 4);
     for (int i = 0; i < 4; ++i)
         EXPECT_EQ(stretches[i].first, Utc(10, 25, 0, 20).addSecs(1800 * i));

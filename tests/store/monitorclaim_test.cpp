@@ -33,7 +33,7 @@ protected:
     MonitorClaim take(TDataPalisor& module, const MonitorIdentity& who, const QDateTime& at)
     {
         QSqlDatabase connection = module.database();
-        return TakeClaim(connection, who, 30, kServer, at, [this](const QString& line) { log << line; });
+        return TakeClaim(connection, 1, who, 30, kServer, at, [this](const QString& line) { log << line; });
     }
     QString refusal(TDataPalisor& module, const MonitorIdentity& who, const QDateTime& at)
     {
@@ -59,7 +59,7 @@ TEST_F(MonitorClaimTest, ASecondMonitorIsRefusedUntilTheClaimIsStaleThenTakesItO
     // Fresh up to three scan times plus a minute after the last renewal.
     EXPECT_EQ(refusal(*other, window, kStart.addSecs(150)), refused);
     QSqlDatabase first = data->database();
-    ASSERT_TRUE(StorePoll(first, service, 30, PolledAt(kStart.addSecs(120))));
+    ASSERT_TRUE(StorePoll(first, 1, service, 30, PolledAt(kStart.addSecs(120))));
     EXPECT_EQ(refusal(*other, window, kStart.addSecs(270)), refused);
     // The same program on another host is another monitor.
     EXPECT_EQ(refusal(*other, MonitorIdentity{service.program, "gamehost2", 917}, kStart.addSecs(120)), refused);
@@ -69,17 +69,17 @@ TEST_F(MonitorClaimTest, ASecondMonitorIsRefusedUntilTheClaimIsStaleThenTakesItO
     EXPECT_EQ(taken.started, kStart.addSecs(271));
     ASSERT_EQ(log.size(), 1);
     EXPECT_TRUE(log[0].contains("stale claim of palisor-monitor on gamehost (process 917)")) << log[0].toStdString();
-    const std::optional<MonitorClaim> now = ReadClaim(other->database());
+    const std::optional<MonitorClaim> now = ReadClaim(other->database(), 1);
     ASSERT_TRUE(now);
     EXPECT_TRUE(window.holds(*now));
     EXPECT_EQ(now->started, kStart.addSecs(271));
 
     // The old monitor learns at its next poll that it no longer holds it,
     // and neither renews nor stores anything; nor can it release it.
-    EXPECT_FALSE(StorePoll(first, service, 30, PolledAt(kStart.addSecs(280), QStringLiteral("late"))));
-    EXPECT_FALSE(ReadServerState(first)->pollError.contains("late"));
-    ReleaseClaim(first, service);
-    EXPECT_TRUE(ReadClaim(other->database()));
+    EXPECT_FALSE(StorePoll(first, 1, service, 30, PolledAt(kStart.addSecs(280), QStringLiteral("late"))));
+    EXPECT_FALSE(ReadServerState(first, 1)->pollError.contains("late"));
+    ReleaseClaim(first, 1, service);
+    EXPECT_TRUE(ReadClaim(other->database(), 1));
 }
 
 TEST_F(MonitorClaimTest, AClaimOfAnEndedProcessOnThisHostIsTakenOverAtOnce)
@@ -96,7 +96,7 @@ TEST_F(MonitorClaimTest, AClaimOfAnEndedProcessOnThisHostIsTakenOverAtOnce)
     take(*data, alive, kStart);
     EXPECT_TRUE(IsClaimedByAnother(refusal(*other, gone, kStart.addSecs(1))));
     QSqlDatabase first = data->database();
-    ReleaseClaim(first, alive);
+    ReleaseClaim(first, 1, alive);
 
     take(*data, gone, kStart);
     take(*other, here, kStart.addSecs(1));
@@ -117,17 +117,17 @@ TEST_F(MonitorClaimTest, ReleasedClaimLetsTheNextMonitorStartAndEachChangeIsAnno
     take(*data, service, kStart);
     EXPECT_EQ(next(), "PALISOR_CLAIM");
     QSqlDatabase first = data->database();
-    ASSERT_TRUE(StorePoll(first, service, 30, PolledAt(kStart.addSecs(30))));
+    ASSERT_TRUE(StorePoll(first, 1, service, 30, PolledAt(kStart.addSecs(30))));
     EXPECT_EQ(next(), "PALISOR_POLLED");   // a renewal alone is no claim news
-    ASSERT_TRUE(StorePoll(first, service, 30, PolledAt(kStart.addSecs(60), QStringLiteral("No reply"))));
+    ASSERT_TRUE(StorePoll(first, 1, service, 30, PolledAt(kStart.addSecs(60), QStringLiteral("No reply"))));
     EXPECT_EQ(next(), "PALISOR_POLLED");
     other->Resynchronise({});
-    EXPECT_EQ(ReadClaim(other->database())->renewed, kStart.addSecs(60));
-    EXPECT_EQ(ReadServerState(other->database())->pingMedian, -1);
+    EXPECT_EQ(ReadClaim(other->database(), 1)->renewed, kStart.addSecs(60));
+    EXPECT_EQ(ReadServerState(other->database(), 1)->pingMedian, -1);
 
-    ReleaseClaim(first, service);
+    ReleaseClaim(first, 1, service);
     EXPECT_EQ(next(), "PALISOR_CLAIM");
-    EXPECT_FALSE(ReadClaim(first));
+    EXPECT_FALSE(ReadClaim(first, 1));
     take(*other, window, kStart.addSecs(61));
     EXPECT_TRUE(log.isEmpty());
 }

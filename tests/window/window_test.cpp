@@ -71,7 +71,7 @@ struct OtherMonitor {
     void Claim(const QDateTime& at = QDateTime::currentDateTimeUtc(), int scanTime = 5)
     {
         QSqlDatabase connection = data->database();
-        TakeClaim(connection, me, scanTime, QString(), at, [](const QString&) {});
+        TakeClaim(connection, 1, me, scanTime, QString(), at, [](const QString&) {});
     }
     void Poll(const QString& map, const QStringList& player = {}, const QString& error = QString())
     {
@@ -85,12 +85,12 @@ struct OtherMonitor {
         state.playerCount = QStringLiteral("%1/32").arg(player.isEmpty() ? 0 : 1);
         state.curMap = map;
         QSqlDatabase connection = data->database();
-        StorePoll(connection, me, 5, state);
+        StorePoll(connection, 1, me, 5, state);
     }
     void Release()
     {
         QSqlDatabase connection = data->database();
-        ReleaseClaim(connection, me);
+        ReleaseClaim(connection, 1, me);
     }
 
     std::unique_ptr<TDataPalisor> data;

@@ -22,9 +22,14 @@ namespace {
 // In the order they are copied. PLAYERS and the monitor's claim describe a
 // running monitor, not the data; the ten-minute spans are made again from the
 // samples by the database itself.
-const char* const CopiedTables[] = {"SETTINGS", "ILLEGAL", "IMMUNE", "MAPALIAS", "MESSAGES", "RECENT",
-                                    "BANNED",   "EVENTS",  "SAMPLES", "SERVER_STATE"};
-const char* const CopiedSequences[] = {"EVENTS_ID", "RECENT_EXPIRED"};
+const char* const CopiedTables[] = {"SERVERS", "SETTINGS", "ILLEGAL", "IMMUNE",  "MAPALIAS",    "MESSAGES",
+                                    "RECENT",  "BANNED",   "EVENTS",  "SAMPLES", "SERVER_STATE"};
+const char* const CopiedSequences[] = {"EVENTS_ID", "RECENT_EXPIRED", "SERVERS_ID"};
+// The tables a database is made with a row in: the copy replaces it.
+bool madeWithRows(const QString& table)
+{
+    return table == QLatin1String("SERVERS") || table == QLatin1String("SETTINGS");
+}
 
 bool hasTable(const QSqlDatabase& db, const QString& table)
 {
@@ -122,20 +127,22 @@ QString DatabaseImport(const QString& dataFolder, const QString& sourceFolder)
         if (!hasTable(to, table))
             throw Error(QStringLiteral("%1 has no table %2; nothing was imported").arg(conf.location, table));
         // Copied rows would mix with rows of the server's own programs.
-        if (table != QLatin1String("SETTINGS") && rows(to, table) > 0)
+        if (!madeWithRows(table) && rows(to, table) > 0)
             throw Error(QStringLiteral("%1 holds rows in %2 already: only a database just made is imported into; nothing was imported")
                             .arg(conf.location, table));
         tables << table;
     }
     QString report = QStringLiteral("Imported %1 into %2:\n").arg(file, conf.location);
     for (const QString& table : tables) {
-        // The one settings row replaces the defaults; the bans' own records of
-        // being made are replaced by the history they come with.
-        if (table == QLatin1String("SETTINGS") || table == QLatin1String("EVENTS"))
+        // The servers and their settings replace the defaults; the bans' own
+        // records of being made are replaced by the history they come with.
+        if (madeWithRows(table) || table == QLatin1String("EVENTS"))
             run(to, QStringLiteral("DELETE FROM %1").arg(table));
         report += QStringLiteral("%1 %2\n").arg(table).arg(copyTable(from, to, table));
     }
     for (const char* name : CopiedSequences) {
+        if (!run(from, QStringLiteral("SELECT 1 FROM RDB$GENERATORS WHERE RDB$GENERATOR_NAME = ?"), {QLatin1String(name)}).next())
+            continue;
         QSqlQuery value = run(from, QStringLiteral("SELECT GEN_ID(%1, 0) FROM RDB$DATABASE").arg(QLatin1String(name)));
         if (value.next())
             run(to, QStringLiteral("SELECT GEN_ID(%1, CAST(? AS BIGINT) - GEN_ID(%1, 0)) FROM RDB$DATABASE").arg(QLatin1String(name)), {value.value(0)}).next();

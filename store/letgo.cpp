@@ -89,7 +89,7 @@ LetGoWatch::LetGoWatch(TDataPalisor& data, std::function<void()> comeBack, QObje
 
 void LetGoWatch::heard(const QString& name)
 {
-    if (name != QLatin1String(LetGoEvent) || away_ || !data_.isConnected())
+    if (name != QLatin1String(LetGoEvent) || away_ || held_ || !data_.isConnected())
         return;
     // Heard late, after the cycle has ended (its own, say): nothing to do.
     if (!CycleMark::Running(data_.dataFolder()))

@@ -740,8 +740,9 @@ TEST_F(WindowTest, TheMaintenanceCycleTakesTheWindowsAttachmentAlongOnceNoListWi
 
 // Another program's cycle (on a thread here, as palisor-monitor runs it):
 // the idle window and its engine let go of the file and come back by
-// themselves.
-TEST_F(WindowTest, AnIdleWindowLetsGoForAnotherProgramsCycle)
+// themselves; a list window open keeps the window's attachment, and the
+// cycle is put off.
+TEST_F(WindowTest, AnIdleWindowLetsGoForAnotherProgramsCycleUnlessAListIsOpen)
 {
     StartServer(QStringLiteral(R"({"players": []})"));
     data = db.createDataModule();
@@ -763,11 +764,17 @@ TEST_F(WindowTest, AnIdleWindowLetsGoForAnotherProgramsCycle)
         while (!done)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     };
-    there([&] {
-        cycler = std::make_unique<TDataPalisor>(db.folder());
-        cycler->OpenAttachment();
-        cycler->SweepDatabase();
+    QTimer::singleShot(0, [&] {
+        there([&] {
+            cycler = std::make_unique<TDataPalisor>(db.folder());
+            cycler->OpenAttachment();
+            cycler->SweepDatabase();
+        });
+        QApplication::activeModalWidget()->close();
     });
+    window->miImmune->trigger();
+    EXPECT_EQ(QFileInfo(data->databasePath()).size(), TDataPalisor::SweepThreshold + 1);
+    there([&] { cycler->SweepDatabase(); });
     EXPECT_LT(QFileInfo(data->databasePath()).size(), TDataPalisor::SweepThreshold);
     for (QDeadlineTimer deadline(10000); others != 2 && !deadline.hasExpired();)
         there([&] { others = cycler->OtherAttachments().size(); });

@@ -21,8 +21,7 @@ class TDataPalisor;
 class TServerChart;
 
 // The History window: every penalty on record, and the server's players and
-// ping over a period. Read-only; opened from the Edit menu while the monitor
-// is stopped.
+// ping over a period. Read-only; opened from the Edit menu.
 class TformHistory : public QDialog {
     Q_OBJECT
 public:

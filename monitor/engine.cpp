@@ -100,7 +100,7 @@ void MonitorEngine::Open()
             emit monitorEvent(said);
             return reply;
         });
-        data_->setOtherAttachments([this] { ReleaseOtherAttachment(); },
+        data_->setOtherAttachments([this] { return ReleaseOtherAttachment(); },
                                    [this](bool completed) { ResumeOtherAttachment(completed); });
         connect(data_.get(), &TDataPalisor::cycleBegun, this, [this] { ReportMaintenance(QStringLiteral("begun")); });
         connect(data_.get(), &TDataPalisor::cyclePostponed, this,
@@ -432,10 +432,10 @@ void MonitorEngine::ReportMaintenance(const QString& state)
     emit monitorEvent(event);
 }
 
-void MonitorEngine::ReleaseOtherAttachment()
+QString MonitorEngine::ReleaseOtherAttachment()
 {
     if (!otherAttachment_)
-        return;
+        return QString();
     emit releaseRequested();
     // The program may end meanwhile; then the window closes its attachment
     // in its own shut-down and the cycle waits for the next run.
@@ -443,6 +443,7 @@ void MonitorEngine::ReleaseOtherAttachment()
         if (interruptAll_)
             throw Interrupted();
     }
+    return kept_;
 }
 
 void MonitorEngine::ResumeOtherAttachment(bool completed)

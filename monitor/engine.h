@@ -84,9 +84,14 @@ public:
     // begins: the program is ending. An administrator's requests still run.
     void InterruptAll() { interruptAll_ = true; }
     // Whether another attachment (the window's) must let go of the file for
-    // the maintenance cycle, and its answer that it has.
+    // the maintenance cycle, and its answer: it has, or kept says why it
+    // stays (a list window is open, say) and the cycle waits for a later poll.
     void setOtherAttachment(bool present) { otherAttachment_ = present; }
-    void AttachmentReleased() { released_.release(); }
+    void AttachmentReleased(const QString& kept = QString())
+    {
+        kept_ = kept;
+        released_.release();
+    }
 
     // On the engine's thread: whether the monitor runs, and the engine's own
     // data module (a front end without a window reads the settings row there).
@@ -110,8 +115,9 @@ signals:
     void messageReady(const QString& text);
     void responseReady(const QString& reply, const QString& title);
     void errorRaised(const QString& message);
-    // The maintenance cycle needs the file: the other attachment closes and
-    // answers with AttachmentReleased; after the cycle it may come back.
+    // The maintenance cycle needs the file: the other attachment closes (or
+    // keeps it) and answers with AttachmentReleased, which the engine waits
+    // for; after the cycle it may come back.
     void releaseRequested();
     void resumeAllowed();
     void monitorEvent(const palisor::MonitorEvent& event);
@@ -161,7 +167,7 @@ private:
     // Starts a fresh snapshot, re-reading the lists when a commit changed them.
     void SeeOtherCommits();
     void ReportMaintenance(const QString& state);
-    void ReleaseOtherAttachment();
+    QString ReleaseOtherAttachment();
     void ResumeOtherAttachment(bool completed);
 
     std::function<std::unique_ptr<TDataPalisor>()> makeData_;
@@ -186,6 +192,7 @@ private:
     std::atomic<bool> interruptAll_{false};
     std::atomic<bool> otherAttachment_{false};
     QSemaphore released_;
+    QString kept_;   // set before released_ is, read after it is taken
 };
 
 }  // namespace palisor

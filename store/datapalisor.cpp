@@ -273,7 +273,7 @@ std::function<std::unique_ptr<TDataPalisor>()> TDataPalisor::Maker() const
 
 void TDataPalisor::Listen(const QStringList& events) { events_->add(events); }
 
-void TDataPalisor::setOtherAttachments(std::function<void()> release, std::function<void(bool)> resume)
+void TDataPalisor::setOtherAttachments(std::function<QString()> release, std::function<void(bool)> resume)
 {
     releaseOthers_ = std::move(release);
     resumeOthers_ = std::move(resume);
@@ -485,8 +485,13 @@ void TDataPalisor::SweepDatabase()
     if (retryAt_.isValid() && now() < retryAt_ && size <= retryAbove_)
         return;
 
-    if (releaseOthers_)
-        releaseOthers_();
+    if (releaseOthers_) {
+        const QString kept = releaseOthers_();
+        if (!kept.isEmpty()) {
+            postpone(kept);
+            return;
+        }
+    }
     bool completed = false;
     CycleMark mark(dataFolder());
     const auto resume = qScopeGuard([this, &completed, &mark] {

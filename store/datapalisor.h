@@ -69,9 +69,10 @@ public:
     void Resynchronise(const QList<LiveTable*>& tables);
     // The maintenance cycle moves the live file aside, so every other
     // attachment to it must be closed first and may come back after: release
-    // returns once they are closed (or throws to skip the cycle), resume is
-    // called when the file is back, told whether the cycle succeeded.
-    void setOtherAttachments(std::function<void()> release, std::function<void(bool completed)> resume);
+    // returns once they are closed, or why one stays open (the cycle is then
+    // put off to a later poll), or throws to skip the cycle; resume is called
+    // when the file is back, told whether the cycle succeeded.
+    void setOtherAttachments(std::function<QString()> release, std::function<void(bool completed)> resume);
     QList<LiveTable*> tables() const;   // the eight, in the order they open
     // Every attachment a cycle finds besides its own and those released
     // above, one line each ("palisorctl (process 12)"); empty when alone.
@@ -217,7 +218,7 @@ private:
     QDateTime retryAt_;
     qint64 retryAbove_ = 0;
     bool history_ = false;     // the database is at the latest schema version
-    std::function<void()> releaseOthers_;
+    std::function<QString()> releaseOthers_;
     std::function<void(bool)> resumeOthers_;
     bool cycling_ = false;   // this module's cycle has the file
     QString postponed_;      // why the last cycle was put off, as logged

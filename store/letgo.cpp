@@ -84,12 +84,20 @@ LetGoWatch::LetGoWatch(TDataPalisor& data, std::function<void()> comeBack, QObje
     backTimer_.setInterval(BackCheckMs);
     connect(&backTimer_, &QTimer::timeout, this, &LetGoWatch::tryComingBack);
     connect(&data_, &TDataPalisor::notified, this, &LetGoWatch::heard);
+    // Connected (again) as a cycle begins, the attachment may have missed
+    // its request: it looks for itself once the work that connected it is
+    // done.
+    connect(&data_, &TDataPalisor::attached, this, [this] { heard(QLatin1String(LetGoEvent)); },
+            Qt::QueuedConnection);
     data_.Listen({QLatin1String(LetGoEvent)});
 }
 
 void LetGoWatch::heard(const QString& name)
 {
-    if (name != QLatin1String(LetGoEvent) || away_ || !data_.isConnected())
+    // Also when away: connected again meanwhile by its owner's own work (the
+    // engine re-reading the lists after a list window closed, say), the
+    // attachment lets go again.
+    if (name != QLatin1String(LetGoEvent) || held_ || !data_.isConnected())
         return;
     // Heard late, after the cycle has ended (its own, say): nothing to do.
     if (!CycleMark::Running(data_.dataFolder()))

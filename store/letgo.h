@@ -56,6 +56,9 @@ public:
     LetGoWatch(TDataPalisor& data, std::function<void()> comeBack, QObject* parent = nullptr);
 
     bool away() const { return away_; }
+    // Held (while a list window shows the module's tables), the attachment
+    // stays: the cycle waits for a later poll.
+    void hold(bool held) { held_ = held; }
 
 signals:
     void letGo();
@@ -69,6 +72,7 @@ private:
     std::function<void()> comeBack_;
     QTimer backTimer_;
     bool away_ = false;
+    bool held_ = false;
 };
 
 }  // namespace palisor

@@ -15,6 +15,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QProgressBar;
+class QProgressDialog;
 class QPushButton;
 class QStatusBar;
 class QSystemTrayIcon;
@@ -22,6 +23,7 @@ class QTimer;
 
 namespace palisor {
 
+class LetGoWatch;
 class LiveTable;
 class MonitorEngine;
 class MonitorThread;
@@ -163,8 +165,8 @@ private:
     void ShowStoredPoll(bool entering);
     QString ClaimText() const;
     // Start and Status: what the running monitor forbids is disabled as the
-    // request leaves, so that no list window opens and no setting changes
-    // before the engine takes it up.
+    // request leaves, so that no setting changes before the engine takes it
+    // up.
     void PostLocking(std::function<void(MonitorEngine&)> request);
     // The program's message loop ended without Exit (a signal): the same
     // shut-down as Exit, so the engine stops before the exit pause.
@@ -175,8 +177,14 @@ private:
     // this window monitors (its boxes are then what the monitor uses).
     void SettingsCommitted();
     // A list window shows what the engine committed, and the engine sees
-    // what the list window changed before its next poll.
+    // what the list window changed before its next poll. Asked for while a
+    // maintenance cycle has the file, it opens once the file is back.
     void OpenListWindow(const QList<LiveTable*>& shown, const std::function<void()>& open);
+    bool AwayForCycle() const;
+    // Shows that the list waits for the cycle; false when the administrator
+    // gave up waiting.
+    bool WaitForCycle();
+    void CycleOver();
 
     void BuildTopPanel();
     void BuildBottomPanel();
@@ -201,6 +209,13 @@ private:
     QString pollError_;       // what the last stored poll failed with
     QTimer* claimLapse_ = nullptr;   // when the watched claim goes stale unless renewed
     int lockingRequests_ = 0;   // Start and Status requests the engine has not yet done
+    // The list windows work on the window's attachment, which a maintenance
+    // cycle takes away (the engine's own, or another program's through
+    // letGo_): while one is open the cycle waits for a later poll.
+    int listWindows_ = 0;
+    bool awayForCycle_ = false;
+    LetGoWatch* letGo_ = nullptr;
+    QProgressDialog* cycleWait_ = nullptr;   // while a list waits for the cycle
     SettingsBinding* settings_ = nullptr;
     bool placementSaved_ = false;
     bool shownOnce_ = false;

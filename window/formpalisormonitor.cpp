@@ -19,6 +19,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QScopeGuard>
 
@@ -60,21 +61,31 @@ void TformPalisor::ConnectMonitor()
     // tables open again when a list window needs them.
     engine.setOtherAttachment(true);
     connect(&engine, &MonitorEngine::releaseRequested, this, [this] {
+        // An open list window keeps the attachment: the engine puts the cycle
+        // off to a later poll.
+        if (listWindows_ > 0) {
+            monitor_->engine().AttachmentReleased(QStringLiteral("a list window is open"));
+            return;
+        }
+        awayForCycle_ = true;
         Guarded([this] { data_.DisconnectDatabase(); });
         monitor_->engine().AttachmentReleased();
     });
     connect(&engine, &MonitorEngine::resumeAllowed, this, [this] {
+        awayForCycle_ = false;
         Guarded([this] {
             data_.Resynchronise({data_.tblSettings, data_.tblPlayers});
             PlayerGrid->ArrangeColumns();
         });
+        CycleOver();
     });
     // A cycle run by another program asks through the database instead, and
     // the window comes back by itself once it has ended.
-    new LetGoWatch(data_, [this] {
+    letGo_ = new LetGoWatch(data_, [this] {
         data_.Resynchronise({data_.tblSettings, data_.tblPlayers});
         PlayerGrid->ArrangeColumns();
     }, this);
+    connect(letGo_, &LetGoWatch::cameBack, this, &TformPalisor::CycleOver);
     connect(&data_, &TDataPalisor::notified, this, [this](const QString& event) {
         if (event == QLatin1String(SettingsEvent))
             SettingsCommitted();
@@ -132,7 +143,6 @@ void TformPalisor::ShowControls()
     const bool settings = stopped && !watching_;
     for (QWidget* control : std::initializer_list<QWidget*>{btnStatus, btnClear, dbPswd, dbHost, dbPort, dbMaxPing, dbScanTime})
         control->setEnabled(settings);
-    miEdit->setEnabled(stopped);
     PlayerGrid->setEnabled(commandsOn_);
     PlayerGrid->DeleteAllowed = !watching_;
     btnExecCmd->setEnabled(commandsOn_);
@@ -248,8 +258,38 @@ void TformPalisor::btnExecCmdClick()
     monitor_->post([command](MonitorEngine& engine) { engine.ExecCmd(command); });
 }
 
+bool TformPalisor::AwayForCycle() const { return awayForCycle_ || letGo_->away(); }
+
+bool TformPalisor::WaitForCycle()
+{
+    // Modal, so that nothing else of the window asks for the file meanwhile;
+    // the engine's reports are still shown.
+    QProgressDialog wait(QStringLiteral("The database is being compacted. The list opens when it is back."),
+                         QStringLiteral("Cancel"), 0, 0, this);
+    wait.setWindowTitle(windowTitle());
+    wait.setAutoReset(false);
+    wait.setAutoClose(false);
+    wait.setMinimumDuration(0);
+    cycleWait_ = &wait;
+    const auto done = qScopeGuard([this] { cycleWait_ = nullptr; });
+    return wait.exec() == QDialog::Accepted;
+}
+
+void TformPalisor::CycleOver()
+{
+    if (cycleWait_ && !AwayForCycle())
+        cycleWait_->accept();
+}
+
 void TformPalisor::OpenListWindow(const QList<LiveTable*>& shown, const std::function<void()>& open)
 {
+    while (AwayForCycle()) {
+        if (!WaitForCycle())
+            return;
+    }
+    ++listWindows_;
+    letGo_->hold(true);
+    const auto closed = qScopeGuard([this] { letGo_->hold(--listWindows_ > 0); });
     QList<LiveTable*> tables = shown;
     for (LiveTable* table : data_.tables())
         if (!table->isOpen() && !tables.contains(table))

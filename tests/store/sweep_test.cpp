@@ -217,7 +217,7 @@ TEST_F(FailingSweepTest, AKilledBackupLeavesNoPartialCopyAndTellsWhatGbakSaid)
                 "echo 'gbak: ERROR:I/O error during \"write\" operation' >&2\n"
                 "echo 'gbak:Exiting before completion due to errors'\nkill -9 $$");
     std::optional<bool> reported;
-    data->setOtherAttachments([] {}, [&](bool completed) { reported = completed; });
+    data->setOtherAttachments([] { return QString(); }, [&](bool completed) { reported = completed; });
     const QString failure = sweepFailure();
     EXPECT_EQ(failure, "Database sweep failed: gbak could not back up " + data->backupPath()
                            + ": gbak: ERROR:I/O error during \"write\" operation; "
@@ -252,7 +252,10 @@ TEST_F(SweepTest, AnAttachmentOnAnotherThreadSeesCommitsOnResynchronisingAndLets
 
     data->BanPlayer("Lee", "6.6.6.6");
     std::optional<bool> reported;
-    data->setOtherAttachments([&] { there([&] { other->DisconnectDatabase(); }); },
+    data->setOtherAttachments([&] {
+                                  there([&] { other->DisconnectDatabase(); });
+                                  return QString();
+                              },
                               [&](bool completed) {
                                   reported = completed;
                                   there([&] { other->Resynchronise(other->tables()); });

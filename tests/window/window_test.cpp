@@ -29,6 +29,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QProgressBar>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
 #include <QSemaphore>
@@ -660,23 +661,72 @@ TEST_F(WindowTest, AnotherProgramsCommitsReachTheBoxesAndTheRunningMonitor)
     EXPECT_TRUE(sim.commandTexts().contains("clientkick 04")) << sim.commandTexts().join(", ").toStdString();
 }
 
-TEST_F(WindowTest, TheMaintenanceCycleTakesTheWindowsAttachmentAlong)
+// The list windows open while the monitor runs: a ban typed into one kicks
+// at the next poll, and the maintenance cycle, which takes the window's
+// attachment along, waits until none is open; one asked for during the
+// cycle opens once the file is back.
+TEST_F(WindowTest, TheMaintenanceCycleTakesTheWindowsAttachmentAlongOnceNoListWindowIsOpen)
 {
-    StartServer(QStringLiteral(R"({"players": [{"slot": 1, "name": "Alice", "address": "203.0.113.5", "port": 1, "ping": 40}]})"));
+    StartServer(QStringLiteral(R"({"players": [{"slot": 1, "name": "Alice", "address": "203.0.113.5", "port": 1, "ping": 40},
+                                                {"slot": 2, "name": "Bob", "address": "203.0.113.9", "port": 1, "ping": 40}]})"));
     data = db.createDataModule();
     // A file past the threshold, as page allocation leaves it.
     data->DisconnectDatabase();
     ASSERT_TRUE(QFile(data->databasePath()).resize(TDataPalisor::SweepThreshold + 1));
     data->ConnectDatabase();
     Open({{"SCANTIME", "1"}});
-    // What the settings boxes show while the window's attachment is closed.
+    const auto fileSize = [this] { return QFileInfo(data->databasePath()).size(); };
+    // What the settings boxes show while the window's attachment is closed;
+    // a list asked for then, and what the administrator sees meanwhile.
     QString portDuringCycle;
-    QObject::connect(&window->Monitor().engine(), &MonitorEngine::releaseRequested, window.get(),
-                     [&] { portDuringCycle = window->dbPort->text(); });
+    bool askDuringCycle = false;
+    QStringList waitShown;
+    qint64 sizeWhenListOpened = -1;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (auto* wait = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget())) {
+            waitShown << wait->labelText();
+        } else if (QWidget* list = QApplication::activeModalWidget()) {
+            sizeWhenListOpened = fileSize();
+            list->close();
+        }
+    });
+    QObject::connect(&window->Monitor().engine(), &MonitorEngine::releaseRequested, window.get(), [&] {
+        portDuringCycle = window->dbPort->text();
+        if (std::exchange(askDuringCycle, false)) {
+            closer.start(5);
+            window->miBanned->trigger();
+        }
+    });
+    bool heard = false;
+    QObject::connect(&window->Monitor().engine(), &MonitorEngine::listsCommitted, window.get(), [&] { heard = true; });
     window->btnStart->click();
     test::Settle(window->Monitor());
+    ASSERT_TRUE(window->miEdit->isEnabled());
+    sim.clearLog();
+    QTimer::singleShot(0, [&] {
+        data->tblBanned->insert();
+        data->tblBanned->setValue("NAME", QStringLiteral("Bob"));
+        data->tblBanned->setValue("ADDRESS", QStringLiteral("203.0.113.9"));
+        data->tblBanned->post();
+        Eventually([&] { return heard; });
+        test::Tick(window->Monitor());
+        test::Tick(window->Monitor());
+        QApplication::activeModalWidget()->close();
+    });
+    window->miBanned->trigger();
+    EXPECT_TRUE(sim.commandTexts().contains("clientkick 02")) << sim.commandTexts().join(", ").toStdString();
+    EXPECT_EQ(fileSize(), TDataPalisor::SweepThreshold + 1);
+    QFile log(data->logPath());
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromLatin1(log.readAll()).count("Database Sweep postponed: a list window is open"), 1);
+
+    askDuringCycle = true;
     test::Tick(window->Monitor());
-    EXPECT_LT(QFileInfo(data->databasePath()).size(), TDataPalisor::SweepThreshold);
+    EXPECT_LT(fileSize(), TDataPalisor::SweepThreshold);
+    EXPECT_EQ(waitShown.value(0), "The database is being compacted. The list opens when it is back.");
+    closer.stop();
+    EXPECT_TRUE(sizeWhenListOpened > 0 && sizeWhenListOpened < TDataPalisor::SweepThreshold) << sizeWhenListOpened;
     EXPECT_EQ(window->StatusText(), "");
     EXPECT_EQ(portDuringCycle, QString::number(port));
     EXPECT_EQ(data->tblPlayers->text("NAME"), "Alice");
@@ -690,8 +740,9 @@ TEST_F(WindowTest, TheMaintenanceCycleTakesTheWindowsAttachmentAlong)
 
 // Another program's cycle (on a thread here, as palisor-monitor runs it):
 // the idle window and its engine let go of the file and come back by
-// themselves.
-TEST_F(WindowTest, AnIdleWindowLetsGoForAnotherProgramsCycle)
+// themselves; a list window open keeps the window's attachment, and the
+// cycle is put off.
+TEST_F(WindowTest, AnIdleWindowLetsGoForAnotherProgramsCycleUnlessAListIsOpen)
 {
     StartServer(QStringLiteral(R"({"players": []})"));
     data = db.createDataModule();
@@ -713,11 +764,17 @@ TEST_F(WindowTest, AnIdleWindowLetsGoForAnotherProgramsCycle)
         while (!done)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     };
-    there([&] {
-        cycler = std::make_unique<TDataPalisor>(db.folder());
-        cycler->OpenAttachment();
-        cycler->SweepDatabase();
+    QTimer::singleShot(0, [&] {
+        there([&] {
+            cycler = std::make_unique<TDataPalisor>(db.folder());
+            cycler->OpenAttachment();
+            cycler->SweepDatabase();
+        });
+        QApplication::activeModalWidget()->close();
     });
+    window->miImmune->trigger();
+    EXPECT_EQ(QFileInfo(data->databasePath()).size(), TDataPalisor::SweepThreshold + 1);
+    there([&] { cycler->SweepDatabase(); });
     EXPECT_LT(QFileInfo(data->databasePath()).size(), TDataPalisor::SweepThreshold);
     for (QDeadlineTimer deadline(10000); others != 2 && !deadline.hasExpired();)
         there([&] { others = cycler->OtherAttachments().size(); });
@@ -731,7 +788,7 @@ TEST_F(WindowTest, AnIdleWindowLetsGoForAnotherProgramsCycle)
     EXPECT_EQ(window->StatusText(), "");
 }
 
-TEST_F(WindowTest, StartAndStatusLockTheListsAndSettingsAsTheyAreAsked)
+TEST_F(WindowTest, StartAndStatusLockTheSettingsAsTheyAreAsked)
 {
     StartServer(QStringLiteral(R"({"players": []})"));
     Open();
@@ -744,21 +801,19 @@ TEST_F(WindowTest, StartAndStatusLockTheListsAndSettingsAsTheyAreAsked)
         second.acquire();
     });
     window->btnStart->click();
-    EXPECT_FALSE(window->miEdit->isEnabled());
     EXPECT_FALSE(window->dbScanTime->isEnabled());
 
     // The Status has ended; the Start still waits.
     first.release();
     statusDone.acquire();
     QCoreApplication::processEvents();
-    EXPECT_FALSE(window->miEdit->isEnabled());
     EXPECT_FALSE(window->dbHost->isEnabled());
     EXPECT_TRUE(window->btnExecCmd->isEnabled());
 
     second.release();
     test::Settle(window->Monitor());
     EXPECT_TRUE(window->MonitorRunning());
-    EXPECT_FALSE(window->miEdit->isEnabled());
+    EXPECT_FALSE(window->dbScanTime->isEnabled());
 }
 
 TEST_F(WindowTest, ExitEmptiesThePlayersAPollRecordedSinceTheWindowLooked)

@@ -254,6 +254,7 @@ void TformPalisor::BuildBottomPanel()
     p.setColor(QPalette::Window, Qt::white);
     PanelBottom->setPalette(p);
 
+    BuildServerTabs();
     PlayerGrid = new TPlayerGrid(*data_.tblPlayers, PanelBottom);
     connect(PlayerGrid, &TPlayerGrid::TitleClicked, this,
             [this](const QString& field) { Guarded([this, field] { PlayerGridTitleClick(field); }); });
@@ -266,6 +267,7 @@ void TformPalisor::BuildBottomPanel()
     auto* layout = new QVBoxLayout(PanelBottom);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
+    layout->addWidget(tabServers);
     layout->addWidget(PlayerGrid, 1);
     layout->addWidget(StatusBar);
 }
@@ -308,6 +310,7 @@ void TformPalisor::BuildMenus()
         });
     });
 
+    BuildServerMenu();
     miAction = menuBar()->addMenu(QStringLiteral("&Action"));
     actKick = miAction->addAction(QStringLiteral("&Kick Player"));
     actBan = miAction->addAction(QStringLiteral("&Ban Player"));
@@ -355,6 +358,7 @@ void TformPalisor::FormCreate()
     PushSettings();
     ListenToOthers();
     FollowClaim();
+    ShowServerTabs();
 }
 
 void TformPalisor::SortPlayers(const QString& field)

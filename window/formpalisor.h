@@ -4,6 +4,7 @@
 #include "monitor/monitor.h"
 #include "monitor/playeractions.h"
 #include "store/monitorclaim.h"
+#include "store/servers.h"
 
 #include <QMainWindow>
 #include <QStringList>
@@ -19,6 +20,7 @@ class QProgressDialog;
 class QPushButton;
 class QStatusBar;
 class QSystemTrayIcon;
+class QTabBar;
 class QTimer;
 
 namespace palisor {
@@ -64,6 +66,9 @@ public:
     QPushButton* btnStart;
     QPushButton* btnExecCmd;
     QProgressBar* ProgressBar;
+    // One tab per game server of the database, its text the name and the
+    // players ("Objective 12/32"); the window works for the selected one.
+    QTabBar* tabServers;
     TPlayerGrid* PlayerGrid;
     QStatusBar* StatusBar;
     TStatusPanel* StatusPanel;
@@ -72,6 +77,10 @@ public:
     QMenu* miEdit;
     QMenu* miAction;
     QMenu* miHelp;
+    QMenu* miServer;
+    QAction* miAddServer;
+    QAction* miRenameServer;
+    QAction* miRemoveServer;
     QAction* miExit;
     QAction* miBanned;
     QAction* miRecent;
@@ -127,6 +136,11 @@ public:
     void miRestoreClick();
     void PopupTrayPopup();
     void miManualClick();
+    void tabServersChange(int index);
+    void miAddServerClick();
+    void miRenameServerClick();
+    // Asks first; refused while a program monitors the server.
+    void miRemoveServerClick();
     void miAboutClick();
     // The desktop session is ending: exit without asking anything.
     void ShutdownQuery();
@@ -186,6 +200,14 @@ private:
     bool WaitForCycle();
     void CycleOver();
 
+    void BuildServerTabs();
+    void BuildServerMenu();
+    // The tabs as the database has the servers now, with their players.
+    void ShowServerTabs();
+    // The window works for that server from now on (only while its own
+    // monitor is stopped).
+    void SwitchServer(int id);
+    QString ServerName() const;
     void BuildTopPanel();
     void BuildBottomPanel();
     void BuildMenus();
@@ -217,6 +239,8 @@ private:
     LetGoWatch* letGo_ = nullptr;
     QProgressDialog* cycleWait_ = nullptr;   // while a list waits for the cycle
     SettingsBinding* settings_ = nullptr;
+    QList<ServerEntry> servers_;   // as the tabs show them
+    bool fillingTabs_ = false;
     bool placementSaved_ = false;
     bool shownOnce_ = false;
 };

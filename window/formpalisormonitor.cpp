@@ -149,6 +149,9 @@ void TformPalisor::ShowControls()
     // Stop ends a running monitor after the exchange in progress, so it
     // is never refused during a poll.
     btnStart->setEnabled(commandsOn_ || running_);
+    // The window's monitor stays on the server it monitors.
+    tabServers->setEnabled(stopped);
+    miRemoveServer->setEnabled(stopped && servers_.size() > 1);
 }
 
 void TformPalisor::PostLocking(std::function<void(MonitorEngine&)> request)
@@ -202,6 +205,11 @@ void TformPalisor::ShowServerInfo(ServerBox box, const QString& text)
     }
     target->setText(text);
     target->setCursorPosition(0);
+    if (box == ServerBox::PlyrCnt) {
+        const int tab = tabServers->currentIndex();
+        if (tab >= 0)
+            tabServers->setTabText(tab, ServerName() + (text.isEmpty() ? QString() : QLatin1Char(' ') + text));
+    }
 }
 
 void TformPalisor::UpdateVariables()

@@ -1,0 +1,77 @@
+// The window over a database of two game servers: a tab each, the window
+// working for the selected one, and the Server menu.
+#include "store/servers.h"
+#include "tests/window/windowtest.h"
+
+#include <QTabBar>
+
+namespace {
+
+class ServersWindowTest : public WindowTest {
+protected:
+    QStringList Tabs() const
+    {
+        QStringList texts;
+        for (int i = 0; i < window->tabServers->count(); ++i)
+            texts << window->tabServers->tabText(i);
+        return texts;
+    }
+    test::SimProcess second;
+};
+
+TEST_F(ServersWindowTest, EachTabIsItsServerAndTheMenuAddsRenamesAndRemoves)
+{
+    StartServer(QStringLiteral(R"({"players": [], "variables": {"sv_hostname": "First"}})"));
+    const quint16 secondPort = second.start(QStringLiteral(R"({"players": [], "variables": {"sv_hostname": "Second"}})"),
+                                            QStringLiteral("other"));
+    data = db.createDataModule();
+    QSqlDatabase connection = data->database();
+    const int objective = AddServer(connection, "Objective", "127.0.0.1", QString::number(secondPort));
+    Open();
+    EXPECT_EQ(Tabs(), QStringList({"127.0.0.1:12203", "Objective"}));
+    EXPECT_EQ(window->dbPort->text(), QString::number(port));
+
+    // The second tab's settings are its own, typed there and kept there.
+    window->tabServers->setCurrentIndex(1);
+    EXPECT_EQ(data->ServerId(), objective);
+    EXPECT_EQ(window->dbPort->text(), QString::number(secondPort));
+    window->dbPswd->setText("other");
+    Leave(window->dbPswd);
+    window->btnStatus->click();
+    test::Settle(window->Monitor());
+    EXPECT_EQ(window->edHostName->text(), "Second");
+    EXPECT_EQ(Tabs(), QStringList({"127.0.0.1:12203", "Objective 0/32"}));
+    EXPECT_TRUE(sim.commandTexts().isEmpty());
+    window->tabServers->setCurrentIndex(0);
+    EXPECT_EQ(window->edHostName->text(), "");
+    EXPECT_EQ(window->dbPswd->text(), "secret");
+
+    // The window's monitor keeps to its server while it runs.
+    window->btnStart->click();
+    test::Settle(window->Monitor());
+    ASSERT_TRUE(window->MonitorRunning());
+    EXPECT_FALSE(window->tabServers->isEnabled());
+    EXPECT_FALSE(window->miRemoveServer->isEnabled());
+    window->btnStart->click();
+    test::Settle(window->Monitor());
+    EXPECT_TRUE(window->tabServers->isEnabled());
+
+    dialogs.answerInput(QStringLiteral("Free For All"));
+    dialogs.answerInput(QStringLiteral("10.0.0.9:12205"));
+    window->miAddServer->trigger();
+    EXPECT_EQ(window->dbHost->text(), "10.0.0.9");
+    EXPECT_EQ(window->tabServers->currentIndex(), 2);
+    dialogs.answerInput(QStringLiteral("objective"));
+    window->miRenameServer->trigger();
+    EXPECT_TRUE(window->StatusText().contains("There is already a server named Objective.")) << window->StatusText().toStdString();
+    dialogs.answerInput(QStringLiteral("FFA"));
+    window->miRenameServer->trigger();
+    EXPECT_EQ(Tabs().last(), "FFA");
+    dialogs.answerConfirm(true);
+    window->miRemoveServer->trigger();
+    // The first server's count is its monitor's last stored poll.
+    EXPECT_EQ(Tabs(), QStringList({"127.0.0.1:12203 0/32", "Objective"}));
+    EXPECT_EQ(data->ServerId(), 1);
+}
+
+}  // namespace

@@ -1,0 +1,180 @@
+// The game servers of the database as tabs above the player grid, and the
+// Server menu that adds, renames and removes them. The window works for the
+// selected server: the settings boxes, the server information, the grid,
+// the Action menu, Start, Status and Exec Cmd are that server's. While the
+// window's own monitor runs it stays on the server it monitors.
+#include "window/formpalisor.h"
+
+#include "core/dialogs.h"
+#include "core/errorhandler.h"
+#include "monitor/engine.h"
+#include "monitor/monitorthread.h"
+#include "store/datapalisor.h"
+#include "store/monitorclaim.h"
+#include "store/servers.h"
+#include "window/playergrid.h"
+#include "window/settingsbinding.h"
+
+#include <QAction>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSystemTrayIcon>
+#include <QTabBar>
+
+#include <algorithm>
+
+namespace palisor {
+
+namespace {
+
+const QString kServersEvent = QStringLiteral("PALISOR_SERVERS");
+const QString kPolledEvent = QStringLiteral("PALISOR_POLLED");
+
+// "Objective 12/32": the name and the players as the last poll counted them.
+QString tabText(const QString& name, const QString& players)
+{
+    return players.isEmpty() ? name : name + QLatin1Char(' ') + players;
+}
+
+}  // namespace
+
+void TformPalisor::BuildServerTabs()
+{
+    tabServers = new QTabBar(PanelBottom);
+    tabServers->setExpanding(false);
+    tabServers->setDrawBase(false);
+    connect(tabServers, &QTabBar::currentChanged, this, [this](int index) {
+        if (!fillingTabs_)
+            Guarded([this, index] { tabServersChange(index); });
+    });
+}
+
+void TformPalisor::BuildServerMenu()
+{
+    miServer = menuBar()->addMenu(QStringLiteral("&Server"));
+    miAddServer = miServer->addAction(QStringLiteral("&Add Server..."));
+    miRenameServer = miServer->addAction(QStringLiteral("&Rename Server..."));
+    miRemoveServer = miServer->addAction(QStringLiteral("Re&move Server"));
+    connect(miAddServer, &QAction::triggered, this, [this] { Guarded([this] { miAddServerClick(); }); });
+    connect(miRenameServer, &QAction::triggered, this, [this] { Guarded([this] { miRenameServerClick(); }); });
+    connect(miRemoveServer, &QAction::triggered, this, [this] { Guarded([this] { miRemoveServerClick(); }); });
+    // Another program's change to the servers, or a poll that counted
+    // players anew, shows in the tabs at once.
+    connect(&data_, &TDataPalisor::notified, this, [this](const QString& event) {
+        if (event == kServersEvent || event == kPolledEvent)
+            Guarded([this] { ShowServerTabs(); });
+    });
+    data_.Listen({kServersEvent});
+}
+
+void TformPalisor::ShowServerTabs()
+{
+    if (!data_.isConnected() || !data_.HasHistory())
+        return;
+    data_.Resynchronise({});
+    servers_ = ReadServers(data_.database());
+    // The server the window works for was removed elsewhere: the first one.
+    const bool gone = std::none_of(servers_.begin(), servers_.end(),
+                                   [this](const ServerEntry& s) { return s.id == data_.ServerId(); });
+    fillingTabs_ = true;
+    while (tabServers->count() > servers_.size())
+        tabServers->removeTab(tabServers->count() - 1);
+    for (int i = 0; i < servers_.size(); ++i) {
+        const ServerEntry& server = servers_[i];
+        QString players;
+        if (server.id == data_.ServerId() && !edPlyrCnt->text().isEmpty()) {
+            players = edPlyrCnt->text();
+        } else if (const std::optional<ServerState> state = ReadServerState(data_.database(), server.id)) {
+            players = state->playerCount;
+        }
+        if (i >= tabServers->count())
+            tabServers->addTab(QString());
+        tabServers->setTabText(i, tabText(server.name, players));
+        tabServers->setTabData(i, server.id);
+        if (server.id == data_.ServerId())
+            tabServers->setCurrentIndex(i);
+    }
+    fillingTabs_ = false;
+    if (gone && !servers_.isEmpty() && !running_)
+        SwitchServer(servers_.first().id);
+    ShowControls();
+}
+
+void TformPalisor::tabServersChange(int index)
+{
+    const int id = tabServers->tabData(index).toInt();
+    if (id == data_.ServerId())
+        return;
+    SwitchServer(id);
+}
+
+void TformPalisor::SwitchServer(int id)
+{
+    // What is being typed is the server's it was typed for.
+    for (QLineEdit* box : {dbHost, dbPort, dbPswd, dbScanTime, dbMaxPing}) {
+        if (box->isModified())
+            CommitDBEdit(box);
+    }
+    // The other server's watching ends without touching its players.
+    watching_ = false;
+    claimLapse_->stop();
+    pollError_.clear();
+    data_.SetServer(id);
+    monitor_->post([id](MonitorEngine& engine) { engine.SetServer(id); });
+    settings_->Load();
+    ClearServerInfo();
+    SortPlayers(data_.tblSettings->text(QStringLiteral("SORTED")));
+    RefreshActionMenu();
+    PushSettings();
+    ShowStatus(QString());
+    FollowClaim();
+    ShowServerTabs();
+}
+
+QString TformPalisor::ServerName() const
+{
+    for (const ServerEntry& server : servers_) {
+        if (server.id == data_.ServerId())
+            return server.name;
+    }
+    return QString();
+}
+
+void TformPalisor::miAddServerClick()
+{
+    QString name;
+    if (!dialogs().inputQuery(QStringLiteral("Add Server"), QStringLiteral("Name of the new server"), name))
+        return;
+    QString place = QStringLiteral("127.0.0.1:12203");
+    if (!dialogs().inputQuery(QStringLiteral("Add Server"), QStringLiteral("Its address and port (address:port)"), place))
+        return;
+    const qsizetype colon = place.lastIndexOf(QLatin1Char(':'));
+    QSqlDatabase db = data_.database();
+    const int id = AddServer(db, name, colon < 0 ? place : place.left(colon), colon < 0 ? QString() : place.mid(colon + 1));
+    ShowServerTabs();
+    if (!running_)
+        SwitchServer(id);
+}
+
+void TformPalisor::miRenameServerClick()
+{
+    QString name = ServerName();
+    if (!dialogs().inputQuery(QStringLiteral("Rename Server"), QStringLiteral("New name of the server"), name))
+        return;
+    QSqlDatabase db = data_.database();
+    RenameServer(db, data_.ServerId(), name);
+    ShowServerTabs();
+}
+
+void TformPalisor::miRemoveServerClick()
+{
+    if (!dialogs().confirm(QStringLiteral("Remove the server %1 with its settings, players and samples? "
+                                          "Its penalty log stays.").arg(ServerName())))
+        return;
+    QSqlDatabase db = data_.database();
+    RemoveServer(db, data_.ServerId());
+    ShowServerTabs();
+}
+
+}  // namespace palisor

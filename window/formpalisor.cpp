@@ -263,6 +263,7 @@ void TformPalisor::BuildBottomPanel()
     StatusBar->setFixedHeight(20);
     StatusPanel = new TStatusPanel(StatusBar);
     StatusBar->addWidget(StatusPanel, 1);
+    StatusBar->addPermanentWidget(lbServers);
 
     auto* layout = new QVBoxLayout(PanelBottom);
     layout->setContentsMargins(0, 0, 0, 0);

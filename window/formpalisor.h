@@ -69,6 +69,9 @@ public:
     // One tab per game server of the database, its text the name and the
     // players ("Objective 12/32"); the window works for the selected one.
     QTabBar* tabServers;
+    // With several servers, how many are monitored and their players, at the
+    // status bar's right end (the tray icon's tooltip says the same).
+    QLabel* lbServers;
     TPlayerGrid* PlayerGrid;
     QStatusBar* StatusBar;
     TStatusPanel* StatusPanel;

@@ -119,6 +119,7 @@ void TformPalisor::ShowRunning(bool running)
     // Another program may have claimed the server meanwhile.
     if (stopped)
         FollowClaim();
+    ShowServerTabs();
 }
 
 void TformPalisor::ShowProgress(int position, int maximum)

@@ -16,6 +16,7 @@
 #include "window/settingsbinding.h"
 
 #include <QAction>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -41,6 +42,8 @@ QString tabText(const QString& name, const QString& players)
 
 void TformPalisor::BuildServerTabs()
 {
+    lbServers = new QLabel(PanelBottom);
+    lbServers->setVisible(false);
     tabServers = new QTabBar(PanelBottom);
     tabServers->setExpanding(false);
     tabServers->setDrawBase(false);
@@ -77,25 +80,41 @@ void TformPalisor::ShowServerTabs()
     // The server the window works for was removed elsewhere: the first one.
     const bool gone = std::none_of(servers_.begin(), servers_.end(),
                                    [this](const ServerEntry& s) { return s.id == data_.ServerId(); });
+    int monitored = 0;
+    int players = 0;
+    const QDateTime nowUtc = QDateTime::currentDateTimeUtc();
     fillingTabs_ = true;
     while (tabServers->count() > servers_.size())
         tabServers->removeTab(tabServers->count() - 1);
     for (int i = 0; i < servers_.size(); ++i) {
         const ServerEntry& server = servers_[i];
-        QString players;
+        QString count;
+        const std::optional<ServerState> state = ReadServerState(data_.database(), server.id);
         if (server.id == data_.ServerId() && !edPlyrCnt->text().isEmpty()) {
-            players = edPlyrCnt->text();
-        } else if (const std::optional<ServerState> state = ReadServerState(data_.database(), server.id)) {
-            players = state->playerCount;
+            count = edPlyrCnt->text();
+        } else if (state) {
+            count = state->playerCount;
+        }
+        const std::optional<MonitorClaim> claim = ReadClaim(data_.database(), server.id);
+        if ((server.id == data_.ServerId() && running_) || (claim && KeepsOthersOff(*claim, nowUtc))) {
+            ++monitored;
+            players += state ? state->players : 0;
         }
         if (i >= tabServers->count())
             tabServers->addTab(QString());
-        tabServers->setTabText(i, tabText(server.name, players));
+        tabServers->setTabText(i, tabText(server.name, count));
         tabServers->setTabData(i, server.id);
         if (server.id == data_.ServerId())
             tabServers->setCurrentIndex(i);
     }
     fillingTabs_ = false;
+    // Several servers are summed up where the window is seen at a glance.
+    const QString summary = servers_.size() < 2 ? QString()
+                                                : QStringLiteral("%1 of %2 servers monitored, %3 players")
+                                                      .arg(monitored).arg(servers_.size()).arg(players);
+    lbServers->setText(summary);
+    lbServers->setVisible(!summary.isEmpty());
+    tiPalisor->setToolTip(summary.isEmpty() ? QStringLiteral("Palisor") : QStringLiteral("Palisor: ") + summary);
     if (gone && !servers_.isEmpty() && !running_)
         SwitchServer(servers_.first().id);
     ShowControls();

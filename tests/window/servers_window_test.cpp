@@ -3,6 +3,7 @@
 #include "store/servers.h"
 #include "tests/window/windowtest.h"
 
+#include <QLabel>
 #include <QTabBar>
 
 namespace {
@@ -51,6 +52,8 @@ TEST_F(ServersWindowTest, EachTabIsItsServerAndTheMenuAddsRenamesAndRemoves)
     test::Settle(window->Monitor());
     ASSERT_TRUE(window->MonitorRunning());
     EXPECT_FALSE(window->tabServers->isEnabled());
+    EXPECT_EQ(window->lbServers->text(), "1 of 2 servers monitored, 0 players");
+    EXPECT_EQ(window->tiPalisor->toolTip(), "Palisor: 1 of 2 servers monitored, 0 players");
     EXPECT_FALSE(window->miRemoveServer->isEnabled());
     window->btnStart->click();
     test::Settle(window->Monitor());

@@ -122,16 +122,6 @@ void MonitorEngine::Open()
     });
 }
 
-void MonitorEngine::SetServer(int id)
-{
-    Run([this, id] {
-        if (running_ || data_->ServerId() == id)
-            return;
-        data_->SetServer(id);
-        monitor_ = std::make_unique<TMonitor>(*data_, rcon_, static_cast<MonitorView&>(*this));
-    });
-}
-
 void MonitorEngine::Close()
 {
     if (statusTimer_)

@@ -51,10 +51,6 @@ public:
     // Timers off and the attachment closed; the last request.
     void Close();
     void SetSettings(const MonitorSettings& settings);
-    // Works for another game server of the database from now on, with the
-    // poll's memory (high-ping strikes, the last sample) begun afresh.
-    // Nothing while the monitor runs: it is stopped first.
-    void SetServer(int id);
     // Who this monitor is in the claim on the game server: this process
     // unless told otherwise.
     void SetIdentity(const MonitorIdentity& identity) { identity_ = identity; }

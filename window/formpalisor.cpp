@@ -1,5 +1,7 @@
 #include "window/formpalisor.h"
 
+#include "rcon/rcon.h"
+
 #include "core/errorhandler.h"
 #include "core/places.h"
 #include "core/termination.h"
@@ -111,7 +113,7 @@ QUrl ShortcutTarget(const QString& shortcutPath)
 TformPalisor::TformPalisor(TDataPalisor& data, TRcon& rcon, QWidget* parent)
     : QMainWindow(parent),
       data_(data),
-      monitor_(std::make_unique<MonitorThread>(data.Maker(), rcon)),
+      rcon_(rcon),
       playerActions_(data, PlayerActionHooks{
                                [this](const QString& id, const QString& name, const QString& address,
                                       const QString& reason) {
@@ -145,6 +147,7 @@ TformPalisor::TformPalisor(TDataPalisor& data, TRcon& rcon, QWidget* parent)
     layout->addWidget(PanelBottom, 1);
     BuildMenus();
     BuildTray();
+    monitor_ = EngineFor(data_.ServerId()).thread.get();
     ConnectMonitor();
 
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { Guarded([this] { LoopEnded(); }); });
@@ -169,8 +172,11 @@ TformPalisor::TformPalisor(TDataPalisor& data, TRcon& rcon, QWidget* parent)
 
 TformPalisor::~TformPalisor()
 {
-    // The engine ends first, within its current exchange, with its attachment.
-    monitor_.reset();
+    // The engines end first, within their current exchange, with their
+    // attachments.
+    monitor_ = nullptr;
+    engines_.clear();
+    Guarded([this] { EmptyPlayersOfMonitoredServers(); });
     setApplicationErrorHandler({});
     if (!placementSaved_)
         Guarded([this] { SavePlacement(); });
@@ -520,9 +526,10 @@ void TformPalisor::closeEvent(QCloseEvent* event)
         return;
     }
     event->accept();
-    // The engine's work ends after its current exchange, while the program
+    // The engines' work ends after their current exchange, while the program
     // pauses before it ends.
-    monitor_->Exit();
+    for (auto& [id, engine] : engines_)
+        engine.thread->Exit();
     Guarded([this] { SavePlacement(); });
     // Closing a window that was already hidden (Exit from the tray) does not
     // end the message loop by itself.

@@ -9,6 +9,7 @@
 #include <QMainWindow>
 #include <QStringList>
 #include <functional>
+#include <map>
 #include <memory>
 
 class QAction;
@@ -120,6 +121,7 @@ public:
     // follow the stored row, and Start names that program instead of
     // starting. The list windows and the manual actions work as ever.
     bool Watching() const { return watching_; }
+    // The selected server's engine.
     MonitorThread& Monitor() { return *monitor_; }
 
     // Announcements.
@@ -173,6 +175,28 @@ private:
     void ShowRunning(bool running);
     void ShowControls();
     void ConnectMonitor();
+    // Each server the window works for has an engine of its own, made the
+    // first time it is needed, so that several servers are monitored at
+    // once; what an engine reports shows when its tab is selected.
+    struct ServerEngine {
+        std::unique_ptr<TRcon> rcon;   // none for the first: the window's own
+        std::unique_ptr<MonitorThread> thread;
+        bool running = false;
+        bool commandsOn = true;
+        int lockingRequests = 0;
+        QString boxes[5];   // the server information, by ServerBox
+        QString status;
+        int progress = 0, progressMaximum = 0;
+    };
+    ServerEngine& EngineFor(int id);
+    void ConnectEngine(int id, MonitorEngine& engine);
+    // The engines' last reports of that server, on its tab.
+    void ShowEngineState(const ServerEngine& state);
+    void ShowTabPlayers(int id, const QString& players);
+    // After the engines have ended: the players of the servers the window
+    // monitored are nobody's now (the selected one's are emptied with the
+    // data module).
+    void EmptyPlayersOfMonitoredServers();
     // The database events that tell the window of another program's claim
     // and polls.
     void ListenToOthers();
@@ -225,7 +249,9 @@ private:
     bool CanHideInTray();
 
     TDataPalisor& data_;
-    std::unique_ptr<MonitorThread> monitor_;
+    TRcon& rcon_;   // the first engine's; the others' copy its settings
+    std::map<int, ServerEngine> engines_;
+    MonitorThread* monitor_ = nullptr;
     PlayerActionHandlers playerActions_;
     bool running_ = false;
     bool commandsOn_ = true;
@@ -243,6 +269,7 @@ private:
     QProgressDialog* cycleWait_ = nullptr;   // while a list waits for the cycle
     SettingsBinding* settings_ = nullptr;
     QList<ServerEntry> servers_;   // as the tabs show them
+    QList<int> monitored_;         // the servers the window's engines have monitored
     bool fillingTabs_ = false;
     bool placementSaved_ = false;
     bool shownOnce_ = false;

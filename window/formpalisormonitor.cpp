@@ -8,6 +8,7 @@
 #include "monitor/announcements.h"
 #include "monitor/monitorthread.h"
 #include "monitor/textrules.h"
+#include "rcon/rcon.h"
 #include "store/datapalisor.h"
 #include "store/dbevents.h"
 #include "store/letgo.h"
@@ -27,57 +28,8 @@ namespace palisor {
 
 void TformPalisor::ConnectMonitor()
 {
-    MonitorEngine& engine = monitor_->engine();
-    // Each report is handled like any event of the window: an error while
-    // showing it goes to the status bar.
-    const auto show = [this](auto signal, auto handler) {
-        connect(&monitor_->engine(), signal, this, [this, handler](auto... values) {
-            Guarded([this, handler, values...] { (this->*handler)(values...); });
-        });
-    };
-    show(&MonitorEngine::runningChanged, &TformPalisor::ShowRunning);
-    show(&MonitorEngine::settingsEnabled, &TformPalisor::EnableSettings);
-    show(&MonitorEngine::commandsEnabled, &TformPalisor::EnableCommands);
-    show(&MonitorEngine::progressChanged, &TformPalisor::ShowProgress);
-    show(&MonitorEngine::statusShown, &TformPalisor::ShowStatus);
-    show(&MonitorEngine::playersRebuilt, &TformPalisor::ShowPlayers);
-    show(&MonitorEngine::serverInfoCleared, &TformPalisor::ClearServerInfo);
-    show(&MonitorEngine::serverInfoShown, &TformPalisor::ShowServerInfo);
-    show(&MonitorEngine::actionMenuChanged, &TformPalisor::ShowActionMenu);
-    show(&MonitorEngine::errorRaised, &TformPalisor::ApplicationException);
-    connect(&engine, &MonitorEngine::playerRebuildStarted, this, [this] { PlayerGrid->setVisible(false); });
     connect(PlayerGrid, &TPlayerGrid::DeleteRequested, this, [this](const QString& clientId) {
         monitor_->post([clientId](MonitorEngine& engine) { engine.DeletePlayer(clientId); });
-    });
-    connect(&engine, &MonitorEngine::variablesChanged, this,
-            [this](const QStringList& variables) { data_.Variables = variables; });
-    connect(&engine, &MonitorEngine::messageReady, this,
-            [](const QString& text) { Guarded([text] { dialogs().message(text); }); });
-    connect(&engine, &MonitorEngine::responseReady, this, [this](const QString& reply, const QString& title) {
-        Guarded([this, reply, title] { ShowResponse(reply, title, this); });
-    });
-    // The maintenance cycle moves the file aside: the window's attachment
-    // closes meanwhile and comes back with what the window shows; the list
-    // tables open again when a list window needs them.
-    engine.setOtherAttachment(true);
-    connect(&engine, &MonitorEngine::releaseRequested, this, [this] {
-        // An open list window keeps the attachment: the engine puts the cycle
-        // off to a later poll.
-        if (listWindows_ > 0) {
-            monitor_->engine().AttachmentReleased(QStringLiteral("a list window is open"));
-            return;
-        }
-        awayForCycle_ = true;
-        Guarded([this] { data_.DisconnectDatabase(); });
-        monitor_->engine().AttachmentReleased();
-    });
-    connect(&engine, &MonitorEngine::resumeAllowed, this, [this] {
-        awayForCycle_ = false;
-        Guarded([this] {
-            data_.Resynchronise({data_.tblSettings, data_.tblPlayers});
-            PlayerGrid->ArrangeColumns();
-        });
-        CycleOver();
     });
     // A cycle run by another program asks through the database instead, and
     // the window comes back by itself once it has ended.
@@ -91,6 +43,112 @@ void TformPalisor::ConnectMonitor()
             SettingsCommitted();
     });
     data_.Listen({QLatin1String(SettingsEvent)});
+}
+
+TformPalisor::ServerEngine& TformPalisor::EngineFor(int id)
+{
+    const auto found = engines_.find(id);
+    if (found != engines_.end())
+        return found->second;
+    ServerEngine& made = engines_[id];
+    TRcon* rcon = &rcon_;
+    if (engines_.size() > 1) {
+        made.rcon = std::make_unique<TRcon>();
+        made.rcon->ExchangePause = rcon_.ExchangePause;
+        made.rcon->ReceiveTimeout = rcon_.ReceiveTimeout;
+        made.rcon->BufferSize = rcon_.BufferSize;
+        rcon = made.rcon.get();
+    }
+    made.thread = std::make_unique<MonitorThread>(data_.Maker(), *rcon);
+    ConnectEngine(id, made.thread->engine());
+    return made;
+}
+
+void TformPalisor::ConnectEngine(int id, MonitorEngine& engine)
+{
+    // What an engine reports is kept for its tab, and shown at once when its
+    // tab is selected; each report is handled like any event of the window:
+    // an error while showing it goes to the status bar.
+    const auto selected = [this, id] { return id == data_.ServerId(); };
+    connect(&engine, &MonitorEngine::runningChanged, this, [this, id, selected](bool running) {
+        engines_[id].running = running;
+        if (running && !monitored_.contains(id))
+            monitored_.append(id);
+        if (!selected())
+            Guarded([this] { ShowServerTabs(); });
+    });
+    connect(&engine, &MonitorEngine::commandsEnabled, this, [this, id](bool on) { engines_[id].commandsOn = on; });
+    connect(&engine, &MonitorEngine::settingsEnabled, this, [this, id](bool on) { engines_[id].commandsOn = on; });
+    connect(&engine, &MonitorEngine::progressChanged, this, [this, id](int position, int maximum) {
+        engines_[id].progress = position;
+        engines_[id].progressMaximum = maximum;
+    });
+    connect(&engine, &MonitorEngine::statusShown, this, [this, id](const QString& text) { engines_[id].status = text; });
+    connect(&engine, &MonitorEngine::serverInfoCleared, this, [this, id] {
+        for (QString& box : engines_[id].boxes)
+            box.clear();
+    });
+    connect(&engine, &MonitorEngine::serverInfoShown, this, [this, id, selected](ServerBox box, const QString& text) {
+        engines_[id].boxes[int(box)] = text;
+        if (box == ServerBox::PlyrCnt && !selected())
+            ShowTabPlayers(id, text);
+    });
+    connect(&engine, &MonitorEngine::errorRaised, this, [this, id, selected](const QString& message) {
+        if (!selected())
+            Guarded([this, id, message] { ShowStatus(engines_[id].status = message); });
+    });
+    const auto show = [this, &engine, selected](auto signal, auto handler) {
+        connect(&engine, signal, this, [this, selected, handler](auto... values) {
+            if (selected())
+                Guarded([this, handler, values...] { (this->*handler)(values...); });
+        });
+    };
+    show(&MonitorEngine::runningChanged, &TformPalisor::ShowRunning);
+    show(&MonitorEngine::settingsEnabled, &TformPalisor::EnableSettings);
+    show(&MonitorEngine::commandsEnabled, &TformPalisor::EnableCommands);
+    show(&MonitorEngine::progressChanged, &TformPalisor::ShowProgress);
+    show(&MonitorEngine::statusShown, &TformPalisor::ShowStatus);
+    show(&MonitorEngine::playersRebuilt, &TformPalisor::ShowPlayers);
+    show(&MonitorEngine::serverInfoCleared, &TformPalisor::ClearServerInfo);
+    show(&MonitorEngine::serverInfoShown, &TformPalisor::ShowServerInfo);
+    show(&MonitorEngine::actionMenuChanged, &TformPalisor::ShowActionMenu);
+    show(&MonitorEngine::errorRaised, &TformPalisor::ApplicationException);
+    connect(&engine, &MonitorEngine::playerRebuildStarted, this, [this, selected] {
+        if (selected())
+            PlayerGrid->setVisible(false);
+    });
+    connect(&engine, &MonitorEngine::variablesChanged, this, [this, selected](const QStringList& variables) {
+        if (selected())
+            data_.Variables = variables;
+    });
+    connect(&engine, &MonitorEngine::messageReady, this,
+            [](const QString& text) { Guarded([text] { dialogs().message(text); }); });
+    connect(&engine, &MonitorEngine::responseReady, this, [this](const QString& reply, const QString& title) {
+        Guarded([this, reply, title] { ShowResponse(reply, title, this); });
+    });
+    // The maintenance cycle moves the file aside: the window's attachment
+    // closes meanwhile and comes back with what the window shows; the list
+    // tables open again when a list window needs them.
+    engine.setOtherAttachment(true);
+    connect(&engine, &MonitorEngine::releaseRequested, this, [this, &engine] {
+        // An open list window keeps the attachment: the engine puts the cycle
+        // off to a later poll.
+        if (listWindows_ > 0) {
+            engine.AttachmentReleased(QStringLiteral("a list window is open"));
+            return;
+        }
+        awayForCycle_ = true;
+        Guarded([this] { data_.DisconnectDatabase(); });
+        engine.AttachmentReleased();
+    });
+    connect(&engine, &MonitorEngine::resumeAllowed, this, [this] {
+        awayForCycle_ = false;
+        Guarded([this] {
+            data_.Resynchronise({data_.tblSettings, data_.tblPlayers});
+            PlayerGrid->ArrangeColumns();
+        });
+        CycleOver();
+    });
 }
 
 void TformPalisor::SettingsCommitted()
@@ -150,22 +208,24 @@ void TformPalisor::ShowControls()
     // Stop ends a running monitor after the exchange in progress, so it
     // is never refused during a poll.
     btnStart->setEnabled(commandsOn_ || running_);
-    // The window's monitor stays on the server it monitors.
-    tabServers->setEnabled(stopped);
     miRemoveServer->setEnabled(stopped && servers_.size() > 1);
 }
 
 void TformPalisor::PostLocking(std::function<void(MonitorEngine&)> request)
 {
-    ++lockingRequests_;
+    const int id = data_.ServerId();
+    lockingRequests_ = ++engines_[id].lockingRequests;
     ShowControls();
-    monitor_->post([this, request = std::move(request)](MonitorEngine& engine) {
+    monitor_->post([this, id, request = std::move(request)](MonitorEngine& engine) {
         request(engine);
         // After the reports the request made, so the window knows by then
         // whether the monitor runs.
-        QMetaObject::invokeMethod(this, [this] {
-            --lockingRequests_;
-            ShowControls();
+        QMetaObject::invokeMethod(this, [this, id] {
+            const int left = --engines_[id].lockingRequests;
+            if (id == data_.ServerId()) {
+                lockingRequests_ = left;
+                ShowControls();
+            }
         }, Qt::QueuedConnection);
     });
 }
@@ -206,11 +266,8 @@ void TformPalisor::ShowServerInfo(ServerBox box, const QString& text)
     }
     target->setText(text);
     target->setCursorPosition(0);
-    if (box == ServerBox::PlyrCnt) {
-        const int tab = tabServers->currentIndex();
-        if (tab >= 0)
-            tabServers->setTabText(tab, ServerName() + (text.isEmpty() ? QString() : QLatin1Char(' ') + text));
-    }
+    if (box == ServerBox::PlyrCnt)
+        ShowTabPlayers(data_.ServerId(), text);
 }
 
 void TformPalisor::UpdateVariables()
@@ -305,7 +362,8 @@ void TformPalisor::OpenListWindow(const QList<LiveTable*>& shown, const std::fun
             tables.append(table);
     data_.Resynchronise(tables);
     const auto changed = qScopeGuard([this] {
-        monitor_->post([](MonitorEngine& engine) { engine.ListsChanged(); });
+        for (auto& [id, engine] : engines_)
+            engine.thread->post([](MonitorEngine& monitor) { monitor.ListsChanged(); });
     });
     open();
 }

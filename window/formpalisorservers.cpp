@@ -96,7 +96,8 @@ void TformPalisor::ShowServerTabs()
             count = state->playerCount;
         }
         const std::optional<MonitorClaim> claim = ReadClaim(data_.database(), server.id);
-        if ((server.id == data_.ServerId() && running_) || (claim && KeepsOthersOff(*claim, nowUtc))) {
+        const auto engine = engines_.find(server.id);
+        if ((engine != engines_.end() && engine->second.running) || (claim && KeepsOthersOff(*claim, nowUtc))) {
             ++monitored;
             players += state ? state->players : 0;
         }
@@ -140,15 +141,59 @@ void TformPalisor::SwitchServer(int id)
     claimLapse_->stop();
     pollError_.clear();
     data_.SetServer(id);
-    monitor_->post([id](MonitorEngine& engine) { engine.SetServer(id); });
+    ServerEngine& engine = EngineFor(id);
+    monitor_ = engine.thread.get();
     settings_->Load();
-    ClearServerInfo();
+    ShowEngineState(engine);
     SortPlayers(data_.tblSettings->text(QStringLiteral("SORTED")));
     RefreshActionMenu();
     PushSettings();
-    ShowStatus(QString());
     FollowClaim();
     ShowServerTabs();
+}
+
+void TformPalisor::ShowEngineState(const ServerEngine& state)
+{
+    running_ = state.running;
+    commandsOn_ = state.commandsOn;
+    lockingRequests_ = state.lockingRequests;
+    btnStart->setText(running_ ? QStringLiteral("Stop") : QStringLiteral("Start"));
+    for (const ServerBox box : {ServerBox::HostName, ServerBox::GameType, ServerBox::PlyrCnt, ServerBox::CurMap,
+                                ServerBox::NextMap})
+        ShowServerInfo(box, state.boxes[int(box)]);
+    ShowProgress(state.progress, state.progressMaximum);
+    ShowStatus(state.status);
+    ShowControls();
+}
+
+void TformPalisor::ShowTabPlayers(int id, const QString& players)
+{
+    for (int i = 0; i < tabServers->count(); ++i) {
+        if (tabServers->tabData(i).toInt() != id)
+            continue;
+        for (const ServerEntry& server : servers_) {
+            if (server.id == id)
+                tabServers->setTabText(i, tabText(server.name, players));
+        }
+    }
+}
+
+void TformPalisor::EmptyPlayersOfMonitoredServers()
+{
+    const int selected = data_.ServerId();
+    if (!data_.isConnected())
+        return;
+    for (const int id : monitored_) {
+        if (id == selected)
+            continue;
+        // A server another program has claimed since keeps what it polls.
+        const std::optional<MonitorClaim> claim = ReadClaim(data_.database(), id);
+        if (claim && !MonitorIdentity::current().holds(*claim) && KeepsOthersOff(*claim, QDateTime::currentDateTimeUtc()))
+            continue;
+        data_.SetServer(id);
+        data_.DeletePlayers();
+    }
+    data_.SetServer(selected);
 }
 
 QString TformPalisor::ServerName() const

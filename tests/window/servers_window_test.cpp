@@ -47,17 +47,32 @@ TEST_F(ServersWindowTest, EachTabIsItsServerAndTheMenuAddsRenamesAndRemoves)
     EXPECT_EQ(window->edHostName->text(), "");
     EXPECT_EQ(window->dbPswd->text(), "secret");
 
-    // The window's monitor keeps to its server while it runs.
+    // Both servers run at once, each on its own engine; the tabs follow
+    // whichever is selected.
     window->btnStart->click();
     test::Settle(window->Monitor());
     ASSERT_TRUE(window->MonitorRunning());
-    EXPECT_FALSE(window->tabServers->isEnabled());
-    EXPECT_EQ(window->lbServers->text(), "1 of 2 servers monitored, 0 players");
-    EXPECT_EQ(window->tiPalisor->toolTip(), "Palisor: 1 of 2 servers monitored, 0 players");
     EXPECT_FALSE(window->miRemoveServer->isEnabled());
+    EXPECT_EQ(window->lbServers->text(), "1 of 2 servers monitored, 0 players");
+    window->tabServers->setCurrentIndex(1);
+    EXPECT_FALSE(window->MonitorRunning());
+    EXPECT_EQ(window->btnStart->text(), "Start");
+    EXPECT_EQ(window->edHostName->text(), "Second");
     window->btnStart->click();
     test::Settle(window->Monitor());
-    EXPECT_TRUE(window->tabServers->isEnabled());
+    EXPECT_TRUE(window->MonitorRunning());
+    EXPECT_EQ(window->tiPalisor->toolTip(), "Palisor: 2 of 2 servers monitored, 0 players");
+    EXPECT_TRUE(second.commandTexts().contains("status"));
+    window->tabServers->setCurrentIndex(0);
+    EXPECT_TRUE(window->MonitorRunning());
+    EXPECT_EQ(window->btnStart->text(), "Stop");
+    EXPECT_EQ(window->edHostName->text(), "First");
+    window->btnStart->click();
+    test::Settle(window->Monitor());
+    window->tabServers->setCurrentIndex(1);
+    window->btnStart->click();
+    test::Settle(window->Monitor());
+    EXPECT_FALSE(window->MonitorRunning());
 
     dialogs.answerInput(QStringLiteral("Free For All"));
     dialogs.answerInput(QStringLiteral("10.0.0.9:12205"));
@@ -72,8 +87,8 @@ TEST_F(ServersWindowTest, EachTabIsItsServerAndTheMenuAddsRenamesAndRemoves)
     EXPECT_EQ(Tabs().last(), "FFA");
     dialogs.answerConfirm(true);
     window->miRemoveServer->trigger();
-    // The first server's count is its monitor's last stored poll.
-    EXPECT_EQ(Tabs(), QStringList({"127.0.0.1:12203 0/32", "Objective"}));
+    // Each count is its monitor's last stored poll.
+    EXPECT_EQ(Tabs(), QStringList({"127.0.0.1:12203 0/32", "Objective 0/32"}));
     EXPECT_EQ(data->ServerId(), 1);
 }
 

@@ -485,6 +485,15 @@ void TDataPalisor::SweepDatabase()
     if (retryAt_.isValid() && now() < retryAt_ && size <= retryAbove_)
         return;
 
+    // The mark first: a cycle that cannot have it (another program's, or
+    // another server's engine in this one, runs) has asked nobody to let go,
+    // so it tells nobody to come back, which would end the running cycle's
+    // wait for them.
+    CycleMark mark(dataFolder());
+    if (!mark.take()) {
+        postpone(QStringLiteral("another attachment is compacting the database"));
+        return;
+    }
     if (releaseOthers_) {
         const QString kept = releaseOthers_();
         if (!kept.isEmpty()) {
@@ -493,7 +502,6 @@ void TDataPalisor::SweepDatabase()
         }
     }
     bool completed = false;
-    CycleMark mark(dataFolder());
     const auto resume = qScopeGuard([this, &completed, &mark] {
         cycling_ = false;
         mark.release();
@@ -506,10 +514,6 @@ void TDataPalisor::SweepDatabase()
         if (resumeOthers_)
             resumeOthers_(completed);
     });
-    if (!mark.take()) {
-        postpone(QStringLiteral("another attachment is compacting the database"));
-        return;
-    }
     cycling_ = true;
     const QStringList others = othersAfterLetGo();
     if (!others.isEmpty()) {

@@ -108,6 +108,23 @@ TEST_F(SweepTest, OneByteMoreIsCompactedWithEveryRowKept)
     EXPECT_EQ(data->tblBanned->text("NAME"), "O`Neil");
 }
 
+// Another program's cycle, or another server's engine's in this program,
+// holds the mark: this one asks nobody to let go, and so tells nobody to come
+// back in the middle of the running cycle.
+TEST_F(SweepTest, ACycleThatFindsAnotherRunningAsksNobodyToLetGoNorToComeBack)
+{
+    growTo(TDataPalisor::SweepThreshold + 1);
+    int released = 0;
+    int resumed = 0;
+    data->setOtherAttachments([&] { ++released; return QString(); }, [&](bool) { ++resumed; });
+    CycleMark running(data->dataFolder());
+    ASSERT_TRUE(running.take());
+    data->SweepDatabase();
+    EXPECT_EQ(released, 0);
+    EXPECT_EQ(resumed, 0);
+    EXPECT_TRUE(logged("Database Sweep postponed: another attachment is compacting the database"));
+}
+
 TEST_F(SweepTest, ACompactedFileStillPastTheThresholdWaitsUntilItHasDoubled)
 {
     // The restored file keeps 12,000,000 bytes, as live data of that size would.

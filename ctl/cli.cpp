@@ -40,7 +40,7 @@ int fail(const QString& message, int status)
 
 // Every subcommand's arguments; only one subcommand runs.
 struct Arguments {
-    std::string data, name, address, reason, text, file, kind, grep, since, format = "text", mapName, alias;
+    std::string data, server, newName, name, address, reason, text, file, kind, grep, since, format = "text", mapName, alias;
     int from = 0, to = 0;
     int maxAge = -1, warningPing = -1;   // not given
     std::vector<std::string> assignments;
@@ -93,6 +93,50 @@ void addSettings(CLI::App& app, Arguments& a, Command& chosen, QString& password
          })
         ->add_option("--password-file", a.file, "Read the password from FILE's first line; - for standard input")
         ->type_name("FILE");
+}
+
+// The add subcommand, whose password is read before the folder is taken.
+CLI::App* addServers(CLI::App& app, Arguments& a, Command& chosen, std::optional<QString>& password)
+{
+    CLI::App* server = group(&app, "server", "The game servers the database holds");
+    const auto assignments = [&a] {
+        QStringList typed;
+        for (const std::string& s : a.assignments)
+            typed << q(s);
+        return typed;
+    };
+    CLI::App* add = leaf(server, "add", "Add a server: address= and port=, then scan-time=, max-ping=, ...", chosen,
+                         [&a, &password, assignments](TDataPalisor& d) {
+                             ServerAdd(d, q(a.name), assignments(), password);
+                             return QString();
+                         });
+    add->add_option("name", a.name, "The server's name, up to 40 characters")->required();
+    add->add_option("key=value", a.assignments, "Its settings, as settings set takes them")->required();
+    add->add_option("--password-file", a.file, "Its console password from FILE's first line; - for standard input")
+        ->type_name("FILE");
+    CLI::App* set = leaf(server, "set", "Change a server's settings, as settings set does", chosen,
+                         [&a, assignments](TDataPalisor& d) {
+                             ServerSet(d, q(a.name), assignments());
+                             return QString();
+                         });
+    set->add_option("name", a.name)->required();
+    set->add_option("key=value", a.assignments, "The settings to change")->required();
+    CLI::App* rename = leaf(server, "rename", "Give a server another name", chosen, [&a](TDataPalisor& d) {
+        ServerRename(d, q(a.name), q(a.newName));
+        return QString();
+    });
+    rename->add_option("old", a.name)->required();
+    rename->add_option("new", a.newName)->required();
+    leaf(server, "remove", "Remove a server with its players and samples; its penalty-log rows stay", chosen,
+         [&a](TDataPalisor& d) {
+             ServerRemove(d, q(a.name));
+             return QString();
+         })
+        ->add_option("name", a.name)
+        ->required();
+    leaf(server, "list", "Print name, address:port, scan time, max ping and who monitors it", chosen,
+         [](TDataPalisor& d) { return ServerList(d, QDateTime::currentDateTimeUtc()); });
+    return add;
 }
 
 void addNameLists(CLI::App& app, Arguments& a, Command& chosen)
@@ -214,7 +258,8 @@ void addMonitoring(CLI::App& app, Arguments& a, Command& chosen, CheckResult& ve
     CLI::App* check = leaf(&app, "check", "Judge the last poll as a Nagios or Icinga plugin (exit 0-3)", chosen,
                            [&a, &verdict](TDataPalisor& d) {
                                const auto given = [](int value) { return value < 0 ? std::nullopt : std::optional(value); };
-                               verdict = Check(d, QDateTime::currentDateTimeUtc(), given(a.maxAge), given(a.warningPing));
+                               verdict = (a.server.empty() ? CheckEvery : Check)(d, QDateTime::currentDateTimeUtc(),
+                                                                                 given(a.maxAge), given(a.warningPing));
                                return verdict.line + QLatin1Char('\n');
                            });
     check->add_option("--max-age", a.maxAge, "Critical without a poll for this long (default: three scan times plus 30)")
@@ -231,7 +276,7 @@ bool checkAsked(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i) {
         const std::string word = argv[i];
-        if (word == "--data")
+        if (word == "--data" || word == "--server")
             ++i;
         else if (word.rfind("-", 0) != 0)
             return word == "check";
@@ -291,9 +336,13 @@ int Run(int argc, char** argv)
     app.fallthrough();
     Arguments a;
     app.add_option("--data", a.data, "The data folder (else $PALISOR_DATA, else the window's)")->type_name("DIR");
+    app.add_option("--server", a.server, "The game server a command is about, when the database holds several")
+        ->type_name("NAME");
     Command chosen;
     QString password;
     addSettings(app, a, chosen, password);
+    std::optional<QString> serverPassword;
+    const CLI::App* serverAdd = addServers(app, a, chosen, serverPassword);
     addNameLists(app, a, chosen);
     addAnnouncements(app, a, chosen);
     addBans(app, a, chosen);
@@ -319,12 +368,18 @@ int Run(int argc, char** argv)
         // Typed before the folder is taken, so nothing waits on the typing.
         if (app.got_subcommand("password"))
             password = ReadPassword(q(a.file));
+        if (serverAdd->parsed() && !a.file.empty())
+            serverPassword = ReadPassword(q(a.file));
         QString out;
         if (folderChosen) {
             out = folderChosen(ChooseDataFolder(q(a.data)));
         } else {
             Session session(ChooseDataFolder(q(a.data)),
                             app.got_subcommand("check") ? Session::CheckCycleWaitSeconds : Session::CycleWaitSeconds);
+            // The commands about one server's settings and monitoring need
+            // it named where there are several; check then judges them all.
+            ChooseServer(session.data(), q(a.server),
+                         app.got_subcommand("settings") || app.got_subcommand("password") || app.got_subcommand("status"));
             out = chosen(session.data());
             session.close();
         }

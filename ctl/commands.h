@@ -3,6 +3,8 @@
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
+#include <utility>
 #include <optional>
 
 namespace palisor {
@@ -20,6 +22,29 @@ QString SettingsShow(TDataPalisor& data);
 // Every "key=value" checked first, then all stored in one change.
 void SettingsSet(TDataPalisor& data, const QStringList& assignments);
 void PasswordSet(TDataPalisor& data, const QString& password);
+// Settings fields and the values to store in them.
+using SettingValues = QList<std::pair<QString, QVariant>>;
+// The values of "key=value" settings (the password aside), checked like
+// the window's boxes.
+SettingValues CheckedSettings(const QStringList& assignments);
+SettingValues CheckedPassword(const QString& password);
+// Stores them in the module's server's settings row in one change.
+void StoreSettings(TDataPalisor& data, const SettingValues& values);
+
+// The servers of the database. Each refuses a bad or unknown name, a
+// duplicate name or a setting the window would refuse with UsageError,
+// having changed nothing.
+void ServerAdd(TDataPalisor& data, const QString& name, const QStringList& assignments, const std::optional<QString>& password);
+void ServerSet(TDataPalisor& data, const QString& name, const QStringList& assignments);
+void ServerRename(TDataPalisor& data, const QString& oldName, const QString& newName);
+// Refused (palisor::Error) for the only server and one a program monitors.
+void ServerRemove(TDataPalisor& data, const QString& name);
+// Name, address:port, scan time, max ping and who monitors it ("-" for
+// nobody), one server a line, in the order they were added.
+QString ServerList(TDataPalisor& data, const QDateTime& nowUtc);
+// Has the module work for the server named (any letter case); without a
+// name, refuses a database of several servers when the command needs one.
+void ChooseServer(TDataPalisor& data, const QString& name, bool needed);
 
 // The lists kept as names: "immune" and "illegal".
 QString NameList(TDataPalisor& data, const QString& list);
@@ -70,6 +95,9 @@ struct CheckResult {
 // scan times plus 30) or the last poll failed; Warning when the median ping
 // is above warningPing.
 CheckResult Check(TDataPalisor& data, const QDateTime& nowUtc, std::optional<int> maxAge, std::optional<int> warningPing);
+// Every server judged as above, the worst verdict the whole's: with one
+// server its line alone, else a summary line, then one line per server.
+CheckResult CheckEvery(TDataPalisor& data, const QDateTime& nowUtc, std::optional<int> maxAge, std::optional<int> warningPing);
 
 // "7d", "12h", "30m", "90s" back from now, or a date or date and time
 // (ISO 8601, local time).

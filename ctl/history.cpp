@@ -3,6 +3,7 @@
 #include "ctl/session.h"
 #include "store/datapalisor.h"
 #include "store/history.h"
+#include "store/servers.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -16,11 +17,15 @@ namespace {
 
 const QStringList Columns{QStringLiteral("time"), QStringLiteral("kind"),    QStringLiteral("clientid"),
                           QStringLiteral("name"), QStringLiteral("address"), QStringLiteral("reason"),
-                          QStringLiteral("source")};
+                          QStringLiteral("source"), QStringLiteral("server")};
 
-QStringList fields(const PenaltyEvent& e)
+// The server column is only worth its width where there are several.
+QStringList fields(const PenaltyEvent& e, bool servers)
 {
-    return {e.occurred.toString(Qt::ISODate), e.kind.toLower(), e.clientId, e.name, e.address, e.reason, e.source};
+    QStringList values{e.occurred.toString(Qt::ISODate), e.kind.toLower(), e.clientId, e.name, e.address, e.reason, e.source};
+    if (servers)
+        values << e.server;
+    return values;
 }
 
 // One line per event however a name looks: control characters shown as \xNN.
@@ -36,25 +41,26 @@ QString textField(const QString& text)
     return shown;
 }
 
-QString format(const QList<PenaltyEvent>& events, const QString& how)
+QString format(const QList<PenaltyEvent>& events, const QString& how, bool servers)
 {
+    const QStringList columns = Columns.mid(0, servers ? Columns.size() : Columns.size() - 1);
     if (how == QLatin1String("json")) {
         QJsonArray rows;
         for (const PenaltyEvent& e : events) {
             QJsonObject row;
-            const QStringList values = fields(e);
-            for (int c = 0; c < Columns.size(); ++c)
-                row.insert(Columns[c], values[c].isEmpty() && c > 1 ? QJsonValue() : QJsonValue(values[c]));
+            const QStringList values = fields(e, servers);
+            for (int c = 0; c < columns.size(); ++c)
+                row.insert(columns[c], values[c].isEmpty() && c > 1 ? QJsonValue() : QJsonValue(values[c]));
             rows.append(row);
         }
         return QString::fromUtf8(QJsonDocument(rows).toJson(QJsonDocument::Indented));
     }
     QString text;
     if (how == QLatin1String("csv")) {
-        text = Columns.join(QLatin1Char(',')) + QStringLiteral("\r\n");
+        text = columns.join(QLatin1Char(',')) + QStringLiteral("\r\n");
         for (const PenaltyEvent& e : events) {
             QStringList row;
-            for (const QString& value : fields(e))
+            for (const QString& value : fields(e, servers))
                 row << CsvField(value);
             text += row.join(QLatin1Char(',')) + QStringLiteral("\r\n");
         }
@@ -62,7 +68,7 @@ QString format(const QList<PenaltyEvent>& events, const QString& how)
     }
     for (const PenaltyEvent& e : events) {
         QStringList row;
-        for (const QString& value : fields(e))
+        for (const QString& value : fields(e, servers))
             row << (value.isEmpty() ? QStringLiteral("-") : textField(value));
         text += row.join(QLatin1Char('\t')) + QLatin1Char('\n');
     }
@@ -87,7 +93,7 @@ QString History(TDataPalisor& data, const QString& kind, const std::optional<QDa
         events.erase(std::remove_if(events.begin(), events.end(), [&since](const PenaltyEvent& e) { return e.occurred < *since; }),
                      events.end());
     std::reverse(events.begin(), events.end());
-    return format(events, how);
+    return format(events, how, ReadServers(data.database()).size() > 1);
 }
 
 QDateTime SinceTime(const QString& text, const QDateTime& now)

@@ -25,9 +25,7 @@ QString SettingsShow(TDataPalisor& data)
     return Lines(lines);
 }
 
-namespace {
-
-void store(TDataPalisor& data, const QList<std::pair<QString, QVariant>>& values)
+void StoreSettings(TDataPalisor& data, const SettingValues& values)
 {
     LiveTable& settings = *data.tblSettings;
     settings.edit();
@@ -36,13 +34,9 @@ void store(TDataPalisor& data, const QList<std::pair<QString, QVariant>>& values
     settings.post();
 }
 
-}  // namespace
-
-void SettingsSet(TDataPalisor& data, const QStringList& assignments)
+SettingValues CheckedSettings(const QStringList& assignments)
 {
-    if (assignments.isEmpty())
-        throw UsageError(QStringLiteral("settings set needs at least one key=value"));
-    QList<std::pair<QString, QVariant>> values;
+    SettingValues values;
     for (const QString& assignment : assignments) {
         const qsizetype equals = assignment.indexOf(QLatin1Char('='));
         if (equals < 1)
@@ -55,10 +49,17 @@ void SettingsSet(TDataPalisor& data, const QStringList& assignments)
                                  .arg(key));
         values.append({rule->field, CheckedSetting(*rule, assignment.mid(equals + 1))});
     }
-    store(data, values);
+    return values;
 }
 
-void PasswordSet(TDataPalisor& data, const QString& password)
+void SettingsSet(TDataPalisor& data, const QStringList& assignments)
+{
+    if (assignments.isEmpty())
+        throw UsageError(QStringLiteral("settings set needs at least one key=value"));
+    StoreSettings(data, CheckedSettings(assignments));
+}
+
+SettingValues CheckedPassword(const QString& password)
 {
     const SettingRule* rule = FindSettingRule(QStringLiteral("password"));
     if (password.size() > rule->maxLength)
@@ -69,7 +70,9 @@ void PasswordSet(TDataPalisor& data, const QString& password)
         if (c.unicode() > 0xFF || c.unicode() < 0x20)
             throw Error(QStringLiteral("The password is refused: it holds a control character or one beyond Latin-1"));
     }
-    store(data, {{rule->field, password}});
+    return {{rule->field, password}};
 }
+
+void PasswordSet(TDataPalisor& data, const QString& password) { StoreSettings(data, CheckedPassword(password)); }
 
 }  // namespace palisor::ctl

@@ -6,6 +6,9 @@
 #include "ctl/session.h"
 #include "store/datapalisor.h"
 #include "store/monitorclaim.h"
+#include "store/servers.h"
+
+#include <algorithm>
 
 namespace palisor::ctl {
 
@@ -111,6 +114,39 @@ CheckResult Check(TDataPalisor& data, const QDateTime& nowUtc, std::optional<int
                                               .arg(picture)
                                           + perf};
     return {CheckResult::Ok, QStringLiteral("PALISOR OK - ") + picture + perf};
+}
+
+CheckResult CheckEvery(TDataPalisor& data, const QDateTime& nowUtc, std::optional<int> maxAge, std::optional<int> warningPing)
+{
+    const QList<ServerEntry> servers = ReadServers(data.database());
+    if (servers.size() <= 1)
+        return Check(data, nowUtc, maxAge, warningPing);
+    static const QStringList words{QStringLiteral("OK"), QStringLiteral("WARNING"), QStringLiteral("CRITICAL"),
+                                   QStringLiteral("UNKNOWN")};
+    CheckResult whole{CheckResult::Ok, QString()};
+    QStringList verdicts, details;
+    int players = 0, maxPlayers = 0;
+    for (const ServerEntry& server : servers) {
+        data.SetServer(server.id);
+        const CheckResult one = Check(data, nowUtc, maxAge, warningPing);
+        whole.code = std::max(whole.code, one.code);
+        const QString name = pluginText(server.name);
+        verdicts << name + QLatin1Char(' ') + words[one.code];
+        // Its line without the product's name and the performance data.
+        details << name + QStringLiteral(": ") + one.line.section(QStringLiteral(" | "), 0, 0).mid(8);
+        if (const std::optional<ServerState> state = ReadServerState(data.database(), server.id); state && state->polled.isValid()) {
+            players += state->players;
+            maxPlayers += state->maxPlayers;
+        }
+    }
+    whole.line = QStringLiteral("PALISOR %1 - %2 servers: %3 | players=%4;;;0;%5\n")
+                     .arg(words[whole.code])
+                     .arg(servers.size())
+                     .arg(verdicts.join(QStringLiteral(", ")))
+                     .arg(players)
+                     .arg(maxPlayers)
+                 + details.join(QLatin1Char('\n'));
+    return whole;
 }
 
 }  // namespace palisor::ctl

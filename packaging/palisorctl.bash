@@ -1,13 +1,33 @@
 # bash completion for palisorctl
 
+# The names of the folder's servers, as palisorctl lists them.
+_palisorctl_servers()
+{
+    local i data=()
+    for ((i = 1; i < ${#words[@]} - 1; i++)); do
+        [[ ${words[i]} == --data ]] && data=(--data "${words[i + 1]}")
+    done
+    local IFS=$'\n' name
+    COMPREPLY=()
+    for name in $(palisorctl "${data[@]}" server list 2>/dev/null | cut -f1); do
+        [[ $name == "$cur"* ]] && COMPREPLY+=("$(printf '%q' "$name")")
+    done
+    # A name such as "127.0.0.1:12203" holds a word break of readline's.
+    __ltrim_colon_completions "$cur"
+}
+
 _palisorctl()
 {
     local cur prev words cword
-    _init_completion || return
+    _init_completion -n : || return
 
     case $prev in
         --data)
             _filedir -d
+            return
+            ;;
+        --server)
+            _palisorctl_servers
             return
             ;;
         --password-file)
@@ -42,7 +62,7 @@ _palisorctl()
     for ((i = 1; i < cword; i++)); do
         word=${words[i]}
         case ${words[i - 1]} in
-            --data | --password-file | --kind | --format | --since | --name | --address | --reason | --grep | \
+            --data | --server | --password-file | --kind | --format | --since | --name | --address | --reason | --grep | \
                 --max-age | --warning-ping)
                 continue
                 ;;
@@ -55,10 +75,22 @@ _palisorctl()
         fi
     done
 
-    local options='--data --help'
+    local options='--data --server --help'
     case $command in
         "")
-            COMPREPLY=($(compgen -W 'settings password ban immune illegal alias announce recent history status check database --data --help --version' -- "$cur"))
+            COMPREPLY=($(compgen -W 'server settings password ban immune illegal alias announce recent history status check database --data --server --help --version' -- "$cur"))
+            ;;
+        server)
+            if [[ -z $sub ]]; then
+                COMPREPLY=($(compgen -W 'add set rename remove list' -- "$cur"))
+            elif [[ $cur == -* ]]; then
+                [[ $sub == add ]] && COMPREPLY=($(compgen -W "--password-file $options" -- "$cur"))
+            elif [[ $prev == @(set|rename|remove) && ${words[cword - 2]} == server ]]; then
+                _palisorctl_servers
+            elif [[ $sub == @(add|set) && $prev != add ]]; then
+                compopt -o nospace
+                COMPREPLY=($(compgen -W 'address= port= scan-time= max-ping= announcements=on announcements=off interval=' -- "$cur"))
+            fi
             ;;
         settings)
             if [[ -z $sub ]]; then

@@ -176,7 +176,8 @@ void ForEachEvent(const QSqlDatabase& db, const QString& text, const QString& ki
     QSqlQuery q(db);
     q.setForwardOnly(true);
     const QString statement =
-        QStringLiteral("SELECT %1OCCURRED, KIND, CLIENTID, NAME, ADDRESS, REASON, SOURCE FROM EVENTS")
+        QStringLiteral("SELECT %1OCCURRED, KIND, CLIENTID, NAME, ADDRESS, REASON, SOURCE, "
+                       "(SELECT S.NAME FROM SERVERS S WHERE S.ID = EVENTS.SERVER_ID) FROM EVENTS")
             .arg(limit > 0 ? QStringLiteral("FIRST ? ") : QString())
         + where + QStringLiteral(" ORDER BY ID DESC");
     if (!q.prepare(statement))
@@ -187,7 +188,7 @@ void ForEachEvent(const QSqlDatabase& db, const QString& text, const QString& ki
         throw Error(errorText(q.lastError()));
     while (q.next()) {
         const PenaltyEvent event{q.value(0).toDateTime(), textOf(q.value(1)), textOf(q.value(2)), textOf(q.value(3)),
-                                 textOf(q.value(4)),      textOf(q.value(5)), textOf(q.value(6))};
+                                 textOf(q.value(4)),      textOf(q.value(5)), textOf(q.value(6)), textOf(q.value(7))};
         if (!each(event))
             break;
     }

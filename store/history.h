@@ -42,6 +42,7 @@ struct PenaltyEvent {
     QString address;
     QString reason;
     QString source;
+    QString server;   // the name of the server it happened on; empty for none or one removed since
 };
 
 // One poll's picture of the server, kept in UTC. The pings are of the players recorded

@@ -1,4 +1,5 @@
 // palisorctl as a program, run against a real database made from the schema.
+#include "store/history.h"
 #include "store/letgo.h"
 #include "store/monitorclaim.h"
 #include "store/sqltext.h"
@@ -63,12 +64,12 @@ protected:
         EXPECT_EQ(Snapshot(), before) << arguments.join(' ').toStdString();
     }
 
-    // Every list, the settings and the penalty log, one line per row.
+    // The servers, every list, the settings and the penalty log, one line per row.
     QStringList Snapshot() const
     {
         auto data = db_.createDataModule();
         QStringList rows = test::RecordedEvents(*data);
-        for (const char* table : {"SETTINGS", "BANNED", "IMMUNE", "ILLEGAL", "MAPALIAS", "MESSAGES"}) {
+        for (const char* table : {"SERVERS", "SETTINGS", "BANNED", "IMMUNE", "ILLEGAL", "MAPALIAS", "MESSAGES"}) {
             QSqlQuery q = sql::run(data->database(), QStringLiteral("SELECT * FROM %1").arg(QLatin1String(table)));
             while (q.next()) {
                 QStringList values{QLatin1String(table)};
@@ -225,6 +226,47 @@ TEST_F(Ctl, AFolderWithoutDatabaseIsRefused)
     EXPECT_TRUE(ctl.readAllStandardError().contains("holds no Palisor database"));
 }
 
+TEST_F(Ctl, ServersAreAddedChangedRenamedAndRemovedByName)
+{
+    EXPECT_EQ(Run({"server", "add", "TDM", "address=10.0.0.9", "port=12204", "scan-time=5", "--password-file", "-"}, "rcon\n")
+                  .status,
+              0);
+    EXPECT_EQ(Run({"server", "set", "tdm", "max-ping=300"}).status, 0);
+    EXPECT_EQ(Run({"server", "rename", "127.0.0.1:12203", "Objective"}).status, 0);
+    EXPECT_EQ(Lines({"server", "list"}), (QStringList{"Objective\t127.0.0.1:12203\t30\t250\t-", "TDM\t10.0.0.9:12204\t5\t300\t-"}));
+    EXPECT_TRUE(Lines({"--server", "TDM", "settings", "show"}).contains("password=(set)"));
+    EXPECT_TRUE(Lines({"settings", "show", "--server", "objective"}).contains("password=(not set)"));
+
+    ExpectRefused({"server", "add", "objective", "address=10.0.0.8", "port=1"}, "named Objective", 2);
+    ExpectRefused({"server", "add", " ", "address=10.0.0.8", "port=1"}, "needs a name", 2);
+    ExpectRefused({"server", "add", "FFA", "address=10.0.0.8", "port=65536"}, "port=65536", 2);
+    ExpectRefused({"server", "add", "FFA", "address=bad host", "port=1"}, "address=bad host", 2);
+    ExpectRefused({"server", "add", "FFA", "address=10.0.0.8", "port=1", "scan-time=0"}, "scan-time=0", 2);
+    // One game server entered twice would be polled, and kicked on, twice.
+    ExpectRefused({"server", "add", "FFA", "address=10.0.0.9", "port=12204"}, "TDM is 10.0.0.9:12204", 2);
+    ExpectRefused({"server", "set", "TDM", "port=12203", "address=127.0.0.1"}, "Objective is 127.0.0.1:12203", 2);
+    ExpectRefused({"server", "rename", "TDM", "OBJECTIVE"}, "named Objective", 2);
+    ExpectRefused({"server", "remove", "FFA"}, "no server named \"FFA\" (Objective, TDM)", 2);
+    ExpectRefused({"settings", "set", "--server", "FFA", "port=1"}, "no server named \"FFA\"", 2);
+    ExpectRefused({"settings", "set", "port=1"}, "There are 2 servers (Objective, TDM): name one with --server.", 2);
+    ExpectRefused({"password", "set", "--password-file", "/dev/null"}, "name one with --server", 2);
+
+    // A removed server's penalties stay in the log, on no server.
+    auto data = db_.createDataModule();
+    data->SetServer(2);
+    Penalty ping;
+    ping.source = EventSource::Monitor;
+    ping.clientId = "05";
+    data->RecordEvent("KICK", ping, "Lagger", "10.0.0.5");
+    data->DataModuleDestroy();
+    Run({"ban", "add", "--name", "Cheater"});
+    EXPECT_TRUE(Lines({"history"}).join('\n').contains(QRegularExpression("\tLagger\t10.0.0.5\t-\tmonitor\tTDM\n.*\tadmin\t-$")));
+    EXPECT_EQ(Run({"server", "remove", "tdm"}).status, 0);
+    EXPECT_EQ(Lines({"server", "list"}).size(), 1);
+    EXPECT_TRUE(Lines({"history"}).first().endsWith("\tLagger\t10.0.0.5\t-\tmonitor")) << "one server: no server column";
+    ExpectRefused({"server", "remove", "Objective"}, "Objective is the only server");
+}
+
 // What a monitor leaves behind: its claim, renewed by a poll that ended
 // `age` seconds ago with that outcome.
 void Polled(const test::TempDatabase& db, qint64 age, const QString& error = QString())
@@ -282,6 +324,27 @@ TEST_F(Ctl, StatusAndCheckReadWhatTheMonitorStored)
     EXPECT_TRUE(Verdict(Run({"check"}), 2).contains("max-age 120 s"));
     Polled(db_, 1, "No reply | from the server");
     EXPECT_TRUE(Verdict(Run({"check"}), 2).contains("failed (1 s ago): No reply ! from the server"));
+}
+
+TEST_F(Ctl, CheckJudgesEveryServerAndTheWorstWins)
+{
+    Polled(db_, 4);
+    Run({"server", "rename", "127.0.0.1:12203", "Objective"});
+    Run({"server", "add", "TDM", "address=10.0.0.9", "port=12204"});
+    const Outcome both = Run({"check"});
+    EXPECT_EQ(both.status, 2);
+    const QStringList lines = both.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << both.out.toStdString();
+    EXPECT_EQ(lines[0], "PALISOR CRITICAL - 2 servers: Objective OK, TDM CRITICAL | players=12;;;0;32");
+    EXPECT_TRUE(lines[1].startsWith("Objective: OK - 12/32 players on obj_team2, polled ")) << lines[1].toStdString();
+    EXPECT_EQ(lines[2], "TDM: CRITICAL - 10.0.0.9:12204 has never been polled");
+    Verdict(Run({"check", "--server", "objective"}), 0);
+    EXPECT_TRUE(Verdict(Run({"check", "--server", "FFA"}), 3).contains("no server named \"FFA\""));
+
+    EXPECT_EQ(Lines({"server", "list"}).first(), "Objective\t127.0.0.1:12203\t30\t250\tpalisor-monitor on gamehost (process 917)");
+    ExpectRefused({"server", "remove", "Objective"}, "Stop it before removing Objective");
+    EXPECT_TRUE(Lines({"status", "--server", "TDM"}).contains("monitored-by=nobody"));
+    ExpectRefused({"status"}, "name one with --server", 2);
 }
 
 TEST_F(Ctl, CheckIsUnknownWithoutDatabaseOrOnBadUsage)

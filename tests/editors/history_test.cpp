@@ -45,11 +45,11 @@ TEST_F(HistoryTest, CsvQuotesWhatNeedsItIsUtf8AndNeverHoldsAFormula)
 {
     const QDateTime at(QDate(2026, 3, 4), QTime(21, 5, 9));
     const QByteArray csv = PenaltiesCsv({
-        {at, "KICK", "07", "Sgt. \"Rock\"", "198.51.100.42", "Wall hack, reported", "admin"},
-        {at.addSecs(60), "BAN", "", QString::fromUtf8("K\u00fcbelwagen"), "203.0.113.5", "Spam\r\nagain", "import"},
-        {at, "KICK", "", "=HYPERLINK(\"x\")", "", "=SUM(1,2)", "admin"},
-        {at, "KICK", "", "+1", "-2", "@A1", "\tx"},
-        {at, "KICK", "", "\r=1", "a=1", "", ""},
+        {at, "KICK", "07", "Sgt. \"Rock\"", "198.51.100.42", "Wall hack, reported", "admin", ""},
+        {at.addSecs(60), "BAN", "", QString::fromUtf8("K\u00fcbelwagen"), "203.0.113.5", "Spam\r\nagain", "import", ""},
+        {at, "KICK", "", "=HYPERLINK(\"x\")", "", "=SUM(1,2)", "admin", ""},
+        {at, "KICK", "", "+1", "-2", "@A1", "\tx", ""},
+        {at, "KICK", "", "\r=1", "a=1", "", "", ""},
     });
     EXPECT_EQ(csv, QByteArray("Time,Kind,Client,Name,Address,Reason,Source\r\n"
                               "2026-03-04 21:05:09,KICK,07,\"Sgt. \"\"Rock\"\"\",198.51.100.42,\"Wall hack, reported\",admin\r\n"

@@ -1,6 +1,7 @@
 // The window over a database of two game servers: a tab each, the window
 // working for the selected one, and the Server menu.
 #include "store/servers.h"
+#include "store/sqltext.h"
 #include "tests/window/windowtest.h"
 
 #include <QLabel>
@@ -90,6 +91,44 @@ TEST_F(ServersWindowTest, EachTabIsItsServerAndTheMenuAddsRenamesAndRemoves)
     // Each count is its monitor's last stored poll.
     EXPECT_EQ(Tabs(), QStringList({"127.0.0.1:12203 0/32", "Objective 0/32"}));
     EXPECT_EQ(data->ServerId(), 1);
+}
+
+// A manual kick goes to the selected tab's server only; a ban committed in the
+// Banned Players list kicks on every running server at its next poll.
+TEST_F(ServersWindowTest, AKickGoesToTheSelectedServerAndABanTypedInTheListKicksOnEvery)
+{
+    StartServer(QStringLiteral(R"({"players": [{"slot": 3, "name": "Bob", "address": "203.0.113.9", "port": 1, "ping": 60}]})"));
+    const quint16 secondPort = second.start(QStringLiteral(
+        R"({"players": [{"slot": 5, "name": "Eve", "address": "198.51.100.5", "port": 1, "ping": 60},
+                        {"slot": 6, "name": "Bob", "address": "203.0.113.9", "port": 1, "ping": 60}]})"));
+    data = db.createDataModule();
+    QSqlDatabase connection = data->database();
+    const int objective = AddServer(connection, "Objective", "127.0.0.1", QString::number(secondPort));
+    sql::run(connection, QStringLiteral("UPDATE SETTINGS SET PASSWORD = 'secret', SCANTIME = '1' WHERE SERVER_ID = ?"),
+             {objective});
+    sql::commitAndContinue(connection);
+    Open({{"SCANTIME", "1"}});
+    window->btnStart->click();
+    test::Settle(window->Monitor());
+    window->tabServers->setCurrentIndex(1);
+    window->btnStart->click();
+    test::Settle(window->Monitor());
+    ASSERT_TRUE(Eventually([&] { return data->tblPlayers->rowCount() == 2; }));
+
+    data->tblPlayers->first();
+    ASSERT_EQ(data->tblPlayers->text("NAME"), "Eve");
+    dialogs.answerInput(QStringLiteral("ADMIN DECISION"));
+    window->actKick->trigger();
+    EXPECT_TRUE(Eventually([&] { return second.commandTexts().contains("clientkick 05"); }));
+    EXPECT_FALSE(sim.commandTexts().contains("clientkick 05"));
+
+    data->BanPlayer("Bob", "203.0.113.9");
+    EXPECT_TRUE(Eventually([&] {
+        return sim.commandTexts().contains("clientkick 03") && second.commandTexts().contains("clientkick 06");
+    }));
+    window->btnStart->click();
+    window->tabServers->setCurrentIndex(0);
+    window->btnStart->click();
 }
 
 }  // namespace

@@ -131,4 +131,43 @@ TEST_F(ServersWindowTest, AKickGoesToTheSelectedServerAndABanTypedInTheListKicks
     window->btnStart->click();
 }
 
+// palisor-monitor monitors two servers: the window watches each on its tab,
+// and a third server is monitored by the window itself.
+TEST_F(ServersWindowTest, TheWindowWatchesTheServersAnotherProgramMonitorsAndRunsAThird)
+{
+    StartServer(QStringLiteral(R"({"players": [], "variables": {"sv_hostname": "Third"}})"));
+    data = db.createDataModule();
+    QSqlDatabase connection = data->database();
+    const int objective = AddServer(connection, "Objective", "10.0.0.9", "12204");
+    const int third = AddServer(connection, "Third", "127.0.0.1", QString::number(port));
+    sql::run(connection, QStringLiteral("UPDATE SETTINGS SET PASSWORD = 'secret' WHERE SERVER_ID = ?"), {third});
+    sql::commitAndContinue(connection);
+    OtherMonitor first(db), second(db, objective);
+    first.Claim();
+    second.Claim();
+    first.Poll("obj_team1", {"01", "Alpha", "203.0.113.1"});
+    second.Poll("obj_team2", {"02", "Bravo", "203.0.113.2"});
+    Open();
+    EXPECT_TRUE(window->Watching());
+    EXPECT_EQ(data->tblPlayers->text("NAME"), "Alpha");
+    window->tabServers->setCurrentIndex(1);
+    EXPECT_TRUE(window->Watching());
+    EXPECT_EQ(window->edCurMap->text(), "obj_team2");
+    EXPECT_EQ(data->tblPlayers->text("NAME"), "Bravo");
+    EXPECT_EQ(window->lbServers->text(), "2 of 3 servers monitored, 2 players");
+    window->btnStart->click();
+    EXPECT_TRUE(window->StatusText().startsWith("The server 10.0.0.9:12204 is monitored by palisor-monitor on gamehost"))
+        << window->StatusText().toStdString();
+
+    window->tabServers->setCurrentIndex(2);
+    EXPECT_FALSE(window->Watching());
+    window->btnStart->click();
+    test::Settle(window->Monitor());
+    EXPECT_TRUE(window->MonitorRunning());
+    EXPECT_TRUE(sim.commandTexts().contains("status"));
+    EXPECT_EQ(window->lbServers->text(), "3 of 3 servers monitored, 2 players");
+    window->btnStart->click();
+    test::Settle(window->Monitor());
+}
+
 }  // namespace

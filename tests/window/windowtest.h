@@ -69,12 +69,15 @@ bool Eventually(Done done)
 // Another program monitoring the same server, on an attachment of its own:
 // its claim and its polls, committed as it commits them.
 struct OtherMonitor {
-    explicit OtherMonitor(const test::TempDatabase& db) : data(db.createDataModule()) {}
+    explicit OtherMonitor(const test::TempDatabase& db, int server = 1) : data(db.createDataModule()), server(server)
+    {
+        data->SetServer(server);
+    }
 
     void Claim(const QDateTime& at = QDateTime::currentDateTimeUtc(), int scanTime = 5)
     {
         QSqlDatabase connection = data->database();
-        TakeClaim(connection, 1, me, scanTime, QString(), at, [](const QString&) {});
+        TakeClaim(connection, server, me, scanTime, QString(), at, [](const QString&) {});
     }
     void Poll(const QString& map, const QStringList& player = {}, const QString& error = QString())
     {
@@ -85,18 +88,20 @@ struct OtherMonitor {
         state.polled = QDateTime::currentDateTimeUtc();
         state.pollError = error;
         state.hostName = QStringLiteral("Main Street");
-        state.playerCount = QStringLiteral("%1/32").arg(player.isEmpty() ? 0 : 1);
+        state.players = player.isEmpty() ? 0 : 1;
+        state.playerCount = QStringLiteral("%1/32").arg(state.players);
         state.curMap = map;
         QSqlDatabase connection = data->database();
-        StorePoll(connection, 1, me, 5, state);
+        StorePoll(connection, server, me, 5, state);
     }
     void Release()
     {
         QSqlDatabase connection = data->database();
-        ReleaseClaim(connection, 1, me);
+        ReleaseClaim(connection, server, me);
     }
 
     std::unique_ptr<TDataPalisor> data;
+    const int server;
     const MonitorIdentity me{QStringLiteral("palisor-monitor"), QStringLiteral("gamehost"), 917};
 };
 

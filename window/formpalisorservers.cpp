@@ -62,10 +62,11 @@ void TformPalisor::BuildServerMenu()
     connect(miAddServer, &QAction::triggered, this, [this] { Guarded([this] { miAddServerClick(); }); });
     connect(miRenameServer, &QAction::triggered, this, [this] { Guarded([this] { miRenameServerClick(); }); });
     connect(miRemoveServer, &QAction::triggered, this, [this] { Guarded([this] { miRemoveServerClick(); }); });
-    // Another program's change to the servers, or a poll that counted
-    // players anew, shows in the tabs at once.
+    // Another program's change to the servers, or a poll of another server
+    // that counted players anew, shows in the tabs at once. With one server
+    // its tab follows the information boxes, and a poll costs no reading.
     connect(&data_, &TDataPalisor::notified, this, [this](const QString& event) {
-        if (event == kServersEvent || event == kPolledEvent)
+        if (event == kServersEvent || (event == kPolledEvent && servers_.size() > 1))
             Guarded([this] { ShowServerTabs(); });
     });
     data_.Listen({kServersEvent});

@@ -23,9 +23,10 @@ CREATE TABLE SETTINGS (
   MSGTIME  INTEGER,
   SERVER_ID INTEGER
 );
-CREATE INDEX SETTINGS_SERVER ON SETTINGS (SERVER_ID);
 
-/* Players on each game server as of its last status poll. */
+/* Players on each game server as of its last status poll. A few dozen rows
+   a server, rewritten at every poll: read whole, without an index (one over
+   SERVER_ID was found missing entries after a monitor was killed mid-poll). */
 CREATE TABLE PLAYERS (
   CLIENTID VARCHAR(9)  CHARACTER SET ISO8859_1,
   NAME     VARCHAR(40) CHARACTER SET ISO8859_1,
@@ -34,7 +35,6 @@ CREATE TABLE PLAYERS (
   PING     VARCHAR(5)  CHARACTER SET ISO8859_1,
   SERVER_ID INTEGER
 );
-CREATE INDEX PLAYERS_SERVER ON PLAYERS (SERVER_ID);
 
 /* Words that may not appear in a player name. */
 CREATE TABLE ILLEGAL (

@@ -144,6 +144,9 @@ void HeadlessMonitor::Apply(MonitorEngine& engine, bool forced)
         engine.ListsChanged();
     else
         engine.Data().Resynchronise({engine.Data().tblSettings});
+    // The server was removed: the program ends this monitor.
+    if (engine.Data().tblSettings->rowCount() == 0 && applied_)
+        return;
     const SettingsRow after = ReadSettings(engine.Data());
     const bool changed = !applied_ || !(before == after);
     applied_ = std::make_unique<SettingsRow>(after);

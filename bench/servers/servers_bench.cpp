@@ -114,10 +114,14 @@ private:
         clock.start();
         while (count > 0) {
             if (monitor.state() != QProcess::Running || clock.elapsed() > 60000)
-                qFatal("palisor-monitor stopped polling");
+                qFatal("palisor-monitor stopped polling for a minute");
             monitor.waitForReadyRead(100);
-            while (monitor.canReadLine())
-                count -= monitor.readLine().contains(" poll ") ? 1 : 0;
+            while (monitor.canReadLine()) {
+                if (monitor.readLine().contains(" poll ")) {
+                    --count;
+                    clock.restart();
+                }
+            }
         }
     }
 

@@ -362,8 +362,10 @@ TEST_F(MonitorProcess, EveryServerOfTheDatabase)
     test::TempDatabase db;
     Prepare(db, alphaPort);
     auto data = db.createDataModule();
-    QSqlDatabase connection = data->database();
-    RenameServer(connection, 1, QStringLiteral("Alpha"));
+    {
+        QSqlDatabase connection = data->database();
+        RenameServer(connection, 1, QStringLiteral("Alpha"));
+    }
     AddSimServer(*data, QStringLiteral("Bravo"), bravoPort, QStringLiteral("bravo"));
 
     QProcess& monitor = Start({"--data", db.dataFolder(), "--log-format", "json"});
@@ -403,6 +405,23 @@ TEST_F(MonitorProcess, EveryServerOfTheDatabase)
     const int added = AddSimServer(*data, QStringLiteral("Charlie"), charliePort, QString());
     ReadUntil(monitor, "\"event\":\"wait\"", lines);
     EXPECT_EQ(field("server").toString(), "Charlie");
+    // A second program on every server: those monitored here are refused
+    // and named, the one left is its own.
+    QProcess& partial = Start({"--data", db.dataFolder()});
+    QList<QByteArray> partialLines;
+    ReadUntil(partial, " wait server=Charlie ", partialLines);
+    QByteArray refusals;
+    QElapsedTimer clock;
+    clock.start();
+    while (refusals.count("is monitored by") < 2 && clock.elapsed() < 20000) {
+        partial.waitForReadyRead(100);
+        refusals += partial.readAllStandardError();
+    }
+    for (const quint16 port : {alphaPort, bravoPort})
+        EXPECT_TRUE(refusals.contains(QStringLiteral("The server 127.0.0.1:%1 is monitored by").arg(port).toUtf8()))
+            << refusals.constData();
+    EXPECT_EQ(partial.state(), QProcess::Running);
+    Terminate(partial);
     SetPassword(*data, added, QStringLiteral("charlie"));
     ReadUntil(monitor, "\"server\":\"Charlie\",\"clientid\":5", lines);
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const QByteArray& line) { return line.contains("\"event\":\"wait\""); }), 1);

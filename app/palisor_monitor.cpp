@@ -191,8 +191,8 @@ int Monitor(const MonitorOptions& options, const Places& places)
         ReloadOnHangUp({});
         return fail(messageOf(e), 2);
     }
+    bool first = true;   // the first server printed by --once
     if (options.mode == MonitorOptions::Mode::Once) {
-        bool first = true;
         fleet->Once(
             [&](const StatusReport& report, const QString& error) {
                 if (!error.isEmpty())

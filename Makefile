@@ -75,7 +75,8 @@ soak: build
 # polls, palisor-monitor's memory beside the window's over the same 1,000
 # polls, how late the window's own timer fires while the monitor works, and
 # the running program with empty and with large lists; palisorctl and a
-# window-like program beside a running palisor-monitor.
+# window-like program beside a running palisor-monitor; one palisor-monitor on
+# eight servers against the same on one.
 # Every benchmark runs even when an earlier one misses; the target fails at
 # the end and names the ones that missed.
 bench: build
@@ -87,7 +88,8 @@ bench: build
 	           "./bench/soak/memory.sh $(BUILD) 1000" \
 	           "$(BUILD)/bench/latency/bench_latency" \
 	           "$(BUILD)/bench/lists/bench_lists" \
-	           "$(BUILD)/bench/shared/bench_shared"; do \
+	           "$(BUILD)/bench/shared/bench_shared" \
+	           "$(BUILD)/bench/servers/bench_servers"; do \
 	  echo "== $$run"; \
 	  $$run || missed="$$missed$${missed:+, }$${run##*/}"; \
 	done; \

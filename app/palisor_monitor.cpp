@@ -7,10 +7,13 @@
 #include "core/termination.h"
 #include "rcon/rcon.h"
 #include "service/eventwriter.h"
+#include "service/fleet.h"
 #include "service/headless.h"
 #include "service/options.h"
 #include "store/datapalisor.h"
 #include "store/firststart.h"
+#include "store/monitorclaim.h"
+#include "core/timing.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -140,51 +143,83 @@ QString MissingDatabase(const Places& places)
         .arg(places.dataFolder, QLatin1String(Program));
 }
 
+// How a failed poll is named on standard error: by the server's name, and
+// its address when the name is another.
+QString FailedPoll(const StatusReport& report, const QString& error)
+{
+    if (IsClaimedByAnother(error))
+        return error;
+    const QString who = report.server.isEmpty() || report.name == report.server
+                            ? report.name
+                            : QStringLiteral("%1 (%2)").arg(report.name, report.server);
+    return who + QStringLiteral(": ") + error;
+}
+
+// The players a run recorded go when it ends, unless another program
+// monitors their server by now.
+void EmptyPlayers(TDataPalisor& data, const QList<int>& servers)
+{
+    for (const int id : servers) {
+        data.SetServer(id);
+        data.Resynchronise({data.tblPlayers});
+        const std::optional<MonitorClaim> claim = data.HasHistory() ? ReadClaim(data.database(), id) : std::nullopt;
+        if (!claim || MonitorIdentity::current().holds(*claim) || claim->staleAt(now().toUTC()))
+            data.DeletePlayers();
+    }
+}
+
 int Monitor(const MonitorOptions& options, const Places& places)
 {
-    std::unique_ptr<HeadlessMonitor> monitor;
+    std::unique_ptr<MonitorFleet> fleet;
     // SIGHUP never ends the program; it changes something only while the
     // monitor runs.
-    ReloadOnHangUp([&monitor, &options] {
-        if (monitor && options.mode == MonitorOptions::Mode::Run)
-            monitor->Reload();
+    ReloadOnHangUp([&fleet, &options] {
+        if (fleet && options.mode == MonitorOptions::Mode::Run)
+            fleet->Reload();
     });
     TDataPalisor data{DataFolder{places.dataFolder}};
     data.DataModuleCreate();
     // Again: the database engine installs signal handlers of its own when it
     // first opens a database, and they must not close it under the program.
     QuitOnTerminationSignals();
-    // The engine works through an attachment of its own; this one comes
-    // back to empty PLAYERS when the program ends.
-    data.DisconnectDatabase();
 
     EventWriter events(options.logFormat, stdout);
-    monitor = std::make_unique<HeadlessMonitor>(data, Rcon, events);
+    try {
+        fleet = std::make_unique<MonitorFleet>(data, events, options.servers);
+    } catch (const UnknownServer& e) {
+        data.DataModuleDestroy();
+        ReloadOnHangUp({});
+        return fail(messageOf(e), 2);
+    }
+    bool first = true;   // the first server printed by --once
     if (options.mode == MonitorOptions::Mode::Once) {
-        monitor->Once([&](const StatusReport& report, const QString& error) {
-            if (!error.isEmpty()) {
-                QCoreApplication::exit(fail(report.server + QStringLiteral(": ") + error));
-                return;
-            }
-            if (options.logFormat == MonitorOptions::LogFormat::Json)
-                events.write(QStringLiteral("status"), StatusReportFields(report));
-            else
-                print(StatusReportText(report));
-            QCoreApplication::exit(0);
-        });
+        fleet->Once(
+            [&](const StatusReport& report, const QString& error) {
+                if (!error.isEmpty())
+                    WriteError(Program, FailedPoll(report, error));
+                else if (options.logFormat == MonitorOptions::LogFormat::Json)
+                    events.write(QStringLiteral("status"),
+                                 QList<std::pair<QString, QVariant>>{{QStringLiteral("server"), report.name}}
+                                     + StatusReportFields(report));
+                else
+                    print((std::exchange(first, false) ? QString() : QStringLiteral("\n")) + QLatin1Char('[')
+                          + EscapeControls(report.name) + QStringLiteral("]\n") + StatusReportText(report));
+            },
+            [](int exitCode) { QCoreApplication::exit(exitCode); });
     } else {
-        monitor->Start();
+        fleet->Start();
     }
     int exitCode = QCoreApplication::exec();
-    // The engine ends after the exchange in progress.
-    monitor.reset();
+    const QList<int> served = fleet->Served();
+    // The engines end after the exchange in progress.
+    fleet.reset();
     if (const int signal = TerminationSignal()) {
         // --once was cut short before it could answer.
         exitCode = options.mode == MonitorOptions::Mode::Once ? 1 : 0;
         events.write(QStringLiteral("stop"), {{QStringLiteral("reason"), QStringLiteral("SIG") + QLatin1String(sigabbrev_np(signal))}});
     }
     try {
-        data.Resynchronise({data.tblPlayers});
+        EmptyPlayers(data, served);
     } catch (const std::exception& e) {
         exitCode = fail(messageOf(e));
     }

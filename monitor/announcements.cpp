@@ -118,14 +118,24 @@ AnnouncementScheduler::TimerSetting AnnouncementScheduler::StartAnnouncements()
 
 void AnnouncementScheduler::MsgTimerTimer()
 {
+    // The rotation runs over the announcements for every server and those
+    // for this server alone, in the table's order.
     LiveTable& messages = *data_.tblMessages;
-    const int remembered = messages.currentRow();
-    messages.setCurrentRow(NextAnnouncement - 1);
-    if (messages.currentRow() >= 0 && !messages.text(QStringLiteral("SEQ")).isEmpty()) {
-        const QString announcement = messages.text(QStringLiteral("ANNOUNCEMENT"));
-        send_(QStringLiteral("say ") + SubstituteVariables(announcement, data_.Variables, data_.VariableMark));
+    QList<int> rows;
+    for (int row = 0; row < messages.rowCount(); ++row) {
+        const QVariant server = messages.value(row, QStringLiteral("SERVER_ID"));
+        if (server.isNull() || server.toInt() == data_.ServerId())
+            rows << row;
     }
-    if (messages.rowCount() == NextAnnouncement)
+    const int remembered = messages.currentRow();
+    if (NextAnnouncement >= 1 && NextAnnouncement <= rows.size()) {
+        messages.setCurrentRow(rows[NextAnnouncement - 1]);
+        if (!messages.text(QStringLiteral("SEQ")).isEmpty()) {
+            const QString announcement = messages.text(QStringLiteral("ANNOUNCEMENT"));
+            send_(QStringLiteral("say ") + SubstituteVariables(announcement, data_.Variables, data_.VariableMark));
+        }
+    }
+    if (rows.size() == NextAnnouncement)
         NextAnnouncement = 1;
     else
         ++NextAnnouncement;

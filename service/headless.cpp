@@ -27,6 +27,11 @@ struct SettingsRow {
     {
         return monitor.scanTime == other.monitor.scanTime && msgOn == other.msgOn && msgTime == other.msgTime;
     }
+    bool operator==(const SettingsRow& other) const
+    {
+        return sameStart(other) && monitor.host == other.monitor.host && monitor.port == other.monitor.port
+               && monitor.password == other.monitor.password && monitor.maxPing == other.monitor.maxPing;
+    }
 };
 
 namespace {
@@ -59,17 +64,26 @@ void Later(QObject* receiver, Work&& work)
 
 }  // namespace
 
-HeadlessMonitor::HeadlessMonitor(TDataPalisor& data, TRcon& rcon, EventWriter& events)
-    : data_(data), events_(events), thread_(std::make_unique<MonitorThread>(data.Maker(), rcon))
+HeadlessMonitor::HeadlessMonitor(TDataPalisor& data, int serverId, const QString& name, TRcon& rcon,
+                                 EventWriter& events)
+    : data_(data), name_(name), events_(events),
+      thread_(std::make_unique<MonitorThread>(
+          [make = data.Maker(), serverId] {
+              std::unique_ptr<TDataPalisor> made = make();
+              made->SetServer(serverId);
+              return made;
+          },
+          rcon))
 {
     MonitorEngine& engine = thread_->engine();
     connect(&engine, &MonitorEngine::monitorEvent, this, &HeadlessMonitor::Report);
     connect(&engine, &MonitorEngine::errorRaised, this, &HeadlessMonitor::Failed);
     connect(&engine, &MonitorEngine::serverInfoShown, this,
             [this](ServerBox box, const QString& text) { boxes_[static_cast<int>(box)] = text; });
+    // Heard for every server's row: only a change of this one's is acted on.
     connect(&engine, &MonitorEngine::settingsCommitted, this, [this] {
-        if (monitoring_ && !ending_)
-            Reload();
+        if (monitoring_)
+            Post([this](MonitorEngine& engine) { Apply(engine, false); });
     });
     connect(&engine, &MonitorEngine::serverInfoCleared, this, [this] {
         for (QString& box : boxes_)
@@ -85,6 +99,12 @@ HeadlessMonitor::~HeadlessMonitor()
     WriteStop();
 }
 
+void HeadlessMonitor::Write(const QString& event, QList<std::pair<QString, QVariant>> fields)
+{
+    fields.prepend({QStringLiteral("server"), name_});
+    events_.write(event, fields);
+}
+
 void HeadlessMonitor::Post(std::function<void(MonitorEngine&)> work)
 {
     thread_->post([this, work = std::move(work)](MonitorEngine& engine) {
@@ -92,7 +112,7 @@ void HeadlessMonitor::Post(std::function<void(MonitorEngine&)> work)
             work(engine);
         } catch (const std::exception& e) {
             Later(this, [this, message = messageOf(e)] {
-                events_.write(QStringLiteral("error"), {{QStringLiteral("message"), message}});
+                Write(QStringLiteral("error"), {{QStringLiteral("message"), message}});
                 data_.WriteLog(QStringLiteral("Exception: ") + message);
                 Fatal(message, IsClaimedByAnother(message) ? ExitClaimed : 1);
             });
@@ -106,6 +126,10 @@ void HeadlessMonitor::StartWith(MonitorEngine& engine, const SettingsRow& row)
     Later(this, [this, row] {
         settings_ = row.monitor;
         announcements_ = IsTrueText(row.msgOn) ? number(row.msgTime) : QVariant(0);
+        // An earlier end (a refused start, a stop by an error) is over.
+        ending_ = false;
+        lastError_.clear();
+        waitSaid_ = false;
     });
     engine.Start();
     // Its error has gone ahead to the main thread.
@@ -113,49 +137,89 @@ void HeadlessMonitor::StartWith(MonitorEngine& engine, const SettingsRow& row)
         Later(this, [this] { Fatal(lastError_); });
 }
 
+void HeadlessMonitor::Apply(MonitorEngine& engine, bool forced)
+{
+    const SettingsRow before = applied_ ? *applied_ : SettingsRow{};
+    if (forced)
+        engine.ListsChanged();
+    else
+        engine.Data().Resynchronise({engine.Data().tblSettings});
+    // The server was removed: the program ends this monitor.
+    if (engine.Data().tblSettings->rowCount() == 0 && applied_)
+        return;
+    const SettingsRow after = ReadSettings(engine.Data());
+    const bool changed = !applied_ || !(before == after);
+    applied_ = std::make_unique<SettingsRow>(after);
+    if (!forced && !changed)
+        return;
+    if (!forced)
+        Later(this, [this] { Write(QStringLiteral("reload")); });
+    if (after.monitor.password.isEmpty()) {
+        // Polled without one the server would refuse every command.
+        if (engine.Running()) {
+            Later(this, [this] { stopReason_ = QStringLiteral("no console password"); });
+            engine.Stop();
+        }
+        Later(this, [this] {
+            if (!std::exchange(waitSaid_, true))
+                Write(QStringLiteral("wait"), {{QStringLiteral("reason"), QStringLiteral("no console password")}});
+        });
+        return;
+    }
+    if (!engine.Running()) {
+        StartWith(engine, after);
+        return;
+    }
+    if (before.sameStart(after)) {
+        engine.SetSettings(after.monitor);
+        return;
+    }
+    Later(this, [this] { stopReason_ = QStringLiteral("reload"); });
+    engine.Stop();
+    StartWith(engine, after);
+}
+
 void HeadlessMonitor::Start()
 {
     monitoring_ = true;
-    Post([this](MonitorEngine& engine) { StartWith(engine, ReadSettings(engine.Data())); });
+    Post([this](MonitorEngine& engine) { Apply(engine, true); });
 }
 
 void HeadlessMonitor::Reload()
 {
-    events_.write(QStringLiteral("reload"));
-    Post([this](MonitorEngine& engine) {
-        const SettingsRow before = ReadSettings(engine.Data());
-        engine.ListsChanged();
-        const SettingsRow after = ReadSettings(engine.Data());
-        if (before.sameStart(after)) {
-            engine.SetSettings(after.monitor);
-            return;
-        }
-        Later(this, [this] { stopReason_ = QStringLiteral("reload"); });
-        engine.Stop();
-        StartWith(engine, after);
-    });
+    Post([this](MonitorEngine& engine) { Apply(engine, true); });
 }
 
 void HeadlessMonitor::Once(std::function<void(const StatusReport&, const QString&)> done)
 {
     once_ = true;
-    Post([this, done](MonitorEngine& engine) {
-        const MonitorSettings settings = ReadSettings(engine.Data()).monitor;
-        // Its poll enforces the rules too, which is the running monitor's job.
-        const std::optional<MonitorClaim> claim = ReadClaim(engine.Data().database(), engine.Data().ServerId());
-        if (claim && KeepsOthersOff(*claim, QDateTime::currentDateTimeUtc()))
-            throw Error(claim->describe(settings.host + QLatin1Char(':') + settings.port));
-        engine.SetSettings(settings);
-        engine.Status();
+    thread_->post([this, done](MonitorEngine& engine) {
         StatusReport report;
-        report.server = settings.host + QLatin1Char(':') + settings.port;
-        LiveTable& players = *engine.Data().tblPlayers;
-        players.refresh();
-        for (int row = 0; row < players.rowCount(); ++row) {
-            QStringList line;
-            for (const char* column : {"CLIENTID", "NAME", "ADDRESS", "PORT", "PING"})
-                line << players.value(row, QLatin1String(column)).toString();
-            report.players << line;
+        report.name = name_;
+        try {
+            const MonitorSettings settings = ReadSettings(engine.Data()).monitor;
+            report.server = settings.host + QLatin1Char(':') + settings.port;
+            if (settings.password.isEmpty())
+                throw Error(QStringLiteral("No console password is set for this server"));
+            // Its poll enforces the rules too, which is the running monitor's job.
+            const std::optional<MonitorClaim> claim = ReadClaim(engine.Data().database(), engine.Data().ServerId());
+            if (claim && KeepsOthersOff(*claim, QDateTime::currentDateTimeUtc()))
+                throw Error(claim->describe(report.server));
+            engine.SetSettings(settings);
+            engine.Status();
+            LiveTable& players = *engine.Data().tblPlayers;
+            players.refresh();
+            for (int row = 0; row < players.rowCount(); ++row) {
+                QStringList line;
+                for (const char* column : {"CLIENTID", "NAME", "ADDRESS", "PORT", "PING"})
+                    line << players.value(row, QLatin1String(column)).toString();
+                report.players << line;
+            }
+        } catch (const std::exception& e) {
+            Later(this, [this, message = messageOf(e)] {
+                data_.WriteLog(QStringLiteral("Exception: ") + message);
+                lastError_ = message;
+            });
         }
         // The server information and the error, if any, are ahead of this
         // in the main thread's queue.
@@ -171,7 +235,7 @@ void HeadlessMonitor::Report(const MonitorEvent& event)
     using Kind = MonitorEvent::Kind;
     switch (event.kind) {
     case Kind::Started:
-        events_.write(QStringLiteral("start"), {{QStringLiteral("server"), settings_.host},
+        Write(QStringLiteral("start"), {{QStringLiteral("address"), settings_.host},
                                                 {QStringLiteral("port"), number(settings_.port)},
                                                 {QStringLiteral("scantime"), number(settings_.scanTime)},
                                                 {QStringLiteral("maxping"), number(settings_.maxPing)},
@@ -189,7 +253,7 @@ void HeadlessMonitor::Report(const MonitorEvent& event)
             thread_->post([this](MonitorEngine&) { Later(this, [this] { WriteStop(); }); });
         break;
     case Kind::Poll:
-        events_.write(QStringLiteral("poll"), {{QStringLiteral("players"), event.players},
+        Write(QStringLiteral("poll"), {{QStringLiteral("players"), event.players},
                                                {QStringLiteral("kicks"), event.kicks}});
         break;
     case Kind::Kick:
@@ -201,23 +265,23 @@ void HeadlessMonitor::Report(const MonitorEvent& event)
             {QStringLiteral("source"), event.source}};
         if (event.kind == Kind::Kick)
             fields.append({QStringLiteral("reply"), event.text});
-        events_.write(event.kind == Kind::Kick      ? QStringLiteral("kick")
+        Write(event.kind == Kind::Kick      ? QStringLiteral("kick")
                       : event.kind == Kind::Refusal ? QStringLiteral("refusal")
                                                     : QStringLiteral("ban"),
                       fields);
         break;
     }
     case Kind::BanRequest:
-        events_.write(QStringLiteral("ban-request"), {{QStringLiteral("clientid"), number(event.clientId)}});
+        Write(QStringLiteral("ban-request"), {{QStringLiteral("clientid"), number(event.clientId)}});
         break;
     case Kind::Announcement:
-        events_.write(QStringLiteral("announcement"), {{QStringLiteral("text"), event.text}});
+        Write(QStringLiteral("announcement"), {{QStringLiteral("text"), event.text}});
         break;
     case Kind::Maintenance:
-        events_.write(QStringLiteral("maintenance"), {{QStringLiteral("state"), event.text}});
+        Write(QStringLiteral("maintenance"), {{QStringLiteral("state"), event.text}});
         break;
     case Kind::Error:
-        events_.write(QStringLiteral("error"), {{QStringLiteral("message"), event.text}});
+        Write(QStringLiteral("error"), {{QStringLiteral("message"), event.text}});
         break;
     }
 }
@@ -226,7 +290,7 @@ void HeadlessMonitor::WriteStop()
 {
     if (!std::exchange(stopPending_, false))
         return;
-    events_.write(QStringLiteral("stop"), {{QStringLiteral("reason"), stopReason_}});
+    Write(QStringLiteral("stop"), {{QStringLiteral("reason"), stopReason_}});
     stopReason_.clear();
 }
 
@@ -257,8 +321,10 @@ void HeadlessMonitor::Fatal(const QString& message, int exitCode)
 {
     if (std::exchange(ending_, true))
         return;
-    WriteError("palisor-monitor", message);
-    QCoreApplication::exit(exitCode);
+    exitCode_ = exitCode;
+    // The claim's message names the server already.
+    WriteError("palisor-monitor", exitCode == ExitClaimed ? message : name_ + QStringLiteral(": ") + message);
+    emit ended(exitCode);
 }
 
 QString StatusReportText(const StatusReport& report)

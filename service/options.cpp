@@ -8,11 +8,13 @@ namespace palisor {
 namespace {
 
 const char Description[] =
-    "Runs Palisor's monitor without a window: polls the game server, enforces the\n"
-    "rules, records bans, sends the scheduled announcements and compacts the\n"
-    "database, with the settings and lists of the data folder. One line per event\n"
-    "on standard output. SIGHUP re-reads the settings and lists; SIGTERM and SIGINT\n"
-    "end it after the current exchange.";
+    "Runs Palisor's monitor without a window: polls every game server of the data\n"
+    "folder (or those chosen with --server), enforces the rules, records bans, sends\n"
+    "the scheduled announcements and compacts the database, with each server's\n"
+    "settings and the shared lists. A server added, changed or removed is followed\n"
+    "at once; one without a console password waits for it. One line per event on\n"
+    "standard output, naming its server. SIGHUP re-reads the settings and lists;\n"
+    "SIGTERM and SIGINT end it after the current exchange.";
 
 const char HelpClosing[] =
     "\n"
@@ -20,9 +22,10 @@ const char HelpClosing[] =
     "program, else $XDG_DATA_HOME/palisor (~/.local/share/palisor).\n"
     "\n"
     "Exit status:\n"
-    "  0   ended by SIGTERM or SIGINT; with --once, the server answered\n"
-    "  1   an error: the folder is in use, the database or the server failed\n"
-    "  2   wrong arguments\n"
+    "  0   ended by SIGTERM or SIGINT; with --once, every server answered\n"
+    "  1   an error: the folder is in use, the database or a server failed\n"
+    "  2   wrong arguments, or a --server the database does not hold\n"
+    "  75  every server is monitored by another program\n"
     "  78  a configuration error: no database in the data folder (--init makes\n"
     "      one), a refused console password or a bad port\n";
 
@@ -44,9 +47,13 @@ MonitorOptions ParseMonitorOptions(const QStringList& arguments)
                                   QStringLiteral("The data folder (default: the one the window uses)."),
                                   QStringLiteral("DIR"));
     const QCommandLineOption once(QStringLiteral("once"),
-                                  QStringLiteral("One poll like the window's Status, rules included; prints the "
-                                                 "server information and the players. Exits 0 when the server "
-                                                 "answered, 1 on an error."));
+                                  QStringLiteral("One poll of each server in turn like the window's Status, rules "
+                                                 "included; prints each one's information and players under its "
+                                                 "name. Exits 0 when every server answered, 1 when one failed."));
+    const QCommandLineOption server(QStringLiteral("server"),
+                                    QStringLiteral("Monitors the server of that name only; repeat it for several "
+                                                   "(default: every server of the database)."),
+                                    QStringLiteral("NAME"));
     const QCommandLineOption logFormat(QStringLiteral("log-format"),
                                        QStringLiteral("How events are written: text (default) or json."),
                                        QStringLiteral("FORMAT"), QStringLiteral("text"));
@@ -63,7 +70,7 @@ MonitorOptions ParseMonitorOptions(const QStringList& arguments)
                                           QStringLiteral("FILE"));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Shows this help."));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")}, QStringLiteral("Shows the version."));
-    parser.addOptions({data, once, logFormat, init, password, passwordFile, help, version});
+    parser.addOptions({data, once, server, logFormat, init, password, passwordFile, help, version});
 
     if (!parser.parse(arguments))
         return usage(parser.errorText());
@@ -90,6 +97,8 @@ MonitorOptions ParseMonitorOptions(const QStringList& arguments)
     const QString format = parser.value(logFormat);
     if (format != QLatin1String("text") && format != QLatin1String("json"))
         return usage(QStringLiteral("Unknown log format: ") + format + QStringLiteral(" (text or json)."));
+    if (parser.isSet(server) && parser.isSet(init))
+        return usage(QStringLiteral("--server and --init exclude each other."));
     if (parser.isSet(data) && parser.value(data).isEmpty())
         return usage(QStringLiteral("--data needs a folder."));
 
@@ -99,6 +108,7 @@ MonitorOptions ParseMonitorOptions(const QStringList& arguments)
     options.logFormat = format == QLatin1String("json") ? MonitorOptions::LogFormat::Json
                                                         : MonitorOptions::LogFormat::Text;
     options.dataFolder = parser.value(data);
+    options.servers = parser.values(server);
     options.password = parser.value(password);
     options.passwordFile = parser.value(passwordFile);
     return options;

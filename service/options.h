@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace palisor {
 
@@ -19,6 +20,7 @@ struct MonitorOptions {
     Mode mode = Mode::Run;
     LogFormat logFormat = LogFormat::Text;
     QString dataFolder;     // empty: the folder the window uses
+    QStringList servers;    // --server: the servers to monitor; empty: every one
     // --init: the remote-console password, given or read from the first line
     // of a file ("-" for standard input).
     QString password;

@@ -37,7 +37,7 @@ int main(int argc, char** argv)
     EventWriter events(MonitorOptions::LogFormat::Json, sink);
     int result = 1;
     {
-        HeadlessMonitor monitor(data, rcon, events);
+        HeadlessMonitor monitor(data, data.ServerId(), QStringLiteral("soak"), rcon, events);
         monitor.Start();   // the monitor's first poll
         test::Settle(monitor.Monitor());
         result = soak::Soak(monitor.Monitor(), polls, [] {});

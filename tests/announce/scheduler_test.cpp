@@ -2,6 +2,7 @@
 // against a real database and the simulator's command log.
 #include "core/error.h"
 #include "monitor/announcements.h"
+#include "store/servers.h"
 #include "tests/announce/serverfixture.h"
 
 using namespace palisor;
@@ -77,6 +78,19 @@ TEST_F(SchedulerTest, ARowWithoutSeqLosesItsTurn)
     // The emptied row sorts first; its turn comes and passes in silence.
     EXPECT_EQ(ticks(1), QStringList());
     EXPECT_EQ(ticks(3), (QStringList{"say first", "say third"}));
+}
+
+// Another server's announcements are not this one's turns.
+TEST_F(SchedulerTest, EachServerRotatesTheAnnouncementsForEveryServerAndItsOwn)
+{
+    startServer();
+    QSqlDatabase db = data->database();
+    const int other = AddServer(db, QStringLiteral("Other"), QStringLiteral("127.0.0.1"), QStringLiteral("12204"));
+    addRow(data->tblMessages, {{"SEQ", 1}, {"ANNOUNCEMENT", QStringLiteral("everywhere")}});
+    addRow(data->tblMessages, {{"SEQ", 2}, {"ANNOUNCEMENT", QStringLiteral("elsewhere")}, {"SERVER_ID", other}});
+    addRow(data->tblMessages, {{"SEQ", 3}, {"ANNOUNCEMENT", QStringLiteral("here")}, {"SERVER_ID", data->ServerId()}});
+    data->tblMessages->refresh();
+    EXPECT_EQ(ticks(3), (QStringList{"say everywhere", "say here", "say everywhere"}));
 }
 
 TEST_F(SchedulerTest, WithoutRowsNothingIsSentAndTheRotationRunsOn)

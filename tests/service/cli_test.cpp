@@ -31,6 +31,7 @@ TEST(MonitorOptions, ModesAndTheirArguments)
     EXPECT_EQ(run.logFormat, MonitorOptions::LogFormat::Json);
     EXPECT_EQ(parse({}).logFormat, MonitorOptions::LogFormat::Text);
     EXPECT_EQ(parse({"--once", "--data=/x"}).mode, Mode::Once);
+    EXPECT_EQ(parse({"--server", "Objective", "--server=FFA 2"}).servers, (QStringList{"Objective", "FFA 2"}));
     const MonitorOptions init = parse({"--init", "--password-file", "-"});
     EXPECT_EQ(init.mode, Mode::Init);
     EXPECT_EQ(init.passwordFile, "-");
@@ -43,7 +44,8 @@ TEST(MonitorOptions, BadUsageIsRefusedWithItsReason)
 {
     for (const QStringList& bad : {QStringList{"--bogus"}, {"--log-format", "xml"}, {"status"}, {"--data"},
                                    {"--data="}, {"--once", "--init"}, {"--password-file", "p"},
-                                   {"--init", "--password", "a", "--password-file", "b"}}) {
+                                   {"--init", "--password", "a", "--password-file", "b"},
+                                   {"--init", "--server", "A"}}) {
         const MonitorOptions options = parse(bad);
         EXPECT_EQ(options.mode, Mode::Usage) << bad.join(' ').toStdString();
         EXPECT_FALSE(options.text.isEmpty());

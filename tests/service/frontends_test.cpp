@@ -106,7 +106,7 @@ TEST(FrontEnds, SendTheSameCommandsForOneScenario)
         std::FILE* lines = std::tmpfile();
         EventWriter events(MonitorOptions::LogFormat::Json, lines);
         {
-            HeadlessMonitor headless(*data, rcon, events);
+            HeadlessMonitor headless(*data, 1, QStringLiteral("Parity"), rcon, events);
             headless.Start();
             AnnounceAfterTheFirstPoll(headless.Monitor());
         }
@@ -148,7 +148,7 @@ TEST(Headless, ChangedSettingsAreReloadedByThemselves)
     };
     QStringList lines;
     {
-        HeadlessMonitor headless(*data, rcon, events);
+        HeadlessMonitor headless(*data, 1, QStringLiteral("Parity"), rcon, events);
         headless.Start();
         test::Settle(headless.Monitor());
         // What the administrator changed meanwhile, the settings last.
@@ -157,7 +157,7 @@ TEST(Headless, ChangedSettingsAreReloadedByThemselves)
         data->tblSettings->edit();
         data->tblSettings->setValue("SCANTIME", QStringLiteral("5"));
         data->tblSettings->post();
-        for (QDeadlineTimer deadline(10000); !written().contains("stop reason=reload") && !deadline.hasExpired();)
+        for (QDeadlineTimer deadline(10000); !written().contains("stop server=Parity reason=reload") && !deadline.hasExpired();)
             test::Settle(headless.Monitor());
         test::Settle(headless.Monitor());
         lines = written();
@@ -167,10 +167,10 @@ TEST(Headless, ChangedSettingsAreReloadedByThemselves)
 
     // A new scan time restarts the monitor, whose first poll applies the new list.
     EXPECT_THAT(sim.commandTexts(), ::testing::Contains("clientkick 02"));
-    const qsizetype reload = lines.indexOf("reload");
+    const qsizetype reload = lines.indexOf("reload server=Parity");
     ASSERT_GE(reload, 1);
-    EXPECT_EQ(lines.mid(reload, 3), (QStringList{"reload", "stop reason=reload",
-                                                 "start server=127.0.0.1 port=" + QString::number(sim.port())
+    EXPECT_EQ(lines.mid(reload, 3), (QStringList{"reload server=Parity", "stop server=Parity reason=reload",
+                                                 "start server=Parity address=127.0.0.1 port=" + QString::number(sim.port())
                                                      + " scantime=5 maxping=250 announcements=5"}));
 }
 

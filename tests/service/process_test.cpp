@@ -3,6 +3,7 @@
 #include "tests/rcon/udppeer.h"
 #include "tests/support/db/tempdatabase.h"
 #include "tests/support/sim/simprocess.h"
+#include "store/servers.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -64,6 +65,25 @@ protected:
         data->tblIllegal->setValue("NAME", QStringLiteral("camper"));
         data->tblIllegal->post();
         data->DataModuleDestroy();
+    }
+
+    // Another game server in the database, on a simulator; without a
+    // password it is not polled yet.
+    static int AddSimServer(TDataPalisor& data, const QString& name, quint16 port, const QString& password)
+    {
+        QSqlDatabase connection = data.database();
+        const int id = AddServer(connection, name, QStringLiteral("127.0.0.1"), QString::number(port));
+        if (!password.isEmpty())
+            SetPassword(data, id, password);
+        return id;
+    }
+    static void SetPassword(TDataPalisor& data, int id, const QString& password)
+    {
+        data.SetServer(id);
+        data.tblSettings->edit();
+        data.tblSettings->setValue("PASSWORD", password);
+        data.tblSettings->setValue("SCANTIME", QStringLiteral("1"));
+        data.tblSettings->post();
     }
 
     QProcess& Start(const QStringList& arguments)
@@ -165,7 +185,7 @@ TEST_F(MonitorProcess, OnceAnswersForScripts)
     const Outcome timedOut = Finish(timingOut);
     EXPECT_EQ(timedOut.exitCode, 1);
     EXPECT_EQ(timedOut.err,
-              QStringLiteral("palisor-monitor: 127.0.0.1:%1: Command Timed Out\n").arg(silentPort).toUtf8());
+              QStringLiteral("palisor-monitor: 127.0.0.1:12203 (127.0.0.1:%1): Command Timed Out\n").arg(silentPort).toUtf8());
     EXPECT_TRUE(LogOf(quiet).contains("Exception: Command Timed Out\r\n"));
 
     const Outcome wrongPassword = Finish(refusing);
@@ -175,7 +195,7 @@ TEST_F(MonitorProcess, OnceAnswersForScripts)
     // The server's text stays on one line of standard error and of the log.
     const Outcome forgedRefusal = Run({"--data", forged.dataFolder(), "--once"});
     EXPECT_EQ(forgedRefusal.exitCode, 1);
-    EXPECT_EQ(forgedRefusal.err, QStringLiteral("palisor-monitor: 127.0.0.1:%1: Bad rconpassword.\\r\\n\\x1b[2J"
+    EXPECT_EQ(forgedRefusal.err, QStringLiteral("palisor-monitor: 127.0.0.1:12203 (127.0.0.1:%1): Bad rconpassword.\\r\\n\\x1b[2J"
                                                 "2026-01-01T00:00:00 Started Server Monitor\n")
                                      .arg(forger.port())
                                      .toUtf8()) << forgedRefusal.err.constData();
@@ -324,6 +344,99 @@ TEST_F(MonitorProcess, ProgramsShareTheDataFolder)
     Terminate(monitor);
     attached.reset();
     ExpectClosedInOrder(db);
+}
+
+// One program monitors every server of the database, each on its own
+// engine: a ban one server asks for keeps the player off the others, and each
+// server hears only its own commands. A server added while it runs is
+// followed; one without a console password waits for it.
+TEST_F(MonitorProcess, EveryServerOfTheDatabase)
+{
+    const QString requested = R"({"slot": %1, "name": "Requested", "address": "203.0.113.11", "port": 12203, "ping": 90})";
+    test::SimProcess alpha, bravo, charlie;
+    const quint16 alphaPort = alpha.start(QString(kPlayers).replace("\"ping\": 60}]", "\"ping\": 60}, " + requested.arg(8) + "]")
+                                              .replace("\"mapname\"", "\"clientban\": 8, \"mapname\""));
+    const quint16 bravoPort = bravo.start(R"({"players": [], "timeline": [{"after_status": 4, "join": )" + requested.arg(6)
+                                              + "}]}", QStringLiteral("bravo"));
+    const quint16 charliePort = charlie.start(kPlayers, QStringLiteral("charlie"));
+    test::TempDatabase db;
+    Prepare(db, alphaPort);
+    auto data = db.createDataModule();
+    {
+        QSqlDatabase connection = data->database();
+        RenameServer(connection, 1, QStringLiteral("Alpha"));
+    }
+    AddSimServer(*data, QStringLiteral("Bravo"), bravoPort, QStringLiteral("bravo"));
+
+    QProcess& monitor = Start({"--data", db.dataFolder(), "--log-format", "json"});
+    QList<QByteArray> lines;
+    const auto field = [&lines](const char* name) { return QJsonDocument::fromJson(lines.last()).object().value(name); };
+    ReadUntil(monitor, "\"event\":\"ban\"", lines);
+    EXPECT_EQ(field("server").toString(), "Alpha");
+    ReadUntil(monitor, "\"server\":\"Bravo\",\"clientid\":6", lines);
+    EXPECT_EQ(field("event").toString(), "kick");
+    EXPECT_TRUE(field("reason").toString().startsWith("BANNED")) << lines.last().constData();
+    EXPECT_TRUE(bravo.commandTexts().contains("say Kicking player Requested for " + field("reason").toString()));
+    for (const QByteArray& line : lines) {
+        const QJsonObject event = QJsonDocument::fromJson(line).object();
+        EXPECT_TRUE(event.value("server").isString()) << line.constData();
+        if (event.value("event") == "start") {
+            EXPECT_EQ(event.value("address").toString(), "127.0.0.1");
+        }
+    }
+    // Each server had its own commands only, with its own password.
+    for (test::SimProcess* sim : {&alpha, &bravo})
+        for (const test::SimCommand& command : sim->commands())
+            EXPECT_TRUE(command.accepted) << command.command.toStdString();
+    EXPECT_TRUE(alpha.commandTexts().contains("clientkick 08"));
+    EXPECT_FALSE(alpha.commandTexts().contains("clientkick 06"));
+    EXPECT_FALSE(bravo.commandTexts().contains("clientkick 08"));
+
+    // Another program may not monitor a server this one does; a name the
+    // database lacks is refused before anything starts.
+    const Outcome second = Run({"--data", db.dataFolder(), "--server", "alpha"});
+    EXPECT_EQ(second.exitCode, 75);
+    EXPECT_TRUE(second.err.startsWith(QStringLiteral("palisor-monitor: The server 127.0.0.1:%1 is monitored by palisor-monitor")
+                                          .arg(alphaPort).toUtf8())) << second.err.constData();
+    const Outcome unknown = Run({"--data", db.dataFolder(), "--server", "Alpha", "--server", "Delta", "--once"});
+    EXPECT_EQ(unknown.exitCode, 2);
+    EXPECT_TRUE(unknown.err.startsWith("palisor-monitor: There is no server named \"Delta\"")) << unknown.err.constData();
+
+    const int added = AddSimServer(*data, QStringLiteral("Charlie"), charliePort, QString());
+    ReadUntil(monitor, "\"event\":\"wait\"", lines);
+    EXPECT_EQ(field("server").toString(), "Charlie");
+    // A second program on every server: those monitored here are refused
+    // and named, the one left is its own.
+    QProcess& partial = Start({"--data", db.dataFolder()});
+    QList<QByteArray> partialLines;
+    ReadUntil(partial, " wait server=Charlie ", partialLines);
+    QByteArray refusals;
+    QElapsedTimer clock;
+    clock.start();
+    while (refusals.count("is monitored by") < 2 && clock.elapsed() < 20000) {
+        partial.waitForReadyRead(100);
+        refusals += partial.readAllStandardError();
+    }
+    for (const quint16 port : {alphaPort, bravoPort})
+        EXPECT_TRUE(refusals.contains(QStringLiteral("The server 127.0.0.1:%1 is monitored by").arg(port).toUtf8()))
+            << refusals.constData();
+    EXPECT_EQ(partial.state(), QProcess::Running);
+    Terminate(partial);
+    SetPassword(*data, added, QStringLiteral("charlie"));
+    ReadUntil(monitor, "\"server\":\"Charlie\",\"clientid\":5", lines);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const QByteArray& line) { return line.contains("\"event\":\"wait\""); }), 1);
+    Terminate(monitor);
+    data.reset();
+    ExpectClosedInOrder(db);
+
+    // One poll of each: the silent one fails, the others are printed.
+    charlie.freeze(true);
+    const Outcome once = Run({"--data", db.dataFolder(), "--once"});
+    EXPECT_EQ(once.exitCode, 1);
+    EXPECT_TRUE(once.out.contains("[Alpha]\nServer:    Service Test\n")) << once.out.constData();
+    EXPECT_TRUE(once.out.contains("\n\n[Bravo]\n")) << once.out.constData();
+    EXPECT_FALSE(once.out.contains("[Charlie]"));
+    EXPECT_EQ(once.err, QStringLiteral("palisor-monitor: Charlie (127.0.0.1:%1): Command Timed Out\n").arg(charliePort).toUtf8());
 }
 
 // What only the administrator can mend ends the program with 78 and names

@@ -76,8 +76,11 @@ Answer ask(int port, const QString& user, const QString& password)
     QByteArray spb;
     spb += char(isc_spb_version);
     spb += char(isc_spb_current_version);
+    // Whatever the two sides ask of encryption, the question is only
+    // whether this instance answers.
     for (const auto& [tag, value] : {std::pair{char(isc_spb_user_name), user.toLatin1()},
-                                     std::pair{char(isc_spb_password), password.toLatin1()}}) {
+                                     std::pair{char(isc_spb_password), password.toLatin1()},
+                                     std::pair{char(isc_spb_config), QByteArrayLiteral("WireCrypt = Enabled")}}) {
         spb += tag;
         spb += char(value.size());
         spb += value;
@@ -93,7 +96,7 @@ Answer ask(int port, const QString& user, const QString& password)
 
 }  // namespace
 
-FirebirdServer::FirebirdServer()
+FirebirdServer::FirebirdServer(const QString& wireCrypt) : wireCrypt_(wireCrypt)
 {
     if (!dir_.isValid())
         throw Error(QStringLiteral("Cannot make a folder for the Firebird server"));
@@ -186,9 +189,9 @@ void FirebirdServer::writeSettings()
                              "SecurityDatabase = %3/security3.fdb\n"
                              "AuthServer = Srp\n"
                              "UserManager = Srp\n"
-                             "WireCrypt = Required\n")
+                             "WireCrypt = %4\n")
                   .arg(port_)
-                  .arg(databaseFolder(), root_));
+                  .arg(databaseFolder(), root_, wireCrypt_));
 }
 
 bool FirebirdServer::start()

@@ -19,7 +19,8 @@ namespace palisor::test {
 //   server.location("LISTS.FDB")   // "127.0.0.1/40123:/tmp/.../db/LISTS.FDB"
 class FirebirdServer {
 public:
-    FirebirdServer();
+    // wireCrypt: the server's WireCrypt setting (Required, Enabled, Disabled).
+    explicit FirebirdServer(const QString& wireCrypt = QStringLiteral("Required"));
     ~FirebirdServer();
     FirebirdServer(const FirebirdServer&) = delete;
     FirebirdServer& operator=(const FirebirdServer&) = delete;
@@ -49,6 +50,7 @@ private:
     QTemporaryDir dir_;
     QString root_;
     QString password_;
+    QString wireCrypt_;
     int port_ = 0;
     pid_t pid_ = -1;
     qint64 startMs_ = 0;

@@ -9,9 +9,11 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 using namespace palisor;
@@ -178,8 +180,22 @@ TEST_F(ServerDatabase, ABackupIsMadeOnTheServerWhileProgramsAreAttached)
     ASSERT_EQ(Run({"ban", "add", "--name", "Cheater", "--reason", "aimbot"}).status, 0);
     TDataPalisor data{DataFolder{folder_.dataFolder()}};
     data.DataModuleCreate();   // attached, its transaction open, throughout
+    data.Listen({"PALISOR_LISTS"});
     const QString file = server.databaseFolder() + "/BACKUP.FBK";
     const Outcome backup = Run({"database", "backup", file});
+
+    // Its events come through the server's fixed auxiliary port.
+    QEventLoop loop;
+    bool heard = false;
+    QObject::connect(&data, &TDataPalisor::notified, &loop, [&] {
+        heard = true;
+        loop.quit();
+    });
+    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+    ASSERT_EQ(Run({"ban", "add", "--name", "Camper", "--reason", "camping"}).status, 0);
+    if (!heard)
+        loop.exec();
+    EXPECT_TRUE(heard);
     data.DataModuleDestroy();
     EXPECT_EQ(backup.status, 0) << backup.err.toStdString();
     ASSERT_TRUE(QFile::exists(file));

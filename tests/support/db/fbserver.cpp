@@ -111,6 +111,7 @@ FirebirdServer::FirebirdServer(const QString& wireCrypt) : wireCrypt_(wireCrypt)
     makeSecurityDatabase();
     for (int attempt = 0; attempt < PortTries; ++attempt) {
         port_ = freePort();
+        auxPort_ = freePort();
         writeSettings();
         if (start())
             return;
@@ -180,7 +181,8 @@ void FirebirdServer::makeSecurityDatabase()
 void FirebirdServer::writeSettings()
 {
     // The port only here: given on the command line the server would listen
-    // on every interface.
+    // on every interface. Events come back on a fixed port of their own, as
+    // behind a firewall.
     writeFile(root_ + QStringLiteral("/firebird.conf"),
               QStringLiteral("RemoteServicePort = %1\n"
                              "RemoteBindAddress = 127.0.0.1\n"
@@ -189,9 +191,11 @@ void FirebirdServer::writeSettings()
                              "SecurityDatabase = %3/security3.fdb\n"
                              "AuthServer = Srp\n"
                              "UserManager = Srp\n"
-                             "WireCrypt = %4\n")
+                             "WireCrypt = %4\n"
+                             "RemoteAuxPort = %5\n")
                   .arg(port_)
-                  .arg(databaseFolder(), root_, wireCrypt_));
+                  .arg(databaseFolder(), root_, wireCrypt_)
+                  .arg(auxPort_));
 }
 
 bool FirebirdServer::start()

@@ -30,6 +30,8 @@ public:
     static FirebirdServer& shared();
 
     int port() const { return port_; }
+    // Where the server takes the connections that carry database events.
+    int auxPort() const { return auxPort_; }
     QString user() const { return QStringLiteral("palisor"); }
     QString password() const { return password_; }
     // The only folder the server opens databases in.
@@ -52,6 +54,7 @@ private:
     QString password_;
     QString wireCrypt_;
     int port_ = 0;
+    int auxPort_ = 0;
     pid_t pid_ = -1;
     qint64 startMs_ = 0;
 };

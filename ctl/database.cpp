@@ -8,11 +8,14 @@
 #include "store/databaseconf.h"
 #include "store/fbattachment.h"
 #include "store/firststart.h"
+#include "store/sharedengine.h"
 
 #include <CLI/CLI.hpp>
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
 #include <QSaveFile>
+#include <QStandardPaths>
 
 namespace palisor::ctl {
 
@@ -93,13 +96,14 @@ QString DatabaseSet(const QString& dataFolder, const QStringList& assignments, c
         throw Error(QStringLiteral("An empty database password is refused; nothing was changed."));
 
     bool missing = false;
+    UseEngineRoot();
     try {
         FbAttachment tried(conf.location, conf.user, password);
     } catch (const Error& e) {
         missing = noDatabase(e.message());
         if (!missing)
             throw Error(QStringLiteral("Cannot connect to %1 as %2: %3; nothing was changed.")
-                            .arg(conf.location, conf.user, e.message()));
+                            .arg(conf.location, conf.user, ServerRefusal(conf.location, e.message())));
     }
     if (!keptPassword.isEmpty())
         keepPassword(keptPassword, password);
@@ -120,8 +124,51 @@ QString DatabaseCreate(const QString& dataFolder, const QString& schemaFile)
             throw Error(QStringLiteral("%1 holds a database already; nothing was changed.").arg(dataFolder));
         return QStringLiteral("Made %1\n").arg(file);
     }
-    CreateServerDatabase(conf.location, conf.user, configuredPassword(dataFolder, conf), schemaFile);
+    const QString password = configuredPassword(dataFolder, conf);
+    UseEngineRoot();
+    try {
+        CreateServerDatabase(conf.location, conf.user, password, schemaFile);
+    } catch (const Error& e) {
+        throw Error(ServerRefusal(conf.location, e.message()));
+    }
     return QStringLiteral("Made %1\n").arg(conf.location);
+}
+
+QString DatabaseBackup(const QString& dataFolder, const QString& file)
+{
+    const DatabaseConf conf = ReadDatabaseConf(dataFolder);
+    if (!conf.onServer())
+        throw Error(QStringLiteral("The database of %1 is its own PALISOR.GDB, not a server's: its maintenance cycle keeps "
+                                   "the copies PALISOR.BKP and PALISOR.GBK beside it; nothing was backed up.")
+                        .arg(dataFolder));
+    // The server writes the file, so a relative name would be relative to
+    // wherever the server runs.
+    if (!QDir::isAbsolutePath(file))
+        throw UsageError(QStringLiteral("\"%1\" is no absolute path; the backup is written on the database host").arg(file));
+    const QString password = configuredPassword(dataFolder, conf);
+    const QString gbak = QStandardPaths::findExecutable(QStringLiteral("gbak"));
+    if (gbak.isEmpty())
+        throw Error(QStringLiteral("gbak was not found (it comes with firebird3.0-utils)"));
+    const QString host = LocationHost(conf.location);
+    UseEngineRoot();
+    // The password goes through a pipe: on the command line anybody on
+    // this machine could read it.
+    QProcess run;
+    run.setProcessChannelMode(QProcess::MergedChannels);
+    run.start(gbak, {QStringLiteral("-b"), QStringLiteral("-se"), host + QStringLiteral(":service_mgr"),
+                     conf.location.mid(host.size() + 1), file, QStringLiteral("-user"), conf.user,
+                     QStringLiteral("-fetch_password"), QStringLiteral("stdin")});
+    run.write(password.toUtf8() + '\n');
+    run.closeWriteChannel();
+    run.waitForFinished(-1);
+    QStringList said = QString::fromLocal8Bit(run.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (QString& line : said)
+        line = line.trimmed();
+    if (run.exitStatus() != QProcess::NormalExit || run.exitCode() != 0)
+        throw Error(QStringLiteral("Cannot back up %1 into %2: %3")
+                        .arg(conf.location, file,
+                             ServerRefusal(conf.location, said.isEmpty() ? run.errorString() : said.join(QStringLiteral("; ")))));
+    return QStringLiteral("Backed up %1 into %2 on %3\n").arg(conf.location, file, host);
 }
 
 void AddDatabaseCommands(CLI::App& app, DatabaseArguments& a, FolderCommand& chosen)
@@ -147,6 +194,10 @@ void AddDatabaseCommands(CLI::App& app, DatabaseArguments& a, FolderCommand& cho
     leaf("create", "Make the configured database from the schema", [](const QString& folder) {
         return DatabaseCreate(folder, FindPlaces(ExecutableFolder()).schemaFile());
     });
+    leaf("backup", "Back up the server database while it is in use, into FILE on the database host (gbak through its service manager)",
+         [&a](const QString& folder) { return DatabaseBackup(folder, q(a.backupFile)); })
+        ->add_option("file", a.backupFile, "The backup's absolute path on the database host, written by the server's own user")
+        ->required();
     leaf("import", "Copy every row of an embedded data folder's database into the server's, just made",
          [&a](const QString& folder) { return DatabaseImport(folder, q(a.sourceFolder)); })
         ->add_option("folder", a.sourceFolder, "The data folder holding PALISOR.GDB")

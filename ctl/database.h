@@ -26,6 +26,11 @@ QString DatabaseShow(const QString& dataFolder);
 QString DatabaseSet(const QString& dataFolder, const QStringList& assignments, const QString& passwordFile);
 // Makes the configured database from the schema file.
 QString DatabaseCreate(const QString& dataFolder, const QString& schemaFile);
+// An online backup of the configured server database into file, a path on
+// the database host that the server writes, through the server's service
+// manager (gbak), with nothing stopped; refused for the embedded file, which
+// its maintenance cycle keeps copies of. Throws Error with what gbak said.
+QString DatabaseBackup(const QString& dataFolder, const QString& file);
 // Copies every row of the lists, the settings and the history of an embedded
 // data folder's database into the configured server database, just made, in
 // one transaction; the counts per table, for printing. On any failure
@@ -38,6 +43,7 @@ struct DatabaseArguments {
     std::vector<std::string> assignments;
     std::string passwordFile;
     std::string sourceFolder;
+    std::string backupFile;
 };
 using FolderCommand = std::function<QString(const QString& dataFolder)>;
 void AddDatabaseCommands(CLI::App& app, DatabaseArguments& a, FolderCommand& chosen);

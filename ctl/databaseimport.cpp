@@ -81,7 +81,8 @@ QSqlDatabase connection(const QString& name, const QString& location, const QStr
     db.setUserName(user);
     db.setPassword(password);
     if (!db.open())
-        throw Error(QStringLiteral("Cannot open the database %1: %2").arg(location, errorText(db.lastError())));
+        throw Error(QStringLiteral("Cannot open the database %1: %2")
+                        .arg(location, ServerRefusal(location, errorText(db.lastError()))));
     db.transaction();
     return db;
 }

@@ -140,10 +140,15 @@ _palisorctl()
             ;;
         database)
             if [[ -z $sub ]]; then
-                COMPREPLY=($(compgen -W 'show set create import' -- "$cur"))
+                COMPREPLY=($(compgen -W 'show set create import backup' -- "$cur"))
             elif [[ $sub == set ]]; then
                 compopt -o nospace
                 COMPREPLY=($(compgen -W 'location= user= --password-file' -- "$cur"))
+            elif [[ $sub == import ]]; then
+                _filedir -d
+            elif [[ $sub == backup ]]; then
+                # A path on the database host, which may be this one.
+                _filedir
             fi
             ;;
     esac

@@ -107,4 +107,13 @@ QString LocationHost(const QString& location)
     return colon > 0 ? location.left(colon) : location;
 }
 
+QString ServerRefusal(const QString& location, const QString& said)
+{
+    if (!said.contains(QLatin1String("Incompatible wire encryption levels requested on client and server")))
+        return said;
+    return QStringLiteral("The database server %1 does not encrypt the connection; "
+                          "set WireCrypt = Required (or Enabled) in its firebird.conf")
+        .arg(LocationHost(location));
+}
+
 }  // namespace palisor

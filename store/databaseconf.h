@@ -44,4 +44,9 @@ QString ReadDatabasePassword(const QString& passwordFile);
 // "dbhost/3050:/path".
 QString LocationHost(const QString& location);
 
+// What the engine, isql-fb or gbak said when a server refused a connection,
+// with the engine's words for an unencrypted server replaced by what to do
+// about it: this side always asks for encryption (see UseEngineRoot).
+QString ServerRefusal(const QString& location, const QString& said);
+
 }  // namespace palisor

@@ -311,7 +311,8 @@ void TDataPalisor::openConnection()
         try {
             history_ = UpgradeServerDatabase(conf.location, conf.user, password, log);
         } catch (const Error& e) {
-            throw Error(QStringLiteral("Cannot open the database %1 as %2: %3").arg(conf.location, conf.user, e.message()));
+            throw Error(QStringLiteral("Cannot open the database %1 as %2: %3")
+                            .arg(conf.location, conf.user, ServerRefusal(conf.location, e.message())));
         }
         db.setUserName(conf.user);
         db.setPassword(password);

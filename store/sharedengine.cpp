@@ -2,7 +2,6 @@
 
 #include "core/datafiles.h"
 #include "core/error.h"
-#include "store/databaseconf.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -30,7 +29,11 @@ const QByteArray RootSettings = QByteArrayLiteral(
     "# A program killed outright keeps its locks until another that waits on\n"
     "# them finds it gone, at its next deadlock scan: after 2 seconds, not the\n"
     "# engine's 10, so the others carry on soon.\n"
-    "DeadlockTimeout = 2\n");
+    "DeadlockTimeout = 2\n"
+    "# A database on a server is reached only over an encrypted connection:\n"
+    "# the console passwords it holds never cross the network readable. The\n"
+    "# embedded engine has no connection to encrypt.\n"
+    "WireCrypt = Required\n");
 
 QString userName(uid_t uid)
 {
@@ -209,11 +212,11 @@ QString EngineLockFolder(const QString& dataFolder)
     return QDir(dataFolder).filePath(QLatin1String(EngineLockFolderName));
 }
 
+void UseEngineRoot() { qputenv("FIREBIRD", QFile::encodeName(PrepareEngineRoot())); }
+
 void ShareDataFolderEngine(const QString& dataFolder)
 {
-    // A database on a server is opened by the server's engine, not this
-    // process's: the client library's own settings serve.
-    const QString root = ReadDatabaseConf(dataFolder).onServer() ? QString() : PrepareEngineRoot();
+    UseEngineRoot();
     const QString locks = EngineLockFolder(dataFolder);
     const QFileInfo folder(locks);
     if (!folder.exists()) {
@@ -236,8 +239,6 @@ void ShareDataFolderEngine(const QString& dataFolder)
             throw Error(QStringLiteral("The database engine's lock file %1 belongs to %2 and cannot be written by the user %3")
                             .arg(file, ownerOf(file), self));
     }
-    if (!root.isEmpty())
-        qputenv("FIREBIRD", QFile::encodeName(root));
     qputenv("FIREBIRD_LOCK", QFile::encodeName(locks));
 }
 

@@ -19,9 +19,15 @@ namespace palisor {
 // engine reads both once, at the process's first database call, so this runs
 // before it; the tools the process starts inherit both. Throws Error when the
 // engine's files are missing or the lock folder holds files this user may not
-// write. A folder whose database.conf names a server keeps the lock folder
-// but needs no configuration root: FIREBIRD is left as it was.
+// write. A folder whose database.conf names a server gets both as well: the
+// root's settings are the client library's too (see UseEngineRoot).
 void ShareDataFolderEngine(const QString& dataFolder);
+
+// Points FIREBIRD at this user's configuration root (PrepareEngineRoot), for
+// the embedded engine and for the client library, which reads the same
+// settings for its connections to database servers: those must be encrypted.
+// Runs before the process's first database call. Throws Error.
+void UseEngineRoot();
 
 // <dataFolder>/firebird-locks: 0700, or 02770 in a folder shared with its
 // group, so that the group's programs share the engine's lock tables too.

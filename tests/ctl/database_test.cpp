@@ -1,6 +1,7 @@
 // A data folder whose database is on a Firebird server: palisorctl's
 // database commands and the programs working through the server, against a
 // private server the test starts.
+#include "store/databaseconf.h"
 #include "store/datapalisor.h"
 #include "tests/support/db/fbserver.h"
 #include "tests/support/db/tempdatabase.h"
@@ -8,9 +9,11 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 using namespace palisor;
@@ -138,6 +141,73 @@ TEST_F(ServerDatabase, ALooseFileAWrongPasswordOrNoServerChangeNothing)
     refused = Run({"status"});
     EXPECT_EQ(refused.status, 1);
     EXPECT_TRUE(refused.err.contains("(mode 0640); it must be 0600 or stricter")) << refused.err.toStdString();
+}
+
+TEST_F(ServerDatabase, AServerThatDoesNotEncryptIsRefusedByEveryCommand)
+{
+    FirebirdServer plain("Disabled");
+    const QString location = plain.location("PLAIN.FDB");
+    const QString said = QStringLiteral("The database server 127.0.0.1/%1 does not encrypt the connection; "
+                                        "set WireCrypt = Required (or Enabled) in its firebird.conf")
+                             .arg(plain.port());
+    Outcome refused = Run({"database", "set", "location=" + location, "user=palisor", "--password-file", PasswordFile(plain.password())});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(refused.err.contains(said)) << refused.err.toStdString();
+    EXPECT_FALSE(QFile::exists(Conf()));
+
+    // Configured by hand: making the database, backing it up and every
+    // program's connection are refused alike.
+    WriteDatabaseConf(folder_.dataFolder(), DatabaseConf{location, "palisor", secrets_.filePath("password")});
+    for (const QStringList& command : {QStringList{"database", "create"}, QStringList{"database", "backup", plain.databaseFolder() + "/PLAIN.FBK"},
+                                       QStringList{"status"}}) {
+        refused = Run(command);
+        EXPECT_EQ(refused.status, 1) << command.join(' ').toStdString();
+        EXPECT_TRUE(refused.err.contains(said)) << refused.err.toStdString();
+    }
+    EXPECT_TRUE(QDir(plain.databaseFolder()).isEmpty());
+}
+
+TEST_F(ServerDatabase, ABackupIsMadeOnTheServerWhileProgramsAreAttached)
+{
+    Outcome refused = Run({"database", "backup", server.databaseFolder() + "/EMBEDDED.FBK"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(refused.err.contains("its maintenance cycle keeps the copies PALISOR.BKP and PALISOR.GBK")) << refused.err.toStdString();
+
+    const QString location = server.location("BACKUP.FDB");
+    const QString password = PasswordFile(server.password());
+    ASSERT_EQ(Run({"database", "set", "location=" + location, "user=palisor", "--password-file", password}).status, 0);
+    ASSERT_EQ(Run({"database", "create"}).status, 0);
+    ASSERT_EQ(Run({"ban", "add", "--name", "Cheater", "--reason", "aimbot"}).status, 0);
+    TDataPalisor data{DataFolder{folder_.dataFolder()}};
+    data.DataModuleCreate();   // attached, its transaction open, throughout
+    data.Listen({"PALISOR_LISTS"});
+    const QString file = server.databaseFolder() + "/BACKUP.FBK";
+    const Outcome backup = Run({"database", "backup", file});
+
+    // Its events come through the server's fixed auxiliary port.
+    QEventLoop loop;
+    bool heard = false;
+    QObject::connect(&data, &TDataPalisor::notified, &loop, [&] {
+        heard = true;
+        loop.quit();
+    });
+    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+    ASSERT_EQ(Run({"ban", "add", "--name", "Camper", "--reason", "camping"}).status, 0);
+    if (!heard)
+        loop.exec();
+    EXPECT_TRUE(heard);
+    data.DataModuleDestroy();
+    EXPECT_EQ(backup.status, 0) << backup.err.toStdString();
+    ASSERT_TRUE(QFile::exists(file));
+
+    QProcess restore;
+    restore.setProcessChannelMode(QProcess::MergedChannels);
+    restore.start("gbak", {"-r", "-se", QStringLiteral("127.0.0.1/%1:service_mgr").arg(server.port()), file,
+                           server.databaseFolder() + "/RESTORED.FDB", "-user", "palisor", "-fetch_password", password});
+    ASSERT_TRUE(restore.waitForFinished(60000));
+    ASSERT_EQ(restore.exitCode(), 0) << restore.readAll().constData();
+    ASSERT_EQ(Run({"database", "set", "location=" + server.location("RESTORED.FDB"), "user=palisor"}).status, 0);
+    EXPECT_TRUE(Run({"ban", "list"}).out.startsWith("Cheater\t"));
 }
 
 TEST_F(ServerDatabase, AnImportCopiesEveryRowOnceIntoANewDatabaseOnly)

@@ -76,8 +76,11 @@ Answer ask(int port, const QString& user, const QString& password)
     QByteArray spb;
     spb += char(isc_spb_version);
     spb += char(isc_spb_current_version);
+    // Whatever the two sides ask of encryption, the question is only
+    // whether this instance answers.
     for (const auto& [tag, value] : {std::pair{char(isc_spb_user_name), user.toLatin1()},
-                                     std::pair{char(isc_spb_password), password.toLatin1()}}) {
+                                     std::pair{char(isc_spb_password), password.toLatin1()},
+                                     std::pair{char(isc_spb_config), QByteArrayLiteral("WireCrypt = Enabled")}}) {
         spb += tag;
         spb += char(value.size());
         spb += value;
@@ -93,7 +96,7 @@ Answer ask(int port, const QString& user, const QString& password)
 
 }  // namespace
 
-FirebirdServer::FirebirdServer()
+FirebirdServer::FirebirdServer(const QString& wireCrypt) : wireCrypt_(wireCrypt)
 {
     if (!dir_.isValid())
         throw Error(QStringLiteral("Cannot make a folder for the Firebird server"));
@@ -108,6 +111,7 @@ FirebirdServer::FirebirdServer()
     makeSecurityDatabase();
     for (int attempt = 0; attempt < PortTries; ++attempt) {
         port_ = freePort();
+        auxPort_ = freePort();
         writeSettings();
         if (start())
             return;
@@ -177,7 +181,8 @@ void FirebirdServer::makeSecurityDatabase()
 void FirebirdServer::writeSettings()
 {
     // The port only here: given on the command line the server would listen
-    // on every interface.
+    // on every interface. Events come back on a fixed port of their own, as
+    // behind a firewall.
     writeFile(root_ + QStringLiteral("/firebird.conf"),
               QStringLiteral("RemoteServicePort = %1\n"
                              "RemoteBindAddress = 127.0.0.1\n"
@@ -186,9 +191,11 @@ void FirebirdServer::writeSettings()
                              "SecurityDatabase = %3/security3.fdb\n"
                              "AuthServer = Srp\n"
                              "UserManager = Srp\n"
-                             "WireCrypt = Required\n")
+                             "WireCrypt = %4\n"
+                             "RemoteAuxPort = %5\n")
                   .arg(port_)
-                  .arg(databaseFolder(), root_));
+                  .arg(databaseFolder(), root_, wireCrypt_)
+                  .arg(auxPort_));
 }
 
 bool FirebirdServer::start()

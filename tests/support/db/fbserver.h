@@ -19,7 +19,8 @@ namespace palisor::test {
 //   server.location("LISTS.FDB")   // "127.0.0.1/40123:/tmp/.../db/LISTS.FDB"
 class FirebirdServer {
 public:
-    FirebirdServer();
+    // wireCrypt: the server's WireCrypt setting (Required, Enabled, Disabled).
+    explicit FirebirdServer(const QString& wireCrypt = QStringLiteral("Required"));
     ~FirebirdServer();
     FirebirdServer(const FirebirdServer&) = delete;
     FirebirdServer& operator=(const FirebirdServer&) = delete;
@@ -29,6 +30,8 @@ public:
     static FirebirdServer& shared();
 
     int port() const { return port_; }
+    // Where the server takes the connections that carry database events.
+    int auxPort() const { return auxPort_; }
     QString user() const { return QStringLiteral("palisor"); }
     QString password() const { return password_; }
     // The only folder the server opens databases in.
@@ -49,7 +52,9 @@ private:
     QTemporaryDir dir_;
     QString root_;
     QString password_;
+    QString wireCrypt_;
     int port_ = 0;
+    int auxPort_ = 0;
     pid_t pid_ = -1;
     qint64 startMs_ = 0;
 };

@@ -182,8 +182,11 @@ void TformPalisor::ShowTabPlayers(int id, const QString& players)
 void TformPalisor::EmptyPlayersOfMonitoredServers()
 {
     const int selected = data_.ServerId();
-    if (!data_.isConnected())
+    if (!data_.isConnected() || monitored_.isEmpty())
         return;
+    // A fresh snapshot: the engines' last polls committed players after the
+    // window's transaction began, which a delete in it would not see.
+    data_.Resynchronise({});
     for (const int id : monitored_) {
         if (id == selected)
             continue;

@@ -273,6 +273,8 @@ std::function<std::unique_ptr<TDataPalisor>()> TDataPalisor::Maker() const
 
 void TDataPalisor::Listen(const QStringList& events) { events_->add(events); }
 
+bool TDataPalisor::Listening() const { return events_->listening(); }
+
 void TDataPalisor::setOtherAttachments(std::function<QString()> release, std::function<void(bool)> resume)
 {
     releaseOthers_ = std::move(release);

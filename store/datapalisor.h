@@ -86,6 +86,9 @@ public:
     // notified(). They are asked for again whenever it opens; events
     // committed while it was closed go unheard, so attached() says it opened.
     void Listen(const QStringList& events);
+    // Whether every event asked for is heard from now on (the engine's first
+    // notice of each has come).
+    bool Listening() const;
 
     LiveTable* tblPlayers;
     LiveTable* tblBanned;

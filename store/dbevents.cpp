@@ -3,6 +3,7 @@
 #include "store/fbattachment.h"
 
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -85,6 +86,11 @@ void DbEvents::start(const QSqlDatabase& db)
     started_ = true;
     for (const QString& name : names_)
         ask(name);
+}
+
+bool DbEvents::listening() const
+{
+    return started_ && std::all_of(requests_.begin(), requests_.end(), [](Request* request) { return request->primed; });
 }
 
 void DbEvents::ask(const QString& name)

@@ -35,6 +35,10 @@ public:
     // back what the engine still holds); nothing is heard until the next
     // start.
     void stop();
+    // Whether every name has had the engine's first notice, which gives the
+    // count the later ones are told from: a commit before it may go unheard
+    // (the attachment reads afresh when it has started, see attached()).
+    bool listening() const;
 
 signals:
     // On this object's thread, which needs an event loop; never inside the

@@ -108,6 +108,7 @@ TEST_F(MonitorClaimTest, ReleasedClaimLetsTheNextMonitorStartAndEachChangeIsAnno
 {
     QSignalSpy events(other.get(), &TDataPalisor::notified);
     other->Listen({"PALISOR_CLAIM", "PALISOR_POLLED"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return other->Listening(); }, 5000));
     const auto next = [&] {
         if (events.isEmpty() && !events.wait(5000))
             return QString();
@@ -141,6 +142,7 @@ TEST_F(MonitorClaimTest, ListAndSettingsCommitsAreHeardButNotThePollsOwnWrites)
     QStringList heard;
     QObject::connect(other.get(), &TDataPalisor::notified, [&](const QString& event) { heard << event; });
     other->Listen({ListsEvent, SettingsEvent, QStringLiteral("PALISOR_MARK")});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return other->Listening(); }, 5000));
     const auto after = [&](const std::function<void()>& change) {
         heard.clear();
         change();
@@ -148,7 +150,6 @@ TEST_F(MonitorClaimTest, ListAndSettingsCommitsAreHeardButNotThePollsOwnWrites)
         sql("EXECUTE BLOCK AS BEGIN POST_EVENT 'PALISOR_MARK'; END");
         for (QDeadlineTimer deadline(5000); !heard.contains("PALISOR_MARK") && !deadline.hasExpired();)
             QTest::qWait(10);
-        // The first change comes right after listening: nothing may be lost.
         if (!heard.contains("PALISOR_MARK"))
             return QStringList{"PALISOR_MARK unheard"};
         return heard.mid(0, heard.indexOf("PALISOR_MARK"));
@@ -174,6 +175,7 @@ TEST_F(MonitorClaimTest, ListAndSettingsCommitsAreHeardButNotThePollsOwnWrites)
     }), QStringList{SettingsEvent});
     other->DisconnectDatabase();
     other->ConnectDatabase();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return other->Listening(); }, 5000));
     EXPECT_EQ(after([&] { sql("DELETE FROM MAPALIAS"); addRow(data->tblImmune, {{"NAME", "Medic"}}); }),
               QStringList{ListsEvent});
 }

@@ -1,8 +1,12 @@
 // A data folder whose database is on a Firebird server: palisorctl's
 // database commands and the programs working through the server, against a
 // private server the test starts.
+#include "core/errorhandler.h"
+#include "editors/formbannedplayers.h"
+#include "editors/tablegrid.h"
 #include "store/databaseconf.h"
 #include "store/datapalisor.h"
+#include "tests/editors/editorfixture.h"
 #include "tests/support/db/fbserver.h"
 #include "tests/support/db/tempdatabase.h"
 #include "tests/support/sim/simprocess.h"
@@ -14,6 +18,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QtTest/QTest>
 #include <gtest/gtest.h>
 
 using namespace palisor;
@@ -30,10 +35,7 @@ class ServerDatabase : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        static int argc = 1;
-        static char name[] = "ctl_database_test";
-        static char* argv[] = {name, nullptr};
-        static QCoreApplication app(argc, argv);
+        test::App();
         ::testing::Test::RecordProperty("server_start_ms", int(FirebirdServer::shared().startMilliseconds()));
     }
 
@@ -42,10 +44,11 @@ protected:
     QTemporaryDir secrets_;
 
     // The arguments follow "--data FOLDER"; input goes to standard input.
-    Outcome Run(const QStringList& arguments, const QByteArray& input = {})
+    Outcome Run(const QStringList& arguments, const QByteArray& input = {}) { return RunIn(folder_.dataFolder(), arguments, input); }
+    Outcome RunIn(const QString& folder, const QStringList& arguments, const QByteArray& input = {})
     {
         QProcess ctl;
-        ctl.start(qEnvironmentVariable("PALISOR_BUILD_DIR") + "/palisorctl", QStringList{"--data", folder_.dataFolder()} + arguments);
+        ctl.start(qEnvironmentVariable("PALISOR_BUILD_DIR") + "/palisorctl", QStringList{"--data", folder} + arguments);
         ctl.write(input);
         ctl.closeWriteChannel();
         EXPECT_TRUE(ctl.waitForFinished(60000));
@@ -233,6 +236,78 @@ TEST_F(ServerDatabase, AnImportCopiesEveryRowOnceIntoANewDatabaseOnly)
     EXPECT_EQ(again.status, 1);
     EXPECT_TRUE(again.err.contains("holds rows in")) << again.err.toStdString();
     EXPECT_EQ(Run({"ban", "list"}).out, bans);
+}
+
+// Two hosts, each with a monitor on a game server of its own, and an
+// administrator's window on a third, all on the one server database.
+TEST_F(ServerDatabase, TwoHostsMonitorsAndAWindowEnforceAndShowEveryBan)
+{
+    // Both play on both servers; server A asks for Cheater's ban at its second poll.
+    const auto scenario = [](int cheater, int wallhacker, const char* timeline) {
+        return QStringLiteral(R"({"players": [
+            {"slot": %1, "name": "Cheater", "address": "203.0.113.9", "port": 12203, "ping": 50},
+            {"slot": %2, "name": "Wallhacker", "address": "198.51.100.6", "port": 12203, "ping": 60}],
+          "timeline": [%3]})").arg(cheater).arg(wallhacker).arg(QLatin1String(timeline));
+    };
+    test::SimProcess simA, simB;
+    const quint16 portA = simA.start(scenario(4, 6, R"({"after_status": 2, "set": {"clientban": 4}})"));
+    const quint16 portB = simB.start(scenario(2, 7, ""));
+    ASSERT_EQ(Run({"database", "set", "location=" + server.location("HOSTS.FDB"), "user=palisor", "--password-file",
+                   PasswordFile(server.password())}).status, 0);
+    ASSERT_EQ(Run({"database", "create"}).status, 0);
+    ASSERT_EQ(Run({"server", "rename", "127.0.0.1:12203", "A"}).status, 0);
+    ASSERT_EQ(Run({"--server", "A", "settings", "set", QStringLiteral("port=%1").arg(portA), "scan-time=1"}).status, 0);
+    ASSERT_EQ(Run({"--server", "A", "password", "set", "--password-file", "-"}, "secret\n").status, 0);
+    ASSERT_EQ(Run({"server", "add", "B", "address=127.0.0.1", QStringLiteral("port=%1").arg(portB), "scan-time=1",
+                   "--password-file", "-"}, "secret\n").status, 0);
+    QTemporaryDir hostB, desk;
+    for (const QTemporaryDir* folder : {&hostB, &desk})
+        WriteDatabaseConf(folder->path(), ReadDatabaseConf(folder_.dataFolder()));
+
+    QStringList errors;
+    setApplicationErrorHandler([&errors](const QString& message) { errors << message; });
+    TDataPalisor data{DataFolder{desk.path()}};
+    data.DataModuleCreate();
+    TformBannedPlayers window(data);
+    QProcess monitorA, monitorB;
+    const auto shows = [&](const QString& caption) {
+        return QTest::qWaitFor([&] { return window.windowTitle() == caption; }, 30000);
+    };
+    const auto kicked = [&](const QString& onA, const QString& onB) {
+        return QTest::qWaitFor([&] { return simA.commandTexts().contains(onA) && simB.commandTexts().contains(onB); }, 30000);
+    };
+    test::WhileOpen(window, [&] {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return data.Listening(); }, 20000));
+        const QString monitor = qEnvironmentVariable("PALISOR_BUILD_DIR") + "/palisor-monitor";
+        monitorA.start(monitor, {"--data", folder_.dataFolder(), "--server", "A"});
+        monitorB.start(monitor, {"--data", hostB.path(), "--server", "B"});
+
+        // A's monitor commits the ban: the window shows it, B enforces it.
+        EXPECT_TRUE(shows("Banned Players: 1 total"));
+        EXPECT_EQ(test::Column(*data.tblBanned, "NAME"), QStringList{"Cheater"});
+        EXPECT_TRUE(kicked("clientkick 04", "clientkick 02"));
+
+        TableGrid& grid = *window.PlayerDataGrid;
+        QTest::keyClick(&grid, Qt::Key_Insert);
+        test::TypeIntoCell(grid, "Wallhacker");
+        QTest::keyClick(grid.indexWidget(grid.currentIndex()), Qt::Key_Up);
+        EXPECT_TRUE(kicked("clientkick 06", "clientkick 07"));
+
+        // palisorctl on host B: an addition and a removal reach the window.
+        ASSERT_EQ(RunIn(hostB.path(), {"ban", "add", "--name", "Camper"}).status, 0);
+        EXPECT_TRUE(shows("Banned Players: 3 total"));
+        ASSERT_EQ(RunIn(hostB.path(), {"ban", "remove", "--name", "Cheater"}).status, 0);
+        EXPECT_TRUE(shows("Banned Players: 2 total"));
+        EXPECT_FALSE(test::Column(*data.tblBanned, "NAME").contains("Cheater"));
+    });
+    data.DataModuleDestroy();
+    setApplicationErrorHandler({});
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+    for (QProcess* monitor : {&monitorA, &monitorB}) {
+        monitor->terminate();
+        EXPECT_TRUE(monitor->waitForFinished(30000));
+        EXPECT_EQ(monitor->exitCode(), 0) << monitor->readAll().constData() << monitor->readAllStandardError().constData();
+    }
 }
 
 }  // namespace

@@ -16,6 +16,8 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QProcess>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest/QTest>
@@ -236,6 +238,44 @@ TEST_F(ServerDatabase, AnImportCopiesEveryRowOnceIntoANewDatabaseOnly)
     EXPECT_EQ(again.status, 1);
     EXPECT_TRUE(again.err.contains("holds rows in")) << again.err.toStdString();
     EXPECT_EQ(Run({"ban", "list"}).out, bans);
+}
+
+// The bans, their names and the history's rows, as one database holds them.
+QList<qint64> BanCounts(TDataPalisor& data)
+{
+    QSqlQuery q(data.database());
+    EXPECT_TRUE(q.exec("SELECT (SELECT COUNT(*) FROM BANNED), (SELECT COUNT(DISTINCT NAME) FROM BANNED), "
+                       "(SELECT COUNT(*) FROM EVENTS), (SELECT COUNT(DISTINCT ID) FROM EVENTS) FROM RDB$DATABASE"));
+    EXPECT_TRUE(q.next());
+    return {q.value(0).toLongLong(), q.value(1).toLongLong(), q.value(2).toLongLong(), q.value(3).toLongLong()};
+}
+
+TEST_F(ServerDatabase, AHundredThousandBansArriveOnceEach)
+{
+    QList<qint64> before;
+    {
+        auto embedded = folder_.createDataModule();
+        QSqlQuery q(embedded->database());
+        ASSERT_TRUE(q.exec("EXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN WHILE (I < 100000) DO BEGIN "
+                           "INSERT INTO BANNED (NAME, ADDRESS) VALUES ('Player' || :I, "
+                           "'10.' || (:I / 65536) || '.' || MOD(:I / 256, 256) || '.' || MOD(:I, 256)); "
+                           "I = I + 1; END END")) << q.lastError().text().toStdString();
+        embedded->database().commit();
+        before = BanCounts(*embedded);
+        embedded->DataModuleDestroy();
+    }
+    ASSERT_EQ(before, (QList<qint64>{100000, 100000, 100000, 100000}));
+    ASSERT_EQ(Run({"database", "set", "location=" + server.location("MANY.FDB"), "user=palisor", "--password-file",
+                   PasswordFile(server.password())}).status, 0);
+    ASSERT_EQ(Run({"database", "create"}).status, 0);
+
+    const Outcome imported = Run({"database", "import", folder_.dataFolder()});
+    EXPECT_EQ(imported.status, 0) << imported.err.toStdString();
+    EXPECT_TRUE(imported.out.contains("BANNED 100000\nEVENTS 100000\n")) << imported.out.toStdString();
+    TDataPalisor data{DataFolder{folder_.dataFolder()}};
+    data.DataModuleCreate();
+    EXPECT_EQ(BanCounts(data), before);
+    data.DataModuleDestroy();
 }
 
 // Two hosts, each with a monitor on a game server of its own, and an

@@ -121,7 +121,7 @@ TEST_F(ServerDatabase, SetCreateAndEveryProgramWorksThroughTheServer)
     EXPECT_TRUE(Run({"ban", "list"}).out.startsWith("Cheater\t"));
 }
 
-TEST_F(ServerDatabase, ALooseFileAWrongPasswordOrNoServerChangeNothing)
+TEST_F(ServerDatabase, ALooseFileAWrongPasswordAnUnknownHostOrNoServerChangeNothing)
 {
     const QString location = server.location("REFUSED.FDB");
     const QString loose = PasswordFile(server.password(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther);
@@ -138,6 +138,10 @@ TEST_F(ServerDatabase, ALooseFileAWrongPasswordOrNoServerChangeNothing)
                    PasswordFile(server.password())});
     EXPECT_EQ(refused.status, 1);
     EXPECT_TRUE(refused.err.contains("Unable to complete network request to host \"127.0.0.1\"")) << refused.err.toStdString();
+    refused = Run({"database", "set", "location=no-such-host.invalid:/srv/X.FDB", "user=palisor", "--password-file",
+                   PasswordFile(server.password())});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(refused.err.contains("host \"no-such-host.invalid\". Failed to locate host machine")) << refused.err.toStdString();
     EXPECT_FALSE(QFile::exists(Conf()));
 
     // A file loosened after it was configured stops every program.

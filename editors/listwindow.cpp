@@ -64,8 +64,9 @@ ListWindow::ListWindow(TDataPalisor& data, LiveTable& table, const ListWindowLoo
     connect(grid_, &TableGrid::popupRequested, this, [this](const QPoint& at) { openPopup(at); });
 
     // The lists the database's triggers announce; the recent players are no list.
-    if (&table == data.tblBanned || &table == data.tblImmune || &table == data.tblIllegal ||
-        &table == data.tblMapAlias || &table == data.tblMessages) {
+    follows_ = &table == data.tblBanned || &table == data.tblImmune || &table == data.tblIllegal ||
+               &table == data.tblMapAlias || &table == data.tblMessages;
+    if (follows_) {
         connect(&data_, &TDataPalisor::notified, this, [this](const QString& event) {
             if (event == QLatin1String(ListsEvent))
                 Guarded([this] { FollowChanges(); });
@@ -112,6 +113,9 @@ int ListWindow::ShowModal()
         LiveTable& table;
         ~Unhook() { table.setAfterPost({}); }
     } unhook{table_};
+    // Rows read for an earlier look may have changed elsewhere since.
+    if (follows_)
+        data_.Resynchronise({&table_});
     UpdateTotal();
     if (const QScreen* screen = parentWidget() ? parentWidget()->screen() : QApplication::primaryScreen())
         move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));

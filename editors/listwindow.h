@@ -88,6 +88,7 @@ private:
     // Whether a right click opens PopupPlayerData; off for one click after a
     // right press outside every cell.
     bool popupAutoOpen_ = true;
+    bool follows_ = false;         // a list whose changes the database announces
     bool commandRunning_ = false;
     bool followPending_ = false;   // a change came while the re-read had to wait
 };

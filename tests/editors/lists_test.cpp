@@ -204,6 +204,8 @@ TEST_F(ListWindowTest, ACommitElsewhereShowsAtOnceButWaitsForTheRowInEditing)
         EXPECT_TRUE(QTest::qWaitFor([&] { return window.windowTitle() == QStringLiteral("Immune Players: 4 total"); }, 20000));
         EXPECT_TRUE(Column(*data->tblImmune, "NAME").contains("Dave"));
     });
+    AddRows(*other->tblImmune, {"NAME"}, {{"Eve"}});
+    WhileOpen(window, [&] { EXPECT_EQ(window.windowTitle(), QStringLiteral("Immune Players: 5 total")) << "opened again"; });
     EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
 }
 

@@ -186,6 +186,14 @@ void ListWindow::openPopup(const QPoint& globalPos)
         PopupPlayerData->popup(globalPos);
 }
 
+void ListWindow::changeEvent(QEvent* event)
+{
+    QDialog::changeEvent(event);
+    // A dialog of its own has closed: a change that came meanwhile shows now.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && followPending_)
+        QMetaObject::invokeMethod(this, [this] { Guarded([this] { FollowChanges(); }); }, Qt::QueuedConnection);
+}
+
 void ListWindow::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);

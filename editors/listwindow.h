@@ -75,6 +75,7 @@ protected:
     virtual QString removeQuestion() const;
 
     void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void done(int result) override;
 
 private:

@@ -7,7 +7,9 @@
 //     poll of the second and the wall time from one poll to the next;
 //   - a ban committed by another process on the server database until the
 //     Banned Players list of this one (offscreen) counts it in its caption:
-//     the delay of each, the median of 50.
+//     the delay from the commit's return, the median of 50. The time the
+//     ban and its commit took (most of it the server writing the commit
+//     to disk, which varies with the disk) is printed beside it.
 // Prints every figure and fails when a target is missed.
 //
 //   bench_remote                  the benchmark
@@ -70,6 +72,21 @@ double ThreadsCpu(qint64 pid)
             seconds += double(schedstat.readAll().split(' ').value(0).toLongLong()) / 1e9;
     }
     return seconds;
+}
+
+// CPU seconds the process has used so far, its ended threads included: the
+// kernel's figure in clock ticks. The server ends threads as it goes, whose
+// time the sum over the threads that run now would lose.
+double ProcessCpu(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    // After the command name, in parentheses; utime and stime are the 14th
+    // and 15th fields of the whole line.
+    const QByteArray text = stat.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    return double(fields.value(11).toLongLong() + fields.value(12).toLongLong()) / double(::sysconf(_SC_CLK_TCK));
 }
 
 // The Firebird server this process started: its child running that program.
@@ -247,11 +264,11 @@ private:
         const qint64 pid = watched.process.processId();
         if (watched.polls == WarmUpPolls) {
             watched.cpuFrom = ThreadsCpu(pid);
-            watched.serverFrom = watched.onServer ? ThreadsCpu(serverPid_) : 0;
+            watched.serverFrom = watched.onServer ? ProcessCpu(serverPid_) : 0;
             watched.from = MonotonicNs();
         } else if (watched.polls == WarmUpPolls + MeasuredPolls) {
             watched.cpuTo = ThreadsCpu(pid);
-            watched.serverTo = watched.onServer ? ThreadsCpu(serverPid_) : 0;
+            watched.serverTo = watched.onServer ? ProcessCpu(serverPid_) : 0;
             watched.to = MonotonicNs();
         }
     }
@@ -326,7 +343,7 @@ int Measure(int argc, char** argv)
     Watched embedded, remote;
     bench.polls(embedded, remote);
     const Delays delays = bench.delays();
-    std::vector<double> sorted = delays.fromStart;
+    std::vector<double> sorted = delays.fromCommit;
     std::sort(sorted.begin(), sorted.end());
 
     std::printf("bench_remote: %d players, scan time 1 s, %d polls measured; %d commits\n", Players, MeasuredPolls, Commits);
@@ -334,14 +351,14 @@ int Measure(int argc, char** argv)
                 embedded.cpuPerPoll(), remote.cpuPerPoll(), remote.serverPerPoll());
     std::printf("  wall time from poll to poll: embedded %.0f ms, server database %.0f ms\n", embedded.wallPerPoll(),
                 remote.wallPerPoll());
-    std::printf("  commit in another process to the list's caption: median %.2f ms (%.2f ms from the commit's return), "
-                "fastest %.2f ms, slowest %.2f ms\n",
-                Median(delays.fromStart), Median(delays.fromCommit), sorted.front(), sorted.back());
+    std::printf("  commit in another process to the list's caption: median %.2f ms, fastest %.2f ms, slowest %.2f ms; "
+                "from the start of the ban %.2f ms (median)\n",
+                Median(delays.fromCommit), sorted.front(), sorted.back(), Median(delays.fromStart));
 
     bench::Checks checks;
     checks.atMost("monitor CPU per poll, server database / embedded",
                   embedded.cpuPerPoll() > 0 ? remote.cpuPerPoll() / embedded.cpuPerPoll() : -1, 1.5, "x");
-    checks.atMost("ban committed elsewhere to the list window, median", Median(delays.fromStart), 20, "ms");
+    checks.atMost("ban committed elsewhere to the list window, median", Median(delays.fromCommit), 20, "ms");
     return checks.exitCode("bench_remote");
 }
 

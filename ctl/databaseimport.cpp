@@ -13,6 +13,8 @@
 #include <QScopeGuard>
 #include <QSqlRecord>
 
+#include <algorithm>
+
 namespace palisor::ctl {
 
 using namespace palisor::sql;
@@ -42,6 +44,32 @@ qint64 rows(const QSqlDatabase& db, const QString& table)
     return q.next() ? q.value(0).toLongLong() : 0;
 }
 
+// Rows go over in blocks, one statement each: sent a row at a time, the
+// round trips to the server took most of a large import. A block holds at
+// most this many values, which keeps its text and its parameters well
+// within what the server takes in one statement.
+constexpr int ValuesPerBlock = 240;
+constexpr int RowsPerBlock = 64;
+
+// One statement inserting `rows` rows, its parameters row by row, each typed
+// as its column.
+QString blockStatement(const QString& table, const QStringList& columns, int rows)
+{
+    QStringList parameters, inserts;
+    for (int row = 0; row < rows; ++row) {
+        QStringList values;
+        for (int c = 0; c < columns.size(); ++c) {
+            const QString name = QStringLiteral("P%1_%2").arg(row).arg(c);
+            parameters << QStringLiteral("%1 TYPE OF COLUMN %2.%3 = ?").arg(name, table, columns[c]);
+            values << QLatin1Char(':') + name;
+        }
+        inserts << QStringLiteral("INSERT INTO %1 (%2) VALUES (%3);")
+                       .arg(table, columns.join(QStringLiteral(", ")), values.join(QStringLiteral(", ")));
+    }
+    return QStringLiteral("EXECUTE BLOCK (%1) AS BEGIN %2 END")
+        .arg(parameters.join(QStringLiteral(", ")), inserts.join(QLatin1Char(' ')));
+}
+
 // Every row of the table, with the columns both databases have.
 qint64 copyTable(const QSqlDatabase& from, const QSqlDatabase& to, const QString& table)
 {
@@ -59,18 +87,29 @@ qint64 copyTable(const QSqlDatabase& from, const QSqlDatabase& to, const QString
             positions << i;
         }
     }
+    const int blockRows = std::clamp(ValuesPerBlock / int(std::max<qsizetype>(columns.size(), 1)), 1, RowsPerBlock);
     QSqlQuery write(to);
-    if (!write.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                           .arg(table, columns.join(QStringLiteral(", ")), QStringList(columns.size(), QStringLiteral("?")).join(QStringLiteral(", ")))))
-        throw Error(errorText(write.lastError()));
-    qint64 copied = 0;
-    while (read.next()) {
-        for (int i = 0; i < positions.size(); ++i)
-            write.bindValue(i, read.value(positions[i]));
+    int preparedRows = 0;
+    QVariantList pending;
+    const auto send = [&](int rows) {
+        if (rows != preparedRows && !write.prepare(blockStatement(table, columns, rows)))
+            throw Error(QStringLiteral("%1: %2").arg(table, errorText(write.lastError())));
+        preparedRows = rows;
+        for (int i = 0; i < pending.size(); ++i)
+            write.bindValue(i, pending[i]);
         if (!write.exec())
             throw Error(QStringLiteral("%1: %2").arg(table, errorText(write.lastError())));
-        ++copied;
+        pending.clear();
+    };
+    qint64 copied = 0;
+    while (read.next()) {
+        for (int position : positions)
+            pending << read.value(position);
+        if (++copied % blockRows == 0)
+            send(blockRows);
     }
+    if (!pending.isEmpty())
+        send(int(copied % blockRows));
     return copied;
 }
 

@@ -6,10 +6,11 @@
 #include "core/errorhandler.h"
 #include "editors/tablegrid.h"
 #include "store/datapalisor.h"
+#include "store/dbevents.h"
 #include "store/livetable.h"
 
 #include <QAction>
-#include <QGuiApplication>
+#include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
@@ -62,6 +63,23 @@ ListWindow::ListWindow(TDataPalisor& data, LiveTable& table, const ListWindowLoo
     connect(grid_, &TableGrid::mouseUp, this, [this](Qt::MouseButton b) { GridMouseUp(b); });
     connect(grid_, &TableGrid::popupRequested, this, [this](const QPoint& at) { openPopup(at); });
 
+    // The lists the database's triggers announce; the recent players are no list.
+    follows_ = &table == data.tblBanned || &table == data.tblImmune || &table == data.tblIllegal ||
+               &table == data.tblMapAlias || &table == data.tblMessages;
+    if (follows_) {
+        connect(&data_, &TDataPalisor::notified, this, [this](const QString& event) {
+            if (event == QLatin1String(ListsEvent))
+                Guarded([this] { FollowChanges(); });
+        });
+        // Left editing: the change that waited is shown once the post or
+        // cancel has finished.
+        connect(&table_, &LiveTable::stateChanged, this, [this](LiveTable::State state) {
+            if (state == LiveTable::State::Browse && followPending_)
+                QMetaObject::invokeMethod(this, [this] { Guarded([this] { FollowChanges(); }); }, Qt::QueuedConnection);
+        });
+        data_.Listen({QLatin1String(ListsEvent)});
+    }
+
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -77,10 +95,14 @@ void ListWindow::onTriggered(QAction* action, std::function<void()> handler)
     // A command works on what the grid shows, so text still in a cell editor
     // joins the row first.
     connect(action, &QAction::triggered, this, [this, handler = std::move(handler)] {
+        commandRunning_ = true;
         Guarded([&] {
             grid_->commitEditor();
             handler();
         });
+        commandRunning_ = false;
+        if (followPending_)
+            Guarded([this] { FollowChanges(); });
     });
 }
 
@@ -91,8 +113,11 @@ int ListWindow::ShowModal()
         LiveTable& table;
         ~Unhook() { table.setAfterPost({}); }
     } unhook{table_};
+    // Rows read for an earlier look may have changed elsewhere since.
+    if (follows_)
+        data_.Resynchronise({&table_});
     UpdateTotal();
-    if (const QScreen* screen = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen())
+    if (const QScreen* screen = parentWidget() ? parentWidget()->screen() : QApplication::primaryScreen())
         move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
     return exec();
 }
@@ -114,6 +139,18 @@ void ListWindow::TableAfterPost(LiveTable& posted)
     posted.refresh();
     UpdateTotal();
     posted.setCurrentRow(row);
+}
+
+void ListWindow::FollowChanges()
+{
+    followPending_ = true;
+    if (!isVisible() || commandRunning_ || QApplication::activeModalWidget() != this ||
+        table_.state() != LiveTable::State::Browse || grid_->indexWidget(grid_->currentIndex()))
+        return;
+    followPending_ = false;
+    // A fresh snapshot: the window's transaction began before the commit.
+    data_.Resynchronise({&table_});
+    UpdateTotal();
 }
 
 void ListWindow::FormShow() { table_.first(); }
@@ -147,6 +184,14 @@ void ListWindow::openPopup(const QPoint& globalPos)
 {
     if (popupAutoOpen_ && !PopupPlayerData->isEmpty())
         PopupPlayerData->popup(globalPos);
+}
+
+void ListWindow::changeEvent(QEvent* event)
+{
+    QDialog::changeEvent(event);
+    // A dialog of its own has closed: a change that came meanwhile shows now.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && followPending_)
+        QMetaObject::invokeMethod(this, [this] { Guarded([this] { FollowChanges(); }); }, Qt::QueuedConnection);
 }
 
 void ListWindow::showEvent(QShowEvent* event)

@@ -31,7 +31,8 @@ struct ListWindowLook {
 // count of distinct entries in the caption, an "&Action" menu mirrored in the
 // grid's right-click menu, ascending sort on a title click (kept by the
 // shared table after the window has gone), and a re-read after every row
-// stored while the window is open.
+// stored while the window is open. A list window also follows what other
+// programs commit to its list, told by the database's event.
 class ListWindow : public QDialog {
     Q_OBJECT
 public:
@@ -62,6 +63,10 @@ public:
     void GridMouseUp(Qt::MouseButton button);
     void miExitClick();
     virtual void actRemoveExecute();
+    // Reads the list and its count again for a change committed elsewhere;
+    // put off while a row is in editing or a command or dialog of the
+    // window's own runs, so nothing moves under the user.
+    void FollowChanges();
 
 protected:
     TDataPalisor& data() const { return data_; }
@@ -70,6 +75,7 @@ protected:
     virtual QString removeQuestion() const;
 
     void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void done(int result) override;
 
 private:
@@ -83,6 +89,9 @@ private:
     // Whether a right click opens PopupPlayerData; off for one click after a
     // right press outside every cell.
     bool popupAutoOpen_ = true;
+    bool follows_ = false;         // a list whose changes the database announces
+    bool commandRunning_ = false;
+    bool followPending_ = false;   // a change came while the re-read had to wait
 };
 
 // The confirmation of a removal: "Are you sure you want to remove " + value + "?".

@@ -1,8 +1,12 @@
 // A data folder whose database is on a Firebird server: palisorctl's
 // database commands and the programs working through the server, against a
 // private server the test starts.
+#include "core/errorhandler.h"
+#include "editors/formbannedplayers.h"
+#include "editors/tablegrid.h"
 #include "store/databaseconf.h"
 #include "store/datapalisor.h"
+#include "tests/editors/editorfixture.h"
 #include "tests/support/db/fbserver.h"
 #include "tests/support/db/tempdatabase.h"
 #include "tests/support/sim/simprocess.h"
@@ -12,8 +16,11 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QProcess>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QtTest/QTest>
 #include <gtest/gtest.h>
 
 using namespace palisor;
@@ -30,10 +37,7 @@ class ServerDatabase : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        static int argc = 1;
-        static char name[] = "ctl_database_test";
-        static char* argv[] = {name, nullptr};
-        static QCoreApplication app(argc, argv);
+        test::App();
         ::testing::Test::RecordProperty("server_start_ms", int(FirebirdServer::shared().startMilliseconds()));
     }
 
@@ -42,10 +46,11 @@ protected:
     QTemporaryDir secrets_;
 
     // The arguments follow "--data FOLDER"; input goes to standard input.
-    Outcome Run(const QStringList& arguments, const QByteArray& input = {})
+    Outcome Run(const QStringList& arguments, const QByteArray& input = {}) { return RunIn(folder_.dataFolder(), arguments, input); }
+    Outcome RunIn(const QString& folder, const QStringList& arguments, const QByteArray& input = {})
     {
         QProcess ctl;
-        ctl.start(qEnvironmentVariable("PALISOR_BUILD_DIR") + "/palisorctl", QStringList{"--data", folder_.dataFolder()} + arguments);
+        ctl.start(qEnvironmentVariable("PALISOR_BUILD_DIR") + "/palisorctl", QStringList{"--data", folder} + arguments);
         ctl.write(input);
         ctl.closeWriteChannel();
         EXPECT_TRUE(ctl.waitForFinished(60000));
@@ -116,7 +121,7 @@ TEST_F(ServerDatabase, SetCreateAndEveryProgramWorksThroughTheServer)
     EXPECT_TRUE(Run({"ban", "list"}).out.startsWith("Cheater\t"));
 }
 
-TEST_F(ServerDatabase, ALooseFileAWrongPasswordOrNoServerChangeNothing)
+TEST_F(ServerDatabase, ALooseFileAWrongPasswordAnUnknownHostOrNoServerChangeNothing)
 {
     const QString location = server.location("REFUSED.FDB");
     const QString loose = PasswordFile(server.password(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther);
@@ -133,6 +138,10 @@ TEST_F(ServerDatabase, ALooseFileAWrongPasswordOrNoServerChangeNothing)
                    PasswordFile(server.password())});
     EXPECT_EQ(refused.status, 1);
     EXPECT_TRUE(refused.err.contains("Unable to complete network request to host \"127.0.0.1\"")) << refused.err.toStdString();
+    refused = Run({"database", "set", "location=no-such-host.invalid:/srv/X.FDB", "user=palisor", "--password-file",
+                   PasswordFile(server.password())});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(refused.err.contains("host \"no-such-host.invalid\". Failed to locate host machine")) << refused.err.toStdString();
     EXPECT_FALSE(QFile::exists(Conf()));
 
     // A file loosened after it was configured stops every program.
@@ -233,6 +242,116 @@ TEST_F(ServerDatabase, AnImportCopiesEveryRowOnceIntoANewDatabaseOnly)
     EXPECT_EQ(again.status, 1);
     EXPECT_TRUE(again.err.contains("holds rows in")) << again.err.toStdString();
     EXPECT_EQ(Run({"ban", "list"}).out, bans);
+}
+
+// The bans, their names and the history's rows, as one database holds them.
+QList<qint64> BanCounts(TDataPalisor& data)
+{
+    QSqlQuery q(data.database());
+    EXPECT_TRUE(q.exec("SELECT (SELECT COUNT(*) FROM BANNED), (SELECT COUNT(DISTINCT NAME) FROM BANNED), "
+                       "(SELECT COUNT(*) FROM EVENTS), (SELECT COUNT(DISTINCT ID) FROM EVENTS) FROM RDB$DATABASE"));
+    EXPECT_TRUE(q.next());
+    return {q.value(0).toLongLong(), q.value(1).toLongLong(), q.value(2).toLongLong(), q.value(3).toLongLong()};
+}
+
+TEST_F(ServerDatabase, AHundredThousandBansArriveOnceEach)
+{
+    QList<qint64> before;
+    {
+        auto embedded = folder_.createDataModule();
+        QSqlQuery q(embedded->database());
+        ASSERT_TRUE(q.exec("EXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN WHILE (I < 100000) DO BEGIN "
+                           "INSERT INTO BANNED (NAME, ADDRESS) VALUES ('Player' || :I, "
+                           "'10.' || (:I / 65536) || '.' || MOD(:I / 256, 256) || '.' || MOD(:I, 256)); "
+                           "I = I + 1; END END")) << q.lastError().text().toStdString();
+        embedded->database().commit();
+        before = BanCounts(*embedded);
+        embedded->DataModuleDestroy();
+    }
+    ASSERT_EQ(before, (QList<qint64>{100000, 100000, 100000, 100000}));
+    ASSERT_EQ(Run({"database", "set", "location=" + server.location("MANY.FDB"), "user=palisor", "--password-file",
+                   PasswordFile(server.password())}).status, 0);
+    ASSERT_EQ(Run({"database", "create"}).status, 0);
+
+    const Outcome imported = Run({"database", "import", folder_.dataFolder()});
+    EXPECT_EQ(imported.status, 0) << imported.err.toStdString();
+    EXPECT_TRUE(imported.out.contains("BANNED 100000\nEVENTS 100000\n")) << imported.out.toStdString();
+    TDataPalisor data{DataFolder{folder_.dataFolder()}};
+    data.DataModuleCreate();
+    EXPECT_EQ(BanCounts(data), before);
+    data.DataModuleDestroy();
+}
+
+// Two hosts, each with a monitor on a game server of its own, and an
+// administrator's window on a third, all on the one server database.
+TEST_F(ServerDatabase, TwoHostsMonitorsAndAWindowEnforceAndShowEveryBan)
+{
+    // Both play on both servers; server A asks for Cheater's ban at its second poll.
+    const auto scenario = [](int cheater, int wallhacker, const char* timeline) {
+        return QStringLiteral(R"({"players": [
+            {"slot": %1, "name": "Cheater", "address": "203.0.113.9", "port": 12203, "ping": 50},
+            {"slot": %2, "name": "Wallhacker", "address": "198.51.100.6", "port": 12203, "ping": 60}],
+          "timeline": [%3]})").arg(cheater).arg(wallhacker).arg(QLatin1String(timeline));
+    };
+    test::SimProcess simA, simB;
+    const quint16 portA = simA.start(scenario(4, 6, R"({"after_status": 2, "set": {"clientban": 4}})"));
+    const quint16 portB = simB.start(scenario(2, 7, ""));
+    ASSERT_EQ(Run({"database", "set", "location=" + server.location("HOSTS.FDB"), "user=palisor", "--password-file",
+                   PasswordFile(server.password())}).status, 0);
+    ASSERT_EQ(Run({"database", "create"}).status, 0);
+    ASSERT_EQ(Run({"server", "rename", "127.0.0.1:12203", "A"}).status, 0);
+    ASSERT_EQ(Run({"--server", "A", "settings", "set", QStringLiteral("port=%1").arg(portA), "scan-time=1"}).status, 0);
+    ASSERT_EQ(Run({"--server", "A", "password", "set", "--password-file", "-"}, "secret\n").status, 0);
+    ASSERT_EQ(Run({"server", "add", "B", "address=127.0.0.1", QStringLiteral("port=%1").arg(portB), "scan-time=1",
+                   "--password-file", "-"}, "secret\n").status, 0);
+    QTemporaryDir hostB, desk;
+    for (const QTemporaryDir* folder : {&hostB, &desk})
+        WriteDatabaseConf(folder->path(), ReadDatabaseConf(folder_.dataFolder()));
+
+    QStringList errors;
+    setApplicationErrorHandler([&errors](const QString& message) { errors << message; });
+    TDataPalisor data{DataFolder{desk.path()}};
+    data.DataModuleCreate();
+    TformBannedPlayers window(data);
+    QProcess monitorA, monitorB;
+    const auto shows = [&](const QString& caption) {
+        return QTest::qWaitFor([&] { return window.windowTitle() == caption; }, 30000);
+    };
+    const auto kicked = [&](const QString& onA, const QString& onB) {
+        return QTest::qWaitFor([&] { return simA.commandTexts().contains(onA) && simB.commandTexts().contains(onB); }, 30000);
+    };
+    test::WhileOpen(window, [&] {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return data.Listening(); }, 20000));
+        const QString monitor = qEnvironmentVariable("PALISOR_BUILD_DIR") + "/palisor-monitor";
+        monitorA.start(monitor, {"--data", folder_.dataFolder(), "--server", "A"});
+        monitorB.start(monitor, {"--data", hostB.path(), "--server", "B"});
+
+        // A's monitor commits the ban: the window shows it, B enforces it.
+        EXPECT_TRUE(shows("Banned Players: 1 total"));
+        EXPECT_EQ(test::Column(*data.tblBanned, "NAME"), QStringList{"Cheater"});
+        EXPECT_TRUE(kicked("clientkick 04", "clientkick 02"));
+
+        TableGrid& grid = *window.PlayerDataGrid;
+        QTest::keyClick(&grid, Qt::Key_Insert);
+        test::TypeIntoCell(grid, "Wallhacker");
+        QTest::keyClick(grid.indexWidget(grid.currentIndex()), Qt::Key_Up);
+        EXPECT_TRUE(kicked("clientkick 06", "clientkick 07"));
+
+        // palisorctl on host B: an addition and a removal reach the window.
+        ASSERT_EQ(RunIn(hostB.path(), {"ban", "add", "--name", "Camper"}).status, 0);
+        EXPECT_TRUE(shows("Banned Players: 3 total"));
+        ASSERT_EQ(RunIn(hostB.path(), {"ban", "remove", "--name", "Cheater"}).status, 0);
+        EXPECT_TRUE(shows("Banned Players: 2 total"));
+        EXPECT_FALSE(test::Column(*data.tblBanned, "NAME").contains("Cheater"));
+    });
+    data.DataModuleDestroy();
+    setApplicationErrorHandler({});
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+    for (QProcess* monitor : {&monitorA, &monitorB}) {
+        monitor->terminate();
+        EXPECT_TRUE(monitor->waitForFinished(30000));
+        EXPECT_EQ(monitor->exitCode(), 0) << monitor->readAll().constData() << monitor->readAllStandardError().constData();
+    }
 }
 
 }  // namespace

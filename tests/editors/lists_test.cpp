@@ -182,6 +182,33 @@ TEST_F(ListWindowTest, TypedRowIsStoredOnLeavingItAndCounted)
     EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
 }
 
+TEST_F(ListWindowTest, ACommitElsewhereShowsAtOnceButWaitsForTheRowInEditing)
+{
+    AddRows(*data->tblImmune, {"NAME"}, {{"Bob"}});
+    auto other = db.createDataModule();
+    TformImmunePlayers window(*data);
+
+    WhileOpen(window, [&] {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return data->Listening(); }, 20000));
+        AddRows(*other->tblImmune, {"NAME"}, {{"Alice"}});
+        EXPECT_TRUE(QTest::qWaitFor([&] { return window.windowTitle() == QStringLiteral("Immune Players: 2 total"); }, 20000));
+        EXPECT_TRUE(Column(*data->tblImmune, "NAME").contains("Alice"));
+
+        TableGrid& grid = *window.PlayerDataGrid;
+        QTest::keyClick(&grid, Qt::Key_Insert);
+        TypeIntoCell(grid, "Carol");
+        AddRows(*other->tblImmune, {"NAME"}, {{"Dave"}});
+        QTest::qWait(300);
+        EXPECT_EQ(data->tblImmune->state(), LiveTable::State::Insert) << "the typed row is kept while it is typed";
+        QTest::keyClick(grid.indexWidget(grid.currentIndex()), Qt::Key_Up);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return window.windowTitle() == QStringLiteral("Immune Players: 4 total"); }, 20000));
+        EXPECT_TRUE(Column(*data->tblImmune, "NAME").contains("Dave"));
+    });
+    AddRows(*other->tblImmune, {"NAME"}, {{"Eve"}});
+    WhileOpen(window, [&] { EXPECT_EQ(window.windowTitle(), QStringLiteral("Immune Players: 5 total")) << "opened again"; });
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+}
+
 TEST_F(ListWindowTest, MovingDownPastTheLastRowAddsARowThatIsDroppedWhenLeftUntouched)
 {
     AddRows(*data->tblImmune, {"NAME"}, {{"Bob"}});

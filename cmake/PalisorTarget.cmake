@@ -74,15 +74,32 @@ function(palisor_test_environment test)
 endfunction()
 
 # A GoogleTest executable registered with CTest; widgets run offscreen.
+# ALONE names cases (Suite.Case) that wait on programs and servers for a
+# minute or so: each runs as a test of its own, started first, so a parallel
+# run spreads them rather than waiting on one long program at its end.
 function(palisor_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;ALONE" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   palisor_compile_flags(${name})
   if(PALISOR_PCH)
     target_precompile_headers(${name} REUSE_FROM palisor_test_pch)
   endif()
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
-  add_test(NAME ${name} COMMAND ${name})
+  set(others "")
+  foreach(case ${ARG_ALONE})
+    add_test(NAME ${name}.${case} COMMAND ${name} --gtest_filter=${case})
+    palisor_test_environment(${name}.${case})
+    # A case renamed or gone would otherwise pass by running nothing.
+    set_tests_properties(${name}.${case} PROPERTIES TIMEOUT 600 COST 2000
+      FAIL_REGULAR_EXPRESSION "PASSED  \\] 0 tests")
+    string(APPEND others ":${case}")
+  endforeach()
+  if(others)
+    string(SUBSTRING "${others}" 1 -1 others)
+    add_test(NAME ${name} COMMAND ${name} --gtest_filter=-${others})
+  else()
+    add_test(NAME ${name} COMMAND ${name})
+  endif()
   palisor_test_environment(${name})
   set_tests_properties(${name} PROPERTIES TIMEOUT 600)
 endfunction()

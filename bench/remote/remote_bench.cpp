@@ -16,6 +16,7 @@
 //   bench_remote --commit FOLDER  the committing process (used by the above)
 #include "bench/support/busyserver.h"
 #include "bench/support/checks.h"
+#include "bench/support/processfigures.h"
 #include "editors/formbannedplayers.h"
 #include "store/datapalisor.h"
 #include "tests/support/db/fbserver.h"
@@ -38,6 +39,8 @@
 #include <vector>
 
 using namespace palisor;
+using bench::ProcessCpu;
+using bench::ThreadsCpu;
 
 namespace {
 
@@ -59,34 +62,6 @@ qint64 MonotonicNs()
     timespec now{};
     ::clock_gettime(CLOCK_MONOTONIC, &now);
     return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
-
-// The scheduler's count of the time the process's threads have run, in seconds.
-double ThreadsCpu(qint64 pid)
-{
-    double seconds = 0;
-    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
-    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile schedstat(tasks.filePath(task) + QStringLiteral("/schedstat"));
-        if (schedstat.open(QIODevice::ReadOnly))
-            seconds += double(schedstat.readAll().split(' ').value(0).toLongLong()) / 1e9;
-    }
-    return seconds;
-}
-
-// CPU seconds the process has used so far, its ended threads included: the
-// kernel's figure in clock ticks. The server ends threads as it goes, whose
-// time the sum over the threads that run now would lose.
-double ProcessCpu(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    // After the command name, in parentheses; utime and stime are the 14th
-    // and 15th fields of the whole line.
-    const QByteArray text = stat.readAll();
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    return double(fields.value(11).toLongLong() + fields.value(12).toLongLong()) / double(::sysconf(_SC_CLK_TCK));
 }
 
 // The Firebird server this process started: its child running that program.

@@ -7,6 +7,7 @@
 //   bench_servers [POLLS]    POLLS measured polls of each server (default 12)
 #include "bench/support/busyserver.h"
 #include "bench/support/checks.h"
+#include "bench/support/processfigures.h"
 #include "store/datapalisor.h"
 #include "store/servers.h"
 #include "tests/support/db/tempdatabase.h"
@@ -23,37 +24,14 @@
 #include <vector>
 
 using namespace palisor;
+using bench::ResidentMb;
+using bench::ThreadsCpu;
 
 namespace {
 
 constexpr int Servers = 8;
 constexpr int Players = 64;
 constexpr int WarmUpPolls = 2;
-
-// The scheduler's count of the time the process's threads have run, in seconds.
-double ThreadsCpu(qint64 pid)
-{
-    double seconds = 0;
-    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
-    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile schedstat(tasks.filePath(task) + QStringLiteral("/schedstat"));
-        if (schedstat.open(QIODevice::ReadOnly))
-            seconds += double(schedstat.readAll().split(' ').value(0).toLongLong()) / 1e9;
-    }
-    return seconds;
-}
-
-// Resident memory in MB, or -1.
-double ResidentMb(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    return -1;
-}
 
 struct Run {
     double cpuPerPoll = -1;   // ms per server-poll

@@ -13,6 +13,7 @@
 //   bench_shared --attach DIR    the window-like program (used by the above)
 #include "bench/support/busyserver.h"
 #include "bench/support/checks.h"
+#include "bench/support/processfigures.h"
 #include "store/datapalisor.h"
 #include "store/letgo.h"
 #include "store/monitorclaim.h"
@@ -31,6 +32,8 @@
 #include <vector>
 
 using namespace palisor;
+using bench::ProcessCpu;
+using bench::ThreadsCpu;
 
 namespace {
 
@@ -66,36 +69,6 @@ int Attach(int argc, char** argv, const QString& folder)
 }
 
 // ---- the benchmark ------------------------------------------------------
-
-// CPU seconds (user and system) a process has used so far, or -1: the
-// kernel's per-process figure, in clock ticks, which counts ended threads.
-double ProcessCpu(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray text = stat.readAll();
-    // The fields after the command name, which is in parentheses; utime and
-    // stime are the 14th and 15th of the whole line.
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 13)
-        return -1;
-    return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(::sysconf(_SC_CLK_TCK));
-}
-
-// The same to the nanosecond, summed over the threads that run now: the
-// scheduler's own count of their time on a processor.
-double ThreadsCpu(qint64 pid)
-{
-    double seconds = 0;
-    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
-    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile schedstat(tasks.filePath(task) + QStringLiteral("/schedstat"));
-        if (schedstat.open(QIODevice::ReadOnly))
-            seconds += double(schedstat.readAll().split(' ').value(0).toLongLong()) / 1e9;
-    }
-    return seconds;
-}
 
 struct PollCpu {
     double ticks = -1;     // ms per poll from ProcessCpu

@@ -8,6 +8,7 @@
 #include "store/dbevents.h"
 #include "store/letgo.h"
 #include "store/monitorclaim.h"
+#include "store/outage.h"
 #include "store/ruleindexes.h"
 #include "store/sqltext.h"
 #include "store/upgrade.h"
@@ -77,6 +78,7 @@ TDataPalisor::TDataPalisor(const QString& baseFolder, QObject* parent)
     tblMapAlias = new LiveTable(QStringLiteral("MAPALIAS"), QString(), later, this);
     tblMessages->setAfterPost([this](LiveTable& table) { tblMessagesAfterPost(table); });
     rules_ = std::make_unique<RuleIndexes>(*tblImmune, *tblBanned, *tblIllegal);
+    kept_ = std::make_unique<KeptRecords>();
     events_ = new DbEvents(this);
     QObject::connect(events_, &DbEvents::heard, this, &TDataPalisor::notified);
     QObject::connect(events_, &DbEvents::refused, this, &TDataPalisor::WriteLog);

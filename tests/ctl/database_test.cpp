@@ -236,3 +236,67 @@ TEST_F(ServerDatabase, AnImportCopiesEveryRowOnceIntoANewDatabaseOnly)
 }
 
 }  // namespace
+
+// The database server killed under an attached data module: it notices by
+// the error, keeps recording in memory, answers the lists from memory and,
+// once the server is back, writes what it kept exactly once.
+TEST_F(ServerDatabase, ADataModuleRidesOutItsServersOutage)
+{
+    FirebirdServer outage;
+    ASSERT_EQ(Run({"database", "set", "location=" + outage.location("OUTAGE.FDB"), "user=palisor", "--password-file",
+                   PasswordFile(outage.password())}).status, 0);
+    ASSERT_EQ(Run({"database", "create"}).status, 0);
+    ASSERT_EQ(Run({"ban", "add", "--name", "Cheater", "--reason", "aimbot"}).status, 0);
+    ASSERT_EQ(Run({"immune", "add", "Admin"}).status, 0);
+    TDataPalisor data{DataFolder{folder_.dataFolder()}};
+    data.DataModuleCreate();
+    data.Listen({"PALISOR_LISTS"});
+    data.PrepareRules();
+    QStringList told;
+    QObject::connect(&data, &TDataPalisor::databaseLost, [&](const QString& error) { told << "lost: " + error; });
+    QObject::connect(&data, &TDataPalisor::databaseBack,
+                     [&](int written, int dropped) { told << QStringLiteral("back: %1 %2").arg(written).arg(dropped); });
+    const Penalty kick{EventSource::Monitor, "BANNED IP", "4"};
+
+    outage.kill();
+    data.RecordEvent(EventKind::Kick, kick, "Cheater", "203.0.113.9");
+    ASSERT_TRUE(data.Lost());
+    data.BanPlayer("Griefer", "198.51.100.4", Penalty{EventSource::ServerRequest, "SERVER REQUEST", "7"});
+    data.RecordEvent(EventKind::Kick, kick, "Griefer", "198.51.100.4");
+    data.RecordSample(ServerSample{QDateTime::currentDateTimeUtc(), 1, 24, "obj_team2", 48, 48});
+    data.RecordPlayers({{"3", "Sgt.Pepper", "203.0.113.7", "12203", "48"}}, true);
+    EXPECT_TRUE(data.IsBanned("cheater", "192.0.2.1"));
+    EXPECT_TRUE(data.IsBanned("Someone", "198.51.100.4")) << "the ban kept in memory holds at once";
+    EXPECT_FALSE(data.IsBanned("Admin", "198.51.100.4"));
+    EXPECT_FALSE(data.IsBanned("Sgt.Pepper", "203.0.113.7"));
+    EXPECT_EQ(data.CountRows(data.tblPlayers), 1);
+    EXPECT_FALSE(data.Reconnect());
+    ASSERT_EQ(told.size(), 1);
+    EXPECT_TRUE(told[0].startsWith("lost: Error ")) << told[0].toStdString();
+
+    outage.restart();
+    ASSERT_TRUE(data.Reconnect());
+    EXPECT_FALSE(data.Lost());
+    EXPECT_EQ(told.last(), "back: 4 0");
+    EXPECT_TRUE(data.IsBanned("Someone", "198.51.100.4"));
+    EXPECT_EQ(test::RecordedEvents(data), (QStringList{"BAN||Cheater||aimbot|admin", "KICK|4|Cheater|203.0.113.9|BANNED IP|monitor",
+                                                       "BAN|7|Griefer|198.51.100.4|SERVER REQUEST|server request",
+                                                       "KICK|4|Griefer|198.51.100.4|BANNED IP|monitor"}));
+    EXPECT_EQ(test::RecordedSamples(data), QStringList{"1/24 obj_team2 48 48"});
+    ASSERT_EQ(data.tblPlayers->rowCount(), 1);
+    EXPECT_EQ(data.tblPlayers->value(0, "NAME").toString(), "Sgt.Pepper");
+
+    // It hears the others' commits again.
+    QEventLoop loop;
+    bool heard = false;
+    QObject::connect(&data, &TDataPalisor::notified, &loop, [&] {
+        heard = true;
+        loop.quit();
+    });
+    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+    ASSERT_EQ(Run({"ban", "add", "--name", "Camper", "--reason", "camping"}).status, 0);
+    if (!heard)
+        loop.exec();
+    EXPECT_TRUE(heard);
+    data.DataModuleDestroy();
+}

@@ -218,6 +218,7 @@ private:
     void writeKept(int& written);
     // A rule look-up: online, or from memory when the database is gone.
     bool checkRule(const std::function<bool()>& online, const std::function<bool()>& fromMemory);
+    int countRows(LiveTable* table);
     void writePlayers(const QList<PlayerRecord>& players, bool replacing);
     void writeBan(const QString& name, const QString& address, const Penalty& why);
     // Lets go of a connection the server no longer serves, tables included.

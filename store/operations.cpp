@@ -335,12 +335,22 @@ std::optional<TDataPalisor::NameChanges> TDataPalisor::nameChanges(const QString
 
 int TDataPalisor::CountRows(LiveTable* table)
 {
-    // While the database is gone: the count last seen, or the players kept.
-    if (lost_) {
-        if (table == tblPlayers)
-            return kept_->players() ? int(PlayerPings().size()) : table->rowCount();
-        return nameCounts_.value(table ? table->tableName() : QString()).count;
+    if (!lost_) {
+        try {
+            return countRows(table);
+        } catch (const std::exception& e) {
+            if (!NoteLoss(messageOf(e)))
+                throw;
+        }
     }
+    // While the database is gone: the count last seen, or the players kept.
+    if (table == tblPlayers)
+        return kept_->players() ? int(PlayerPings().size()) : table->rowCount();
+    return nameCounts_.value(table ? table->tableName() : QString()).count;
+}
+
+int TDataPalisor::countRows(LiveTable* table)
+{
     if (!table || !table->isOpen())
         return 0;
     // Counting a long list's distinct names reads every row, so the count is

@@ -8,6 +8,8 @@
 #include "tests/support/sim/simprocess.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -15,6 +17,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
+
+#include <functional>
 
 using namespace palisor;
 using palisor::test::FirebirdServer;
@@ -299,4 +303,88 @@ TEST_F(ServerDatabase, ADataModuleRidesOutItsServersOutage)
         loop.exec();
     EXPECT_TRUE(heard);
     data.DataModuleDestroy();
+}
+
+// palisor-monitor polling every second while its database server is killed
+// in the middle of a poll (once right after the player list, once between a
+// kick's announcement and the kick) and started again some seconds later
+// (ten rounds of ten seconds are the benchmark's).
+TEST_F(ServerDatabase, AMonitorKeepsKickingThroughItsServersOutagesAndLosesNothing)
+{
+    constexpr int OutageMs = 6000;
+    FirebirdServer outage;
+    ASSERT_EQ(Run({"database", "set", "location=" + outage.location("ROUNDS.FDB"), "user=palisor", "--password-file",
+                   PasswordFile(outage.password())}).status, 0);
+    ASSERT_EQ(Run({"database", "create"}).status, 0);
+    ASSERT_EQ(Run({"ban", "add", "--name", "Cheater", "--reason", "aimbot"}).status, 0);
+    // He comes back every second, however often he is kicked.
+    test::SimProcess sim;
+    const quint16 port = sim.start(R"({"players": [{"slot": 3, "name": "Sgt.Pepper", "address": "203.0.113.7", "port": 12203, "ping": 48}],
+        "loop_seconds": 1,
+        "timeline": [{"at_seconds": 0, "join": {"slot": 4, "name": "Cheater", "address": "203.0.113.9", "port": 12203, "ping": 50}}]})");
+    ASSERT_EQ(Run({"settings", "set", QStringLiteral("port=%1").arg(port), "scan-time=1"}).status, 0);
+    ASSERT_EQ(Run({"password", "set", "--password-file", "-"}, "secret\n").status, 0);
+
+    QProcess monitor;
+    QStringList lines;
+    const auto count = [&](const QString& words, const QStringList& of) { return int(of.filter(words).size()); };
+    const auto pump = [&](int ms) {
+        QElapsedTimer clock;
+        clock.start();
+        do {
+            monitor.waitForReadyRead(50);
+            while (monitor.canReadLine())
+                lines << QString::fromUtf8(monitor.readLine()).trimmed();
+        } while (clock.elapsed() < ms && monitor.state() == QProcess::Running);
+    };
+    const auto await = [&](const std::function<bool()>& done, int ms) {
+        QElapsedTimer clock;
+        clock.start();
+        while (!done() && clock.elapsed() < ms && monitor.state() == QProcess::Running)
+            pump(50);
+        return done();
+    };
+    monitor.start(qEnvironmentVariable("PALISOR_BUILD_DIR") + "/palisor-monitor",
+                  {"--data", folder_.dataFolder(), "--log-format", "json"});
+    ASSERT_TRUE(monitor.waitForStarted());
+    const QStringList killedAfter{"status", "say Kicking player Cheater for BANNED IP"};
+    for (int round = 1; round <= int(killedAfter.size()); ++round) {
+        const QString& when = killedAfter[round - 1];
+        const int before = int(sim.commandTexts().count(when));
+        ASSERT_TRUE(await([&] { return sim.commandTexts().count(when) > before; }, 20000))
+            << lines.join('\n').toStdString() << monitor.readAllStandardError().constData();
+        outage.kill();
+        const int kicked = int(sim.commandTexts().count("clientkick 04"));
+        pump(OutageMs);
+        EXPECT_GT(sim.commandTexts().count("clientkick 04"), kicked) << "round " << round << ": kicked meanwhile";
+        EXPECT_EQ(count("\"event\":\"database-lost\"", lines), round);
+        const int restartedAt = int(sim.commandTexts().count("status"));
+        outage.restart();
+        ASSERT_TRUE(await([&] { return count("\"event\":\"database-back\"", lines) == round; }, 30000))
+            << lines.join('\n').toStdString();
+        EXPECT_LE(int(sim.commandTexts().count("status")) - restartedAt, 2) << "round " << round;
+    }
+    const qsizetype back = lines.size();
+    ASSERT_TRUE(await([&] { return count("\"event\":\"poll\"", lines.mid(back)) >= 1; }, 30000));
+    monitor.terminate();
+    ASSERT_TRUE(monitor.waitForFinished(30000));
+    pump(0);
+    EXPECT_EQ(count("\"event\":\"database-lost\"", lines), int(killedAfter.size()));
+    EXPECT_EQ(count("\"event\":\"error\"", lines), 0) << lines.join('\n').toStdString();
+
+    // Every kick the monitor told of and every poll's sample is stored, once.
+    TDataPalisor data{DataFolder{folder_.dataFolder()}};
+    data.DataModuleCreate();
+    EXPECT_EQ(count("|Cheater|203.0.113.9|BANNED IP|monitor", test::RecordedEvents(data).filter(QRegularExpression("^KICK\\|"))),
+              count("\"event\":\"kick\"", lines));
+    EXPECT_EQ(test::RecordedSamples(data).size(), count("\"event\":\"poll\"", lines));
+    data.DataModuleDestroy();
+    QProcess validate;
+    validate.setProcessChannelMode(QProcess::MergedChannels);
+    validate.start("fbsvcmgr", {QStringLiteral("127.0.0.1/%1:service_mgr").arg(outage.port()), "-user", "palisor", "-password",
+                                outage.password(), "-action_validate", "-dbname", outage.databaseFolder() + "/ROUNDS.FDB"});
+    ASSERT_TRUE(validate.waitForFinished(60000));
+    const QString report = QString::fromLocal8Bit(validate.readAll());
+    EXPECT_EQ(validate.exitCode(), 0) << report.toStdString();
+    EXPECT_FALSE(report.contains("error", Qt::CaseInsensitive)) << report.toStdString();
 }

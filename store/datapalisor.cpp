@@ -243,6 +243,20 @@ void TDataPalisor::connect(bool logged)
 
 void TDataPalisor::Resynchronise(const QList<LiveTable*>& tables)
 {
+    // A connection the database server no longer serves stays open to the
+    // driver: it is let go of here, and opened afresh once the server is back.
+    if (lost_ && !Reconnect())
+        throw Error(QStringLiteral("The database server is gone: ") + lostError_);
+    try {
+        resynchronise(tables);
+    } catch (const std::exception& e) {
+        NoteLoss(messageOf(e));
+        throw;
+    }
+}
+
+void TDataPalisor::resynchronise(const QList<LiveTable*>& tables)
+{
     QSqlDatabase db = database();
     if (!db.isOpen()) {
         requireNoCycleElsewhere();

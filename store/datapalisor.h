@@ -219,6 +219,7 @@ private:
     // A rule look-up: online, or from memory when the database is gone.
     bool checkRule(const std::function<bool()>& online, const std::function<bool()>& fromMemory);
     int countRows(LiveTable* table);
+    void resynchronise(const QList<LiveTable*>& tables);
     void writePlayers(const QList<PlayerRecord>& players, bool replacing);
     void writeBan(const QString& name, const QString& address, const Penalty& why);
     // Lets go of a connection the server no longer serves, tables included.

@@ -76,7 +76,8 @@ soak: build
 # polls, how late the window's own timer fires while the monitor works, and
 # the running program with empty and with large lists; palisorctl and a
 # window-like program beside a running palisor-monitor; one palisor-monitor on
-# eight servers against the same on one.
+# eight servers against the same on one; a palisor-monitor's memory through a
+# minute's outage of its database server, and ten outages in a row.
 # Every benchmark runs even when an earlier one misses; the target fails at
 # the end and names the ones that missed.
 bench: build
@@ -89,7 +90,8 @@ bench: build
 	           "$(BUILD)/bench/latency/bench_latency" \
 	           "$(BUILD)/bench/lists/bench_lists" \
 	           "$(BUILD)/bench/shared/bench_shared" \
-	           "$(BUILD)/bench/servers/bench_servers"; do \
+	           "$(BUILD)/bench/servers/bench_servers" \
+	           "$(BUILD)/bench/outage/bench_outage"; do \
 	  echo "== $$run"; \
 	  $$run || missed="$$missed$${missed:+, }$${run##*/}"; \
 	done; \

@@ -153,10 +153,17 @@ void MonitorEngine::Close()
     if (msgTimer_)
         msgTimer_->stop();
     Run([this] {
-        if (data_) {
-            ReleaseClaim();
-            data_->DisconnectDatabase();
+        if (!data_)
+            return;
+        // What was kept while the database server was gone is written if it
+        // is back by now; otherwise the log says what is lost.
+        if (data_->Lost() && !data_->Reconnect()) {
+            claimed_ = false;
+            data_->Abandon();
+            return;
         }
+        ReleaseClaim();
+        data_->DisconnectDatabase();
     });
     announcements_.reset();
     monitor_.reset();

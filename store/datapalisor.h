@@ -160,6 +160,9 @@ public:
     // the tables read again and what was kept written out, then
     // databaseBack() tells it. True when back; a failed attempt says nothing.
     bool Reconnect();
+    // Lets go of a connection the server no longer serves for good, the log
+    // saying how many records kept meanwhile are lost with it.
+    void Abandon();
     // Opens the attachment afresh, asking for its events again: for one that
     // had nothing to record while its server was gone.
     void Reattach();

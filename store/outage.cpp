@@ -165,6 +165,14 @@ void TDataPalisor::dropLostConnection()
     }
 }
 
+void TDataPalisor::Abandon()
+{
+    const int kept = int(kept_->records().size()) + (kept_->players() ? 1 : 0);
+    if (kept > 0)
+        WriteLog(QStringLiteral("The database server is still gone: %1 records kept meanwhile are lost").arg(kept));
+    dropLostConnection();
+}
+
 void TDataPalisor::Reattach()
 {
     dropLostConnection();

@@ -371,6 +371,13 @@ TEST_F(ServerDatabase, AMonitorKeepsKickingThroughItsServersOutagesAndLosesNothi
     pump(0);
     EXPECT_EQ(count("\"event\":\"database-lost\"", lines), int(killedAfter.size()));
     EXPECT_EQ(count("\"event\":\"error\"", lines), 0) << lines.join('\n').toStdString();
+    QFile logFile(folder_.dataFolder() + "/PALISOR.LOG");
+    ASSERT_TRUE(logFile.open(QIODevice::ReadOnly));
+    const QStringList log = QString::fromLatin1(logFile.readAll()).split("\r\n");
+    // Once each way per outage, and nothing for each attempt to reconnect.
+    EXPECT_EQ(log.filter("The database server is gone").size(), killedAfter.size());
+    EXPECT_EQ(log.filter("The database server is back").size(), killedAfter.size());
+    EXPECT_EQ(log.size(), 2 * killedAfter.size() + 6) << log.join('\n').toStdString();
 
     // Every kick the monitor told of and every poll's sample is stored, once.
     TDataPalisor data{DataFolder{folder_.dataFolder()}};

@@ -131,7 +131,8 @@ bool TDataPalisor::recordsHistory() const { return history_ && (lost_ || isConne
 
 void TDataPalisor::PrepareRules()
 {
-    if (lost_)
+    // Only a server's database goes away under a running program.
+    if (lost_ || !onServer())
         return;
     for (LiveTable* list : {tblImmune, tblBanned, tblIllegal})
         requireOpen(list);

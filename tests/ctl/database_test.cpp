@@ -276,6 +276,9 @@ TEST_F(ServerDatabase, ADataModuleRidesOutItsServersOutage)
     EXPECT_EQ(data.CountRows(data.tblPlayers), 1);
     EXPECT_FALSE(data.Reconnect());
     ASSERT_EQ(told.size(), 1);
+    const Outcome refused = Run({"status"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(refused.err.contains("Unable to complete network request to host \"127.0.0.1\"")) << refused.err.toStdString();
     EXPECT_TRUE(told[0].startsWith("lost: Error ")) << told[0].toStdString();
 
     outage.restart();

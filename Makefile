@@ -77,7 +77,9 @@ soak: build
 # the running program with empty and with large lists; palisorctl and a
 # window-like program beside a running palisor-monitor; one palisor-monitor on
 # eight servers against the same on one; a database on a Firebird server
-# against the embedded file, and a commit elsewhere reaching a list window.
+# against the embedded file, and a commit elsewhere reaching a list window;
+# a palisor-monitor's memory through a minute's outage of its database
+# server, and ten outages in a row.
 # Every benchmark runs even when an earlier one misses; the target fails at
 # the end and names the ones that missed.
 bench: build
@@ -91,7 +93,8 @@ bench: build
 	           "$(BUILD)/bench/lists/bench_lists" \
 	           "$(BUILD)/bench/shared/bench_shared" \
 	           "$(BUILD)/bench/servers/bench_servers" \
-	           "env QT_QPA_PLATFORM=offscreen $(BUILD)/bench/remote/bench_remote"; do \
+	           "env QT_QPA_PLATFORM=offscreen $(BUILD)/bench/remote/bench_remote" \
+	           "$(BUILD)/bench/outage/bench_outage"; do \
 	  echo "== $$run"; \
 	  $$run || missed="$$missed$${missed:+, }$${run##*/}"; \
 	done; \

@@ -119,7 +119,31 @@ void MonitorEngine::Open()
             }
         });
         data_->Listen({QLatin1String(ListsEvent), QLatin1String(SettingsEvent)});
+        connect(data_.get(), &TDataPalisor::databaseLost, this, [this](const QString& error) {
+            MonitorEvent lost{MonitorEvent::Kind::DatabaseLost};
+            lost.text = error;
+            emit monitorEvent(lost);
+            ShowStatus(QString());
+        });
+        connect(data_.get(), &TDataPalisor::databaseBack, this, [this](int written, int dropped) {
+            // The lists were read again with the reconnect.
+            listsDirty_ = false;
+            MonitorEvent back{MonitorEvent::Kind::DatabaseBack};
+            back.written = written;
+            back.dropped = dropped;
+            emit monitorEvent(back);
+            emit statusShown(QStringLiteral("The database server is back"));
+        });
     });
+}
+
+void MonitorEngine::ShowStatus(const QString& text)
+{
+    // Said for as long as it lasts, unless a kick has news.
+    if (text.isEmpty() && data_ && data_->Lost())
+        emit statusShown(QStringLiteral("The database server is gone; the monitor keeps its records in memory"));
+    else
+        emit statusShown(text);
 }
 
 void MonitorEngine::Close()
@@ -129,10 +153,17 @@ void MonitorEngine::Close()
     if (msgTimer_)
         msgTimer_->stop();
     Run([this] {
-        if (data_) {
-            ReleaseClaim();
-            data_->DisconnectDatabase();
+        if (!data_)
+            return;
+        // What was kept while the database server was gone is written if it
+        // is back by now; otherwise the log says what is lost.
+        if (data_->Lost() && !data_->Reconnect()) {
+            claimed_ = false;
+            data_->Abandon();
+            return;
         }
+        ReleaseClaim();
+        data_->DisconnectDatabase();
     });
     announcements_.reset();
     monitor_.reset();
@@ -204,7 +235,9 @@ bool MonitorEngine::HasClaims() const { return data_->HasHistory(); }
 
 void MonitorEngine::StorePoll(const QString& error)
 {
-    if (!claimed_)
+    // The claim is renewed once the database is back; until then nobody
+    // else can take it over either.
+    if (!claimed_ || data_->Lost())
         return;
     ServerState state;
     state.polled = QDateTime::currentDateTimeUtc();
@@ -248,13 +281,20 @@ void MonitorEngine::PollServer()
     statusTimer_->stop();
     polling_ = true;
     try {
-        SeeOtherCommits();
+        // While the database server is gone: one attempt each poll, which
+        // says nothing when it fails. The poll goes on either way.
+        if (data_->Lost())
+            data_->Reconnect();
+        SeeListsOrLoseThem();
         monitor_->RefreshServer();
         StorePoll(QString());
     } catch (const std::exception& e) {
         polling_ = false;
         statusTimer_->start();
         emit commandsEnabled(true);
+        // Told once, when noticed; the monitor goes on from memory.
+        if (data_->NoteLoss(messageOf(e)))
+            return;
         QString lostTo = dynamic_cast<const ClaimLost*>(&e) ? messageOf(e) : QString();
         if (lostTo.isEmpty() && !dynamic_cast<const Interrupted*>(&e)) {
             // The error the poll ended with is what matters; one storing it
@@ -392,6 +432,20 @@ void MonitorEngine::SeeOtherCommits()
     } catch (...) {
         listsDirty_ = true;
         throw;
+    }
+}
+
+void MonitorEngine::SeeListsOrLoseThem()
+{
+    if (data_->Lost())
+        return;
+    try {
+        SeeOtherCommits();
+        // So that the look-ups can answer from memory should the database go.
+        data_->PrepareRules();
+    } catch (const std::exception& e) {
+        if (!data_->NoteLoss(messageOf(e)))
+            throw;
     }
 }
 

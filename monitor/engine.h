@@ -133,7 +133,7 @@ private:
     QString PortText() const override { return settings_.port; }
     QString PasswordText() const override { return settings_.password; }
     QString MaxPingText() const override { return settings_.maxPing; }
-    void ShowStatus(const QString& text) override { emit statusShown(text); }
+    void ShowStatus(const QString& text) override;
     void EnableSettings(bool on) override { emit settingsEnabled(on); }
     void RefreshActionMenu() override;
     void BeginPlayerRebuild() override { emit playerRebuildStarted(); }
@@ -166,6 +166,9 @@ private:
     void ReleaseClaim();
     // Starts a fresh snapshot, re-reading the lists when a commit changed them.
     void SeeOtherCommits();
+    // The same for a poll, which goes on from the lists in memory when the
+    // database server turns out to be gone.
+    void SeeListsOrLoseThem();
     void ReportMaintenance(const QString& state);
     QString ReleaseOtherAttachment();
     void ResumeOtherAttachment(bool completed);

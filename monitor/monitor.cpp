@@ -215,12 +215,9 @@ void TMonitor::ReadServerInfo()
 
 void TMonitor::RecordSample(const QString& maxPlayers, const QString& mapName)
 {
-    const LiveTable& players = *data_.tblPlayers;
-    QList<int> pings;
-    for (int row = 0; row < players.rowCount(); ++row)
-        pings << players.value(row, QStringLiteral("PING")).toString().toInt();
-    lastSample_ = {now(), data_.CountRows(data_.tblPlayers), maxPlayers.trimmed().toInt(), mapName,
-                   MedianPing(pings), HighestPing(pings)};
+    const QList<int> pings = data_.PlayerPings();
+    lastSample_ = {now(), data_.CountRows(data_.tblPlayers), maxPlayers.trimmed().toInt(), mapName, MedianPing(pings),
+                   HighestPing(pings)};
     data_.RecordSample(lastSample_);
 }
 

@@ -28,6 +28,8 @@ struct MonitorEvent {
         Announcement,  // text = what was said
         Maintenance,   // the maintenance cycle: text = "begun", "ended" or "postponed: why"
         Error,         // text = the message
+        DatabaseLost,  // the database server is gone: text = the error that told
+        DatabaseBack,  // it is back: kept records written, and dropped for want of room
     };
     MonitorEvent() = default;
     explicit MonitorEvent(Kind what) : kind(what) {}
@@ -43,6 +45,8 @@ struct MonitorEvent {
     QString text;
     int players = 0;
     int kicks = 0;
+    int written = 0;
+    int dropped = 0;
 };
 
 // What the monitor needs from the main window: the settings as the boxes show

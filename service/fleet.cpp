@@ -103,12 +103,26 @@ void MonitorFleet::Follow()
             continue;
         std::unique_ptr<Engine> engine = Make(server);
         connect(engine->monitor.get(), &HeadlessMonitor::ended, this, &MonitorFleet::Ended);
+        connect(engine->monitor.get(), &HeadlessMonitor::databaseBack, this, &MonitorFleet::Reattach);
         engine->monitor->Start();
         engines_.emplace(server.id, std::move(engine));
     }
     if (engines_.empty()) {
         WriteError("palisor-monitor", QStringLiteral("None of the servers chosen is left in the database"));
         QCoreApplication::exit(1);
+    }
+}
+
+void MonitorFleet::Reattach()
+{
+    // This attachment went with the database server, and with it the
+    // subscription to the servers' changes; what changed meanwhile went
+    // unheard.
+    try {
+        data_.Reattach();
+        Follow();
+    } catch (const std::exception& e) {
+        data_.WriteLog(QStringLiteral("Exception: ") + messageOf(e));
     }
 }
 

@@ -64,6 +64,7 @@ private:
     void Follow();
     // A monitor ended: the program ends when none runs or waits any more.
     void Ended();
+    void Reattach();
     void OnceNext();
 
     TDataPalisor& data_;

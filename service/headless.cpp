@@ -283,6 +283,14 @@ void HeadlessMonitor::Report(const MonitorEvent& event)
     case Kind::Error:
         Write(QStringLiteral("error"), {{QStringLiteral("message"), event.text}});
         break;
+    case Kind::DatabaseLost:
+        Write(QStringLiteral("database-lost"), {{QStringLiteral("message"), event.text}});
+        break;
+    case Kind::DatabaseBack:
+        Write(QStringLiteral("database-back"),
+              {{QStringLiteral("written"), event.written}, {QStringLiteral("dropped"), event.dropped}});
+        emit databaseBack();
+        break;
     }
 }
 

@@ -65,6 +65,8 @@ signals:
     // program ends with when no other server is left (1; 75 while another
     // monitor holds the server; 78 for what only the administrator can mend).
     void ended(int exitCode);
+    // The database server was gone and the engine is back on it.
+    void databaseBack();
 
 private:
     // Runs work on the engine's thread; an error there ends the program.

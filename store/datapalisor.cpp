@@ -8,6 +8,7 @@
 #include "store/dbevents.h"
 #include "store/letgo.h"
 #include "store/monitorclaim.h"
+#include "store/outage.h"
 #include "store/ruleindexes.h"
 #include "store/sqltext.h"
 #include "store/upgrade.h"
@@ -77,6 +78,7 @@ TDataPalisor::TDataPalisor(const QString& baseFolder, QObject* parent)
     tblMapAlias = new LiveTable(QStringLiteral("MAPALIAS"), QString(), later, this);
     tblMessages->setAfterPost([this](LiveTable& table) { tblMessagesAfterPost(table); });
     rules_ = std::make_unique<RuleIndexes>(*tblImmune, *tblBanned, *tblIllegal);
+    kept_ = std::make_unique<KeptRecords>();
     events_ = new DbEvents(this);
     QObject::connect(events_, &DbEvents::heard, this, &TDataPalisor::notified);
     QObject::connect(events_, &DbEvents::refused, this, &TDataPalisor::WriteLog);
@@ -240,6 +242,20 @@ void TDataPalisor::connect(bool logged)
 }
 
 void TDataPalisor::Resynchronise(const QList<LiveTable*>& tables)
+{
+    // A connection the database server no longer serves stays open to the
+    // driver: it is let go of here, and opened afresh once the server is back.
+    if (lost_ && !Reconnect())
+        throw Error(QStringLiteral("The database server is gone: ") + lostError_);
+    try {
+        resynchronise(tables);
+    } catch (const std::exception& e) {
+        NoteLoss(messageOf(e));
+        throw;
+    }
+}
+
+void TDataPalisor::resynchronise(const QList<LiveTable*>& tables)
 {
     QSqlDatabase db = database();
     if (!db.isOpen()) {

@@ -18,6 +18,8 @@ namespace palisor {
 
 class RuleIndexes;
 class DbEvents;
+class KeptRecords;
+struct KeptEvent;
 
 // A folder that holds the data files itself (an installed copy's or a
 // service's data folder) rather than in data/ below it.
@@ -143,6 +145,33 @@ public:
     bool isConnected() const;
     QSqlDatabase database() const;
 
+    // ---- a database server that stops, restarts or cannot be reached ----
+    // (store/outage.cpp) How long an attempt to reconnect waits for the
+    // server's host to take the connection.
+    static constexpr int ReconnectProbeMs = 2000;
+    // Whether the database server was found gone. Meanwhile the penalties,
+    // bans, samples and players recorded are kept in memory (bounded) and
+    // the rule look-ups answer from the lists as they were.
+    bool Lost() const { return lost_; }
+    // Takes note of an error: true when it says the server is gone; the
+    // first such error is logged and told through databaseLost().
+    bool NoteLoss(const QString& message);
+    // While gone, one attempt to reconnect: the events are asked for again,
+    // the tables read again and what was kept written out, then
+    // databaseBack() tells it. True when back; a failed attempt says nothing.
+    bool Reconnect();
+    // Lets go of a connection the server no longer serves for good, the log
+    // saying how many records kept meanwhile are lost with it.
+    void Abandon();
+    // Opens the attachment afresh, asking for its events again: for one that
+    // had nothing to record while its server was gone.
+    void Reattach();
+    // Builds the rule look-ups while the database can be read, so that they
+    // can answer without it should it go.
+    void PrepareRules();
+    // The pings of the players last recorded (while gone, of those kept).
+    QList<int> PlayerPings();
+
     // The game server this module works for (its SERVERS.ID): tblSettings
     // holds its settings row and tblPlayers its players, and the players,
     // samples and penalties on its players this module records are its. 0
@@ -173,8 +202,31 @@ signals:
     // The cycle was put off because the file was not let go (why says who
     // kept it); once, not at every poll that finds the same.
     void cyclePostponed(const QString& why);
+    // The database server was found gone (error: what told), and is back
+    // with the records kept meanwhile written (dropped: those that gave way).
+    void databaseLost(const QString& error);
+    void databaseBack(int written, int dropped);
 
 private:
+    // A write of the recording: done at once, or kept when the database is
+    // gone or found gone by this very write.
+    void writeOrKeep(const std::function<void()>& write, const std::function<void()>& keep);
+    // Whether the penalty log and the samples are recorded (kept while gone).
+    bool recordsHistory() const;
+    // Writes a row of the penalty log, drawing its number first; a number
+    // it has already is written only where no row has it yet.
+    void writeEvent(KeptEvent& event, bool kept);
+    // Writes a sample unless its server has one taken at that moment.
+    void writeSample(const ServerSample& sample);
+    void writeKept(int& written);
+    // A rule look-up: online, or from memory when the database is gone.
+    bool checkRule(const std::function<bool()>& online, const std::function<bool()>& fromMemory);
+    int countRows(LiveTable* table);
+    void resynchronise(const QList<LiveTable*>& tables);
+    void writePlayers(const QList<PlayerRecord>& players, bool replacing);
+    void writeBan(const QString& name, const QString& address, const Penalty& why);
+    // Lets go of a connection the server no longer serves, tables included.
+    void dropLostConnection();
     void initialiseVariables();
     // Refuses to connect while another attachment's cycle has the file away.
     void requireNoCycleElsewhere() const;
@@ -235,6 +287,10 @@ private:
     QHash<QString, NameCount> nameCounts_;
     DbEvents* events_;
     int server_ = 0;
+    bool lost_ = false;
+    QString lostError_;   // what told it was gone
+    bool writingOut_ = false;   // what was kept is being written after a reconnect
+    std::unique_ptr<KeptRecords> kept_;
 };
 
 // The one data module of the running program, set by whoever creates it.

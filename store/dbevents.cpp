@@ -1,6 +1,7 @@
 #include "store/dbevents.h"
 
 #include "store/fbattachment.h"
+#include "store/outage.h"
 
 
 #include <algorithm>
@@ -192,7 +193,9 @@ void DbEvents::deliver(Request* request)
     request->primed = true;
     const QString name = request->name;
     QString why;
-    if (!queue(request, &why))
+    // A connection that went with its database server ends every request
+    // at once: the loss is told where it is noticed, once.
+    if (!queue(request, &why) && !IsConnectionLost(why))
         emit refused(QStringLiteral("Cannot listen for %1 any longer: %2").arg(name, why));
     // Told last: a listener may close the connection, which ends the request.
     if (!first && counts[0] > 0)

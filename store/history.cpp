@@ -4,7 +4,9 @@
 #include "store/history.h"
 
 #include "core/error.h"
+#include "core/timing.h"
 #include "store/datapalisor.h"
+#include "store/outage.h"
 #include "store/sqltext.h"
 
 #include <QSqlQuery>
@@ -117,25 +119,55 @@ void TDataPalisor::SetBanFollowsPlayer(bool follows)
 
 void TDataPalisor::RecordEvent(const QString& kind, const Penalty& why, const QString& name, const QString& address)
 {
-    if (!HasHistory())
+    if (!recordsHistory())
         return;
+    KeptEvent event{0, now(), kind, why, name, address};
+    writeOrKeep([&] { writeEvent(event, false); }, [&] { kept_->keep(std::move(event)); });
+}
+
+void TDataPalisor::writeEvent(KeptEvent& event, bool kept)
+{
     QSqlDatabase db = database();
+    if (event.id == 0) {
+        QSqlQuery next = run(db, QStringLiteral("SELECT NEXT VALUE FOR EVENTS_ID FROM RDB$DATABASE"));
+        if (!next.next())
+            throw Error(QStringLiteral("The penalty log gave no number for a new row"));
+        event.id = next.value(0).toLongLong();
+    }
+    // A kept row carries the time it happened; one written as it happens
+    // takes the database's.
     run(db,
-        QStringLiteral("INSERT INTO EVENTS (KIND, CLIENTID, NAME, ADDRESS, REASON, SOURCE, SERVER_ID) "
-                       "VALUES (?, ?, ?, ?, ?, ?, ?)"),
-        {kind, column(why.clientId, ClientIdLength), column(FixQuotes(name), NameLength),
-         column(address, AddressLength), column(why.reason, ReasonLength), column(why.source, SourceLength),
-         penaltyServer(why)});
+        QStringLiteral("EXECUTE BLOCK (I BIGINT = ?, T TIMESTAMP = ?, K TYPE OF COLUMN EVENTS.KIND = ?, "
+                       "C TYPE OF COLUMN EVENTS.CLIENTID = ?, N TYPE OF COLUMN EVENTS.NAME = ?, "
+                       "A TYPE OF COLUMN EVENTS.ADDRESS = ?, R TYPE OF COLUMN EVENTS.REASON = ?, "
+                       "S TYPE OF COLUMN EVENTS.SOURCE = ?, V INTEGER = ?) AS BEGIN "
+                       "IF (NOT EXISTS (SELECT 1 FROM EVENTS WHERE ID = :I)) THEN "
+                       "INSERT INTO EVENTS (ID, OCCURRED, KIND, CLIENTID, NAME, ADDRESS, REASON, SOURCE, SERVER_ID) "
+                       "VALUES (:I, :T, :K, :C, :N, :A, :R, :S, :V); END"),
+        {event.id, kept ? QVariant(event.occurred) : QVariant(QMetaType::fromType<QDateTime>()), event.kind,
+         column(event.why.clientId, ClientIdLength), column(FixQuotes(event.name), NameLength),
+         column(event.address, AddressLength), column(event.why.reason, ReasonLength),
+         column(event.why.source, SourceLength), penaltyServer(event.why)});
     commitAndContinue(db);
 }
 
 void TDataPalisor::RecordSample(const ServerSample& sample)
 {
-    if (!HasHistory())
+    if (!recordsHistory())
         return;
+    writeOrKeep([&] { writeSample(sample); }, [&] { kept_->keep(sample); });
+}
+
+void TDataPalisor::writeSample(const ServerSample& sample)
+{
     QSqlDatabase db = database();
-    // In UTC, so that a change of the clocks neither repeats nor skips an hour.
-    run(db, QStringLiteral("EXECUTE PROCEDURE ADD_SAMPLE(?, ?, ?, ?, ?, ?)"),
+    // In UTC, so that a change of the clocks neither repeats nor skips an
+    // hour. A sample whose commit went unconfirmed may be written again.
+    run(db,
+        QStringLiteral("EXECUTE BLOCK (T TIMESTAMP = ?, C INTEGER = ?, M INTEGER = ?, "
+                       "N TYPE OF COLUMN SAMPLES.MAPNAME = ?, P INTEGER = ?, H INTEGER = ?) AS BEGIN "
+                       "IF (NOT EXISTS (SELECT 1 FROM SAMPLES WHERE SERVER_ID = SESSION_SERVER() AND TAKEN = :T)) THEN "
+                       "EXECUTE PROCEDURE ADD_SAMPLE(:T, :C, :M, :N, :P, :H); END"),
         {utcStamp(sample.taken), sample.playerCount, sample.maxPlayers, column(sample.mapName, MapNameLength),
          sample.medianPing, sample.highPing});
     commitAndContinue(db);

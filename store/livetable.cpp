@@ -135,8 +135,11 @@ void LiveTable::close()
     current_ = -1;
     rowsRead_ = false;
     pendingCurrent_ = 0;
+    // A view that looks during the reset finds the table closed, not
+    // waiting to be read from a connection that may be gone.
+    state_ = State::Inactive;
     model_->endResetModel();
-    setState(State::Inactive);
+    emit stateChanged(State::Inactive);
     emit currentRowChanged(-1);
     emit rowsChanged(-1);
 }

@@ -4,6 +4,7 @@
 #include "core/dialogs.h"
 #include "core/error.h"
 #include "store/datapalisor.h"
+#include "store/outage.h"
 #include "store/ruleindexes.h"
 #include "store/sqltext.h"
 
@@ -127,6 +128,21 @@ void TDataPalisor::RecordPlayer(const QString& clientId, const QString& name, co
 
 void TDataPalisor::RecordPlayers(const QList<PlayerRecord>& players, bool replacing)
 {
+    // While the database is gone only a poll's players are kept, the
+    // latest replacing the older.
+    if (lost_ && !writingOut_ && replacing) {
+        kept_->keepPlayers(players);
+        return;
+    }
+    writeOrKeep([&] { writePlayers(players, replacing); }, [&] {
+        if (!replacing)
+            throw Error(lostError_);
+        kept_->keepPlayers(players);
+    });
+}
+
+void TDataPalisor::writePlayers(const QList<PlayerRecord>& players, bool replacing)
+{
     requireOpen(tblPlayers);
     requireOpen(tblRecent);
     // One statement prepared once for every player and one commit for them
@@ -206,6 +222,11 @@ void TDataPalisor::RecordPlayers(const QList<PlayerRecord>& players, bool replac
 
 void TDataPalisor::BanPlayer(const QString& name, const QString& address, const Penalty& why)
 {
+    writeOrKeep([&] { writeBan(name, address, why); }, [&] { kept_->keep(KeptBan{name, address, why}); });
+}
+
+void TDataPalisor::writeBan(const QString& name, const QString& address, const Penalty& why)
+{
     requireOpen(tblBanned);
     const QString fixed = fitted(tblBanned, QStringLiteral("NAME"), FixQuotes(name));
     const QString fittedAddress = fitted(tblBanned, QStringLiteral("ADDRESS"), address);
@@ -223,51 +244,78 @@ void TDataPalisor::BanPlayer(const QString& name, const QString& address, const 
 
 bool TDataPalisor::IsImmune(const QString& name)
 {
-    requireOpen(tblImmune);
-    const int row = rules_->immuneRow(name);
-    if (row < 0)
-        return false;
-    tblImmune->setCurrentRow(row);
-    return true;
+    // While the database is gone the lists answer as they were, from memory
+    // alone: an attempt to reconnect may have closed the tables.
+    return checkRule([&] {
+        requireOpen(tblImmune);
+        const int row = rules_->immuneRow(name);
+        if (row < 0)
+            return false;
+        tblImmune->setCurrentRow(row);
+        return true;
+    }, [&] { return rules_->immuneRow(name) >= 0; });
 }
 
 bool TDataPalisor::IsBanned(const QString& name, const QString& address)
 {
     if (IsImmune(name))
         return false;
-    requireOpen(tblBanned);
-    int row = rules_->bannedAddressRow(address);
-    if (row >= 0) {
-        tblBanned->setCurrentRow(row);
+    return checkRule([&] {
+        requireOpen(tblBanned);
+        int row = rules_->bannedAddressRow(address);
+        if (row >= 0) {
+            tblBanned->setCurrentRow(row);
+            return true;
+        }
+        row = rules_->bannedNameRow(name);
+        if (row < 0)
+            return false;
+        // The ban of a name follows the player to his current address; the
+        // penalty log keeps it as the one ban it is. Should the database go
+        // meanwhile, the ban holds all the same.
+        SetBanFollowsPlayer(true);
+        try {
+            tblBanned->storeValueAt(row, rules_->bannedKey(row), QStringLiteral("ADDRESS"), address);
+        } catch (const std::exception& e) {
+            if (NoteLoss(messageOf(e)))
+                return true;
+            SetBanFollowsPlayer(false);
+            throw;
+        }
         return true;
-    }
-    row = rules_->bannedNameRow(name);
-    if (row < 0)
-        return false;
-    // The ban of a name follows the player to his current address; the
-    // penalty log keeps it as the one ban it is.
-    SetBanFollowsPlayer(true);
-    try {
-        tblBanned->storeValueAt(row, rules_->bannedKey(row), QStringLiteral("ADDRESS"), address);
-    } catch (...) {
-        SetBanFollowsPlayer(false);
-        throw;
-    }
-    return true;
+    }, [&] {
+        return rules_->bannedAddressRow(address) >= 0 || rules_->bannedNameRow(name) >= 0
+               || kept_->banned(name, address);
+    });
 }
 
 bool TDataPalisor::IsIllegalName(const QString& name)
 {
     if (IsImmune(name))
         return false;
-    requireOpen(tblIllegal);
-    const int row = rules_->illegalRow(name);
-    if (row >= 0) {
-        tblIllegal->setCurrentRow(row);
-        return true;
+    return checkRule([&] {
+        requireOpen(tblIllegal);
+        const int row = rules_->illegalRow(name);
+        if (row >= 0) {
+            tblIllegal->setCurrentRow(row);
+            return true;
+        }
+        tblIllegal->last();
+        return false;
+    }, [&] { return rules_->illegalRow(name) >= 0; });
+}
+
+bool TDataPalisor::checkRule(const std::function<bool()>& online, const std::function<bool()>& fromMemory)
+{
+    if (!lost_) {
+        try {
+            return online();
+        } catch (const std::exception& e) {
+            if (!NoteLoss(messageOf(e)))
+                throw;
+        }
     }
-    tblIllegal->last();
-    return false;
+    return fromMemory();
 }
 
 std::optional<TDataPalisor::NameChanges> TDataPalisor::nameChanges(const QString& list) const
@@ -286,6 +334,22 @@ std::optional<TDataPalisor::NameChanges> TDataPalisor::nameChanges(const QString
 }
 
 int TDataPalisor::CountRows(LiveTable* table)
+{
+    if (!lost_) {
+        try {
+            return countRows(table);
+        } catch (const std::exception& e) {
+            if (!NoteLoss(messageOf(e)))
+                throw;
+        }
+    }
+    // While the database is gone: the count last seen, or the players kept.
+    if (table == tblPlayers)
+        return kept_->players() ? int(PlayerPings().size()) : table->rowCount();
+    return nameCounts_.value(table ? table->tableName() : QString()).count;
+}
+
+int TDataPalisor::countRows(LiveTable* table)
 {
     if (!table || !table->isOpen())
         return 0;
@@ -392,6 +456,8 @@ QString TDataPalisor::SelectMatches(const QString& resultColumn, const QString& 
 
 QString TDataPalisor::LookupMapAlias(const QString& mapName)
 {
+    if (lost_ && (!tblMapAlias->isOpen() || !tblMapAlias->rowsRead()))
+        return mapName;
     requireOpen(tblMapAlias);
     const QString key = RuleIndexes::caseBlindKey(mapName);
     const int rows = tblMapAlias->rowCount();

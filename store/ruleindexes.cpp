@@ -11,9 +11,33 @@ namespace palisor {
 RuleIndexes::RuleIndexes(LiveTable& immune, LiveTable& banned, LiveTable& illegal, QObject* parent)
     : QObject(parent), immune_(immune), banned_(banned), illegal_(illegal)
 {
-    connect(&immune_, &LiveTable::rowsChanged, this, [this](int) { immuneValid_ = false; });
-    connect(&illegal_, &LiveTable::rowsChanged, this, [this](int) { illegalPatterns_.valid = false; });
-    connect(&banned_, &LiveTable::rowsChanged, this, [this](int row) { bannedRowStored(row); });
+    connect(&immune_, &LiveTable::rowsChanged, this, [this](int) { immuneValid_ = immuneValid_ && frozen_; });
+    connect(&illegal_, &LiveTable::rowsChanged, this,
+            [this](int) { illegalPatterns_.valid = illegalPatterns_.valid && frozen_; });
+    connect(&banned_, &LiveTable::rowsChanged, this, [this](int row) {
+        if (!frozen_)
+            bannedRowStored(row);
+    });
+}
+
+void RuleIndexes::prepare()
+{
+    if (!immuneValid_)
+        buildImmune();
+    if (!bannedIndex_.valid)
+        buildBanned();
+    if (!illegalPatterns_.valid)
+        buildIllegal();
+}
+
+void RuleIndexes::setFrozen(bool frozen)
+{
+    if (frozen_ && !frozen) {
+        immuneValid_ = false;
+        bannedIndex_.valid = false;
+        illegalPatterns_.valid = false;
+    }
+    frozen_ = frozen;
 }
 
 RuleIndexes::~RuleIndexes() = default;
@@ -134,6 +158,8 @@ int RuleIndexes::firstBanned(const HashedColumn& column, const QString& key, con
     for (auto it = std::lower_bound(column.byHash.begin(), column.byHash.end(), std::make_pair(hash, -1));
          it != column.byHash.end() && it->first == hash; ++it) {
         const int row = it->second;
+        if (frozen_)
+            return row;
         const QVariant stored = banned_.rowsRead()
             ? banned_.value(row, columnName)
             : banned_.storedValues(bannedIndex_.keys[row], {columnName}).value(0);
@@ -161,19 +187,23 @@ quint64 RuleIndexes::bannedKey(int row) const { return bannedIndex_.keys.at(row)
 
 // ---- immune prefixes ----------------------------------------------------
 
+void RuleIndexes::buildImmune()
+{
+    immuneSorted_.clear();
+    const int rows = immune_.rowCount();
+    for (int r = 0; r < rows; ++r) {
+        const QString key = keyOf(immune_.value(r, QStringLiteral("NAME")), true);
+        if (!key.isNull())
+            immuneSorted_.emplace_back(key, r);
+    }
+    std::sort(immuneSorted_.begin(), immuneSorted_.end());
+    immuneValid_ = true;
+}
+
 int RuleIndexes::immuneRow(const QString& name)
 {
-    if (!immuneValid_) {
-        immuneSorted_.clear();
-        const int rows = immune_.rowCount();
-        for (int r = 0; r < rows; ++r) {
-            const QString key = keyOf(immune_.value(r, QStringLiteral("NAME")), true);
-            if (!key.isNull())
-                immuneSorted_.emplace_back(key, r);
-        }
-        std::sort(immuneSorted_.begin(), immuneSorted_.end());
-        immuneValid_ = true;
-    }
+    if (!immuneValid_)
+        buildImmune();
     const QString key = nameKey(name);
     if (key.isEmpty())
         return -1;
@@ -254,18 +284,22 @@ int RuleIndexes::PatternIndex::firstMatch(const QString& text) const
     return found;
 }
 
+void RuleIndexes::buildIllegal()
+{
+    illegalPatterns_.clear();
+    const int rows = illegal_.rowCount();
+    for (int r = 0; r < rows; ++r) {
+        const QVariant v = illegal_.value(r, QStringLiteral("NAME"));
+        if (!keyOf(v, false).isNull())
+            illegalPatterns_.add(quotesAsBackquotes(lowerAsciiLetters(v.toString())), r);
+    }
+    illegalPatterns_.finish();
+}
+
 int RuleIndexes::illegalRow(const QString& name)
 {
-    if (!illegalPatterns_.valid) {
-        illegalPatterns_.clear();
-        const int rows = illegal_.rowCount();
-        for (int r = 0; r < rows; ++r) {
-            const QVariant v = illegal_.value(r, QStringLiteral("NAME"));
-            if (!keyOf(v, false).isNull())
-                illegalPatterns_.add(quotesAsBackquotes(lowerAsciiLetters(v.toString())), r);
-        }
-        illegalPatterns_.finish();
-    }
+    if (!illegalPatterns_.valid)
+        buildIllegal();
     return illegalPatterns_.firstMatch(quotesAsBackquotes(lowerAsciiLetters(name)));
 }
 

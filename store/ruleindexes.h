@@ -44,6 +44,14 @@ public:
     // First ILLEGAL row whose NAME (A-Z lowered) occurs in the name (A-Z lowered).
     int illegalRow(const QString& name);
 
+    // Builds every index not built yet, reading what it needs.
+    void prepare();
+    // While frozen (the database is gone) the indexes stay as they are,
+    // whatever becomes of the tables, and answer without them: a BANNED row
+    // counts on the hash of its key alone. Thawing drops them all, to be
+    // built again from the tables as read then.
+    void setFrozen(bool frozen);
+
     static QString caseBlindKey(const QString& text);
     static QString lowerAsciiLetters(const QString& text);
     // caseBlindKey with every apostrophe read as a backquote.
@@ -83,10 +91,13 @@ private:
     void buildBanned();
     void bannedRowStored(int row);
     int firstBanned(const HashedColumn& column, const QString& key, const QString& columnName, bool isName);
+    void buildImmune();
+    void buildIllegal();
 
     LiveTable& immune_;
     LiveTable& banned_;
     LiveTable& illegal_;
+    bool frozen_ = false;
     bool immuneValid_ = false;
     std::vector<std::pair<QString, int>> immuneSorted_;   // (key, row) by key, then row
     BannedIndex bannedIndex_;

@@ -43,6 +43,12 @@ void TformPalisor::ConnectMonitor()
             SettingsCommitted();
     });
     data_.Listen({QLatin1String(SettingsEvent)});
+    // The window's own attachment to a database server that went: said in
+    // the status bar when noticed and when it is back, never at every poll.
+    connect(&data_, &TDataPalisor::databaseLost, this,
+            [this](const QString& error) { ShowStatus(QStringLiteral("The database server is gone: ") + error); });
+    connect(&data_, &TDataPalisor::databaseBack, this,
+            [this] { ShowStatus(QStringLiteral("The database server is back")); });
 }
 
 TformPalisor::ServerEngine& TformPalisor::EngineFor(int id)
@@ -249,7 +255,18 @@ void TformPalisor::ShowActionMenu(bool players)
 void TformPalisor::ShowPlayers()
 {
     PlayerGrid->setVisible(true);
-    data_.Resynchronise({data_.tblPlayers});
+    // While the database server is gone the grid keeps the players it last
+    // read; each poll tries the way back once.
+    if (data_.Lost() && !data_.Reconnect())
+        return;
+    try {
+        data_.Resynchronise({data_.tblPlayers});
+    } catch (const std::exception&) {
+        // Found gone just now: the status bar says so.
+        if (data_.Lost())
+            return;
+        throw;
+    }
     data_.tblPlayers->first();
     PlayerGrid->ArrangeColumns();
 }

@@ -12,6 +12,8 @@
 #include "tests/support/sim/simprocess.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -22,6 +24,8 @@
 #include <QTimer>
 #include <QtTest/QTest>
 #include <gtest/gtest.h>
+
+#include <functional>
 
 using namespace palisor;
 using palisor::test::FirebirdServer;
@@ -355,3 +359,161 @@ TEST_F(ServerDatabase, TwoHostsMonitorsAndAWindowEnforceAndShowEveryBan)
 }
 
 }  // namespace
+
+// The database server killed under an attached data module: it notices by
+// the error, keeps recording in memory, answers the lists from memory and,
+// once the server is back, writes what it kept exactly once.
+TEST_F(ServerDatabase, ADataModuleRidesOutItsServersOutage)
+{
+    FirebirdServer outage;
+    ASSERT_EQ(Run({"database", "set", "location=" + outage.location("OUTAGE.FDB"), "user=palisor", "--password-file",
+                   PasswordFile(outage.password())}).status, 0);
+    ASSERT_EQ(Run({"database", "create"}).status, 0);
+    ASSERT_EQ(Run({"ban", "add", "--name", "Cheater", "--reason", "aimbot"}).status, 0);
+    ASSERT_EQ(Run({"immune", "add", "Admin"}).status, 0);
+    TDataPalisor data{DataFolder{folder_.dataFolder()}};
+    data.DataModuleCreate();
+    data.Listen({"PALISOR_LISTS"});
+    data.PrepareRules();
+    QStringList told;
+    QObject::connect(&data, &TDataPalisor::databaseLost, [&](const QString& error) { told << "lost: " + error; });
+    QObject::connect(&data, &TDataPalisor::databaseBack,
+                     [&](int written, int dropped) { told << QStringLiteral("back: %1 %2").arg(written).arg(dropped); });
+    const Penalty kick{EventSource::Monitor, "BANNED IP", "4"};
+
+    outage.kill();
+    data.RecordEvent(EventKind::Kick, kick, "Cheater", "203.0.113.9");
+    ASSERT_TRUE(data.Lost());
+    data.BanPlayer("Griefer", "198.51.100.4", Penalty{EventSource::ServerRequest, "SERVER REQUEST", "7"});
+    data.RecordEvent(EventKind::Kick, kick, "Griefer", "198.51.100.4");
+    data.RecordSample(ServerSample{QDateTime::currentDateTimeUtc(), 1, 24, "obj_team2", 48, 48});
+    data.RecordPlayers({{"3", "Sgt.Pepper", "203.0.113.7", "12203", "48"}}, true);
+    EXPECT_TRUE(data.IsBanned("cheater", "192.0.2.1"));
+    EXPECT_TRUE(data.IsBanned("Someone", "198.51.100.4")) << "the ban kept in memory holds at once";
+    EXPECT_FALSE(data.IsBanned("Admin", "198.51.100.4"));
+    EXPECT_FALSE(data.IsBanned("Sgt.Pepper", "203.0.113.7"));
+    EXPECT_EQ(data.CountRows(data.tblPlayers), 1);
+    EXPECT_FALSE(data.Reconnect());
+    ASSERT_EQ(told.size(), 1);
+    const Outcome refused = Run({"status"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(refused.err.contains("Unable to complete network request to host \"127.0.0.1\"")) << refused.err.toStdString();
+    EXPECT_TRUE(told[0].startsWith("lost: Error ")) << told[0].toStdString();
+
+    outage.restart();
+    ASSERT_TRUE(data.Reconnect());
+    EXPECT_FALSE(data.Lost());
+    EXPECT_EQ(told.last(), "back: 4 0");
+    EXPECT_TRUE(data.IsBanned("Someone", "198.51.100.4"));
+    EXPECT_EQ(test::RecordedEvents(data), (QStringList{"BAN||Cheater||aimbot|admin", "KICK|4|Cheater|203.0.113.9|BANNED IP|monitor",
+                                                       "BAN|7|Griefer|198.51.100.4|SERVER REQUEST|server request",
+                                                       "KICK|4|Griefer|198.51.100.4|BANNED IP|monitor"}));
+    EXPECT_EQ(test::RecordedSamples(data), QStringList{"1/24 obj_team2 48 48"});
+    ASSERT_EQ(data.tblPlayers->rowCount(), 1);
+    EXPECT_EQ(data.tblPlayers->value(0, "NAME").toString(), "Sgt.Pepper");
+
+    // It hears the others' commits again.
+    QEventLoop loop;
+    bool heard = false;
+    QObject::connect(&data, &TDataPalisor::notified, &loop, [&] {
+        heard = true;
+        loop.quit();
+    });
+    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+    ASSERT_EQ(Run({"ban", "add", "--name", "Camper", "--reason", "camping"}).status, 0);
+    if (!heard)
+        loop.exec();
+    EXPECT_TRUE(heard);
+    data.DataModuleDestroy();
+}
+
+// palisor-monitor polling every second while its database server is killed
+// in the middle of a poll (once right after the player list, once between a
+// kick's announcement and the kick) and started again some seconds later
+// (ten rounds of ten seconds are the benchmark's).
+TEST_F(ServerDatabase, AMonitorKeepsKickingThroughItsServersOutagesAndLosesNothing)
+{
+    constexpr int OutageMs = 6000;
+    FirebirdServer outage;
+    ASSERT_EQ(Run({"database", "set", "location=" + outage.location("ROUNDS.FDB"), "user=palisor", "--password-file",
+                   PasswordFile(outage.password())}).status, 0);
+    ASSERT_EQ(Run({"database", "create"}).status, 0);
+    ASSERT_EQ(Run({"ban", "add", "--name", "Cheater", "--reason", "aimbot"}).status, 0);
+    // He comes back every second, however often he is kicked.
+    test::SimProcess sim;
+    const quint16 port = sim.start(R"({"players": [{"slot": 3, "name": "Sgt.Pepper", "address": "203.0.113.7", "port": 12203, "ping": 48}],
+        "loop_seconds": 1,
+        "timeline": [{"at_seconds": 0, "join": {"slot": 4, "name": "Cheater", "address": "203.0.113.9", "port": 12203, "ping": 50}}]})");
+    ASSERT_EQ(Run({"settings", "set", QStringLiteral("port=%1").arg(port), "scan-time=1"}).status, 0);
+    ASSERT_EQ(Run({"password", "set", "--password-file", "-"}, "secret\n").status, 0);
+
+    QProcess monitor;
+    QStringList lines;
+    const auto count = [&](const QString& words, const QStringList& of) { return int(of.filter(words).size()); };
+    const auto pump = [&](int ms) {
+        QElapsedTimer clock;
+        clock.start();
+        do {
+            monitor.waitForReadyRead(50);
+            while (monitor.canReadLine())
+                lines << QString::fromUtf8(monitor.readLine()).trimmed();
+        } while (clock.elapsed() < ms && monitor.state() == QProcess::Running);
+    };
+    const auto await = [&](const std::function<bool()>& done, int ms) {
+        QElapsedTimer clock;
+        clock.start();
+        while (!done() && clock.elapsed() < ms && monitor.state() == QProcess::Running)
+            pump(50);
+        return done();
+    };
+    monitor.start(qEnvironmentVariable("PALISOR_BUILD_DIR") + "/palisor-monitor",
+                  {"--data", folder_.dataFolder(), "--log-format", "json"});
+    ASSERT_TRUE(monitor.waitForStarted());
+    const QStringList killedAfter{"status", "say Kicking player Cheater for BANNED IP"};
+    for (int round = 1; round <= int(killedAfter.size()); ++round) {
+        const QString& when = killedAfter[round - 1];
+        const int before = int(sim.commandTexts().count(when));
+        ASSERT_TRUE(await([&] { return sim.commandTexts().count(when) > before; }, 20000))
+            << lines.join('\n').toStdString() << monitor.readAllStandardError().constData();
+        outage.kill();
+        const int kicked = int(sim.commandTexts().count("clientkick 04"));
+        pump(OutageMs);
+        EXPECT_GT(sim.commandTexts().count("clientkick 04"), kicked) << "round " << round << ": kicked meanwhile";
+        EXPECT_EQ(count("\"event\":\"database-lost\"", lines), round);
+        const int restartedAt = int(sim.commandTexts().count("status"));
+        outage.restart();
+        ASSERT_TRUE(await([&] { return count("\"event\":\"database-back\"", lines) == round; }, 30000))
+            << lines.join('\n').toStdString();
+        EXPECT_LE(int(sim.commandTexts().count("status")) - restartedAt, 2) << "round " << round;
+    }
+    const qsizetype back = lines.size();
+    ASSERT_TRUE(await([&] { return count("\"event\":\"poll\"", lines.mid(back)) >= 1; }, 30000));
+    monitor.terminate();
+    ASSERT_TRUE(monitor.waitForFinished(30000));
+    pump(0);
+    EXPECT_EQ(count("\"event\":\"database-lost\"", lines), int(killedAfter.size()));
+    EXPECT_EQ(count("\"event\":\"error\"", lines), 0) << lines.join('\n').toStdString();
+    QFile logFile(folder_.dataFolder() + "/PALISOR.LOG");
+    ASSERT_TRUE(logFile.open(QIODevice::ReadOnly));
+    const QStringList log = QString::fromLatin1(logFile.readAll()).split("\r\n");
+    // Once each way per outage, and nothing for each attempt to reconnect.
+    EXPECT_EQ(log.filter("The database server is gone").size(), killedAfter.size());
+    EXPECT_EQ(log.filter("The database server is back").size(), killedAfter.size());
+    EXPECT_EQ(log.size(), 2 * killedAfter.size() + 6) << log.join('\n').toStdString();
+
+    // Every kick the monitor told of and every poll's sample is stored, once.
+    TDataPalisor data{DataFolder{folder_.dataFolder()}};
+    data.DataModuleCreate();
+    EXPECT_EQ(count("|Cheater|203.0.113.9|BANNED IP|monitor", test::RecordedEvents(data).filter(QRegularExpression("^KICK\\|"))),
+              count("\"event\":\"kick\"", lines));
+    EXPECT_EQ(test::RecordedSamples(data).size(), count("\"event\":\"poll\"", lines));
+    data.DataModuleDestroy();
+    QProcess validate;
+    validate.setProcessChannelMode(QProcess::MergedChannels);
+    validate.start("fbsvcmgr", {QStringLiteral("127.0.0.1/%1:service_mgr").arg(outage.port()), "-user", "palisor", "-password",
+                                outage.password(), "-action_validate", "-dbname", outage.databaseFolder() + "/ROUNDS.FDB"});
+    ASSERT_TRUE(validate.waitForFinished(60000));
+    const QString report = QString::fromLocal8Bit(validate.readAll());
+    EXPECT_EQ(validate.exitCode(), 0) << report.toStdString();
+    EXPECT_FALSE(report.contains("error", Qt::CaseInsensitive)) << report.toStdString();
+}

@@ -1,4 +1,5 @@
 #include "core/error.h"
+#include "store/outage.h"
 #include "store/ruleindexes.h"
 #include "store/sqltext.h"
 #include "tests/store/storetest.h"
@@ -13,6 +14,27 @@ namespace {
 
 using OperationsTest = StoreTest;
 using Kind = ScriptedDialogs::Kind;
+
+// What a monitor keeps while its database server is gone: bounded, the
+// oldest giving way, and its bans caught as the list's look-ups catch them.
+TEST(KeptRecords, TheOldestGiveWayAndKeptBansCatchByAddressOrName)
+{
+    KeptRecords kept;
+    kept.keep(KeptBan{"O'Neil", "10.0.0.3 ", Penalty{}});
+    for (int i = 0; i < KeptRecords::Capacity; ++i)
+        kept.keep(ServerSample{QDateTime::currentDateTimeUtc().addSecs(i), i, 24, "obj_team1", {}, {}});
+    EXPECT_EQ(int(kept.records().size()), KeptRecords::Capacity);
+    EXPECT_EQ(kept.takeDropped(), 1);
+    EXPECT_EQ(kept.takeDropped(), 0);
+    EXPECT_EQ(std::get<ServerSample>(kept.records().front()).playerCount, 0);
+    EXPECT_FALSE(kept.banned("O'Neil", "10.0.0.3")) << "the ban gave way first";
+
+    kept.keep(KeptBan{"O'Neil", "10.0.0.3 ", Penalty{}});
+    EXPECT_TRUE(kept.banned("o`neil", "192.0.2.1"));
+    EXPECT_TRUE(kept.banned("Someone", "10.0.0.3"));
+    EXPECT_FALSE(kept.banned("", ""));
+    EXPECT_FALSE(kept.banned("O'Neill", "10.0.0.30"));
+}
 
 TEST_F(OperationsTest, RecordPlayerStoresQuotedNamesWithABackquote)
 {

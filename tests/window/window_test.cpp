@@ -2,6 +2,10 @@
 // the simulator where it polls.
 #include "tests/window/windowtest.h"
 
+#include "store/databaseconf.h"
+#include "store/firststart.h"
+#include "tests/support/db/fbserver.h"
+
 TEST_F(WindowTest, NumberBoxesKeepDigitsAndSettingsAreWrittenOnLeaving)
 {
     Open();
@@ -764,4 +768,43 @@ TEST_F(WindowTest, AServerAnotherProgramMonitorsIsWatchedFromWhatItsPollsStore)
     test::Settle(window->Monitor());
     EXPECT_TRUE(window->MonitorRunning());
     EXPECT_TRUE(sim.commandTexts().contains("status"));
+}
+
+TEST_F(WindowTest, TheDatabaseServersOutageIsSaidOnceAndTheWindowComesBackWithIt)
+{
+    StartServer(QStringLiteral(R"({"players": [{"slot": 4, "name": "Sgt.Pepper", "address": "203.0.113.7", "port": 12203, "ping": 48}]})"));
+    test::FirebirdServer outage;
+    const QString location = outage.location("WINDOW.FDB");
+    CreateServerDatabase(location, outage.user(), outage.password(), qEnvironmentVariable("PALISOR_SCHEMA"));
+    QFile secret(db.dataFolder() + "/database.password");
+    ASSERT_TRUE(secret.open(QIODevice::WriteOnly));
+    secret.write(outage.password().toUtf8());
+    secret.close();
+    QFile::setPermissions(secret.fileName(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    WriteDatabaseConf(db.dataFolder(), DatabaseConf{location, outage.user(), secret.fileName()});
+    Open({{"SCANTIME", "1"}});
+    window->btnStart->click();
+    test::Settle(window->Monitor());
+    ASSERT_EQ(data->tblPlayers->rowCount(), 1);
+
+    outage.kill();
+    for (int poll = 0; poll < 3; ++poll)
+        test::Tick(window->Monitor());
+    EXPECT_TRUE(window->StatusText().startsWith("The database server is gone")) << window->StatusText().toStdString();
+    EXPECT_EQ(data->tblPlayers->rowCount(), 1) << "the grid keeps the players it read";
+    EXPECT_TRUE(window->MonitorRunning());
+    QFile log(data->logPath());
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QString logged = QString::fromLatin1(log.readAll());
+    // The window's attachment and the engine's each say it once.
+    EXPECT_EQ(logged.count("The database server is gone"), 2) << logged.toStdString();
+    EXPECT_EQ(logged.count("Exception"), 0) << logged.toStdString();
+
+    outage.restart();
+    test::Tick(window->Monitor());
+    EXPECT_EQ(window->StatusText(), "The database server is back");
+    EXPECT_FALSE(data->Lost());
+    EXPECT_EQ(data->tblPlayers->rowCount(), 1);
+    window->btnStart->click();
+    test::Settle(window->Monitor());
 }

@@ -261,6 +261,22 @@ bool FirebirdServer::start()
     throw Error(QStringLiteral("The Firebird server did not answer within %1 s").arg(StartSeconds));
 }
 
+void FirebirdServer::kill()
+{
+    if (pid_ <= 0)
+        return;
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+}
+
+void FirebirdServer::restart()
+{
+    kill();
+    if (!start())
+        throw Error(QStringLiteral("Another server took port %1 while the Firebird server was down").arg(port_));
+}
+
 void FirebirdServer::stop()
 {
     if (pid_ <= 0)

@@ -42,6 +42,13 @@ public:
     // answered with this instance's password.
     qint64 startMilliseconds() const { return startMs_; }
 
+    // Kills the server at once (SIGKILL), as a crash or a pulled plug would:
+    // its clients learn it at their connections' next use.
+    void kill();
+    // Starts it again on the same ports, with the same databases; throws
+    // palisor::Error when it does not answer.
+    void restart();
+
 private:
     void prepareRoot();
     void makeSecurityDatabase();

@@ -2,8 +2,8 @@
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
-# The sanitizer tests mostly wait on servers that answer late or not at all,
-# so twice as many run at once as there are cores.
+# The tests mostly wait on servers that answer late or not at all, so twice
+# as many run at once as there are cores.
 TEST_JOBS ?= $(shell echo $$(( 2 * $(JOBS) )))
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 # Seconds each fuzz target runs in `make fuzz` (`make test` runs each briefly).
@@ -34,12 +34,13 @@ ASAN_FLAGS = $(CMAKE_FLAGS) -DCMAKE_CXX_COMPILER=clang++ -DPALISOR_FUZZ=ON -DPAL
 
 # Every test, then every test again in the sanitizer build and each fuzz
 # target for a few seconds. The release tests run while the sanitizer build
-# compiles (at a lower priority, so the tests' timing is theirs); their
-# output follows when both are done.
+# compiles (at a lower priority, so the tests' timing is theirs), as many at
+# once as the sanitizer tests, since they too mostly wait; their output
+# follows when both are done.
 test: build
 	cmake -S . -B $(ASAN_BUILD) $(ASAN_FLAGS)
 	@echo "ctest --test-dir $(BUILD) (output in $(BUILD)/make-test.log) while $(ASAN_BUILD) is built"
-	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) >$(BUILD)/make-test.log 2>&1 & tests=$$!; \
+	@ctest --test-dir $(BUILD) --output-on-failure -j $(TEST_JOBS) >$(BUILD)/make-test.log 2>&1 & tests=$$!; \
 	nice -n 10 cmake --build $(ASAN_BUILD) -j $(JOBS); built=$$?; \
 	wait $$tests; tested=$$?; \
 	cat $(BUILD)/make-test.log; \

@@ -13,6 +13,7 @@
 // Prints every figure and fails when a target is missed.
 #include "bench/support/busyserver.h"
 #include "bench/support/checks.h"
+#include "bench/support/programs.h"
 #include "store/datapalisor.h"
 #include "tests/support/db/fbserver.h"
 #include "tests/support/db/tempdatabase.h"
@@ -31,6 +32,7 @@
 #include <functional>
 
 using namespace palisor;
+using bench::Program;
 
 namespace {
 
@@ -38,11 +40,6 @@ constexpr int Players = 64;
 constexpr int OutageSeconds = 60;
 constexpr int RoundCount = 10;
 constexpr int RoundOutageMs = 10000;
-
-QString Program(const char* name)
-{
-    return qEnvironmentVariable("PALISOR_BUILD_DIR") + QLatin1Char('/') + QLatin1String(name);
-}
 
 // The process's private resident memory in kB (RssAnon), or -1.
 double PrivateKb(qint64 pid)
@@ -236,12 +233,9 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    if (qEnvironmentVariableIsEmpty("PALISOR_SCHEMA"))
-        qputenv("PALISOR_SCHEMA", PALISOR_SCHEMA_FILE);
-    if (qEnvironmentVariableIsEmpty("PALISOR_BUILD_DIR"))
-        qputenv("PALISOR_BUILD_DIR", PALISOR_BENCH_BUILD_DIR);
-    if (qEnvironmentVariableIsEmpty("PALISOR_FIREBIRD_SERVER"))
-        qputenv("PALISOR_FIREBIRD_SERVER", PALISOR_BENCH_FIREBIRD_SERVER);
+    bench::SetDefault("PALISOR_SCHEMA", PALISOR_SCHEMA_FILE);
+    bench::SetDefault("PALISOR_BUILD_DIR", PALISOR_BENCH_BUILD_DIR);
+    bench::SetDefault("PALISOR_FIREBIRD_SERVER", PALISOR_BENCH_FIREBIRD_SERVER);
     test::FirebirdServer server;
     const bool memoryOnly = argc > 1 && qstrcmp(argv[1], "--memory") == 0;
     Memory(server);

@@ -16,6 +16,7 @@
 //   bench_remote --commit FOLDER  the committing process (used by the above)
 #include "bench/support/busyserver.h"
 #include "bench/support/checks.h"
+#include "bench/support/programs.h"
 #include "bench/support/processfigures.h"
 #include "editors/formbannedplayers.h"
 #include "store/datapalisor.h"
@@ -39,6 +40,7 @@
 #include <vector>
 
 using namespace palisor;
+using bench::Program;
 using bench::ProcessCpu;
 using bench::ThreadsCpu;
 
@@ -50,11 +52,6 @@ constexpr int MeasuredPolls = 8;
 constexpr int WarmUpCommits = 3;
 constexpr int Commits = 50;
 constexpr int RoundLimitMs = 10000;
-
-QString Program(const char* name)
-{
-    return qEnvironmentVariable("PALISOR_BUILD_DIR") + QLatin1Char('/') + QLatin1String(name);
-}
 
 // The same clock in every process of the machine.
 qint64 MonotonicNs()
@@ -307,12 +304,9 @@ int Measure(int argc, char** argv)
 {
     QApplication app(argc, argv);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    if (qEnvironmentVariableIsEmpty("PALISOR_SCHEMA"))
-        qputenv("PALISOR_SCHEMA", PALISOR_SCHEMA_FILE);
-    if (qEnvironmentVariableIsEmpty("PALISOR_BUILD_DIR"))
-        qputenv("PALISOR_BUILD_DIR", PALISOR_BENCH_BUILD_DIR);
-    if (qEnvironmentVariableIsEmpty("PALISOR_FIREBIRD_SERVER"))
-        qputenv("PALISOR_FIREBIRD_SERVER", PALISOR_BENCH_FIREBIRD_SERVER);
+    bench::SetDefault("PALISOR_SCHEMA", PALISOR_SCHEMA_FILE);
+    bench::SetDefault("PALISOR_BUILD_DIR", PALISOR_BENCH_BUILD_DIR);
+    bench::SetDefault("PALISOR_FIREBIRD_SERVER", PALISOR_BENCH_FIREBIRD_SERVER);
 
     Bench bench;
     Watched embedded, remote;

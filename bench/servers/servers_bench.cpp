@@ -7,6 +7,7 @@
 //   bench_servers [POLLS]    POLLS measured polls of each server (default 12)
 #include "bench/support/busyserver.h"
 #include "bench/support/checks.h"
+#include "bench/support/programs.h"
 #include "bench/support/processfigures.h"
 #include "store/datapalisor.h"
 #include "store/servers.h"
@@ -113,10 +114,8 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    if (qEnvironmentVariableIsEmpty("PALISOR_SCHEMA"))
-        qputenv("PALISOR_SCHEMA", PALISOR_SCHEMA_FILE);
-    if (qEnvironmentVariableIsEmpty("PALISOR_BUILD_DIR"))
-        qputenv("PALISOR_BUILD_DIR", PALISOR_BENCH_BUILD_DIR);
+    bench::SetDefault("PALISOR_SCHEMA", PALISOR_SCHEMA_FILE);
+    bench::SetDefault("PALISOR_BUILD_DIR", PALISOR_BENCH_BUILD_DIR);
     const int polls = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 12;
 
     Bench bench;

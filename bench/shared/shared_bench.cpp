@@ -13,6 +13,7 @@
 //   bench_shared --attach DIR    the window-like program (used by the above)
 #include "bench/support/busyserver.h"
 #include "bench/support/checks.h"
+#include "bench/support/programs.h"
 #include "bench/support/processfigures.h"
 #include "store/datapalisor.h"
 #include "store/letgo.h"
@@ -32,6 +33,7 @@
 #include <vector>
 
 using namespace palisor;
+using bench::Program;
 using bench::ProcessCpu;
 using bench::ThreadsCpu;
 
@@ -42,11 +44,6 @@ constexpr int CtlRuns = 15;
 constexpr int PollsPerStretch = 5;
 constexpr int Stretches = 2;
 constexpr int StatusEveryMs = 500;
-
-QString Program(const char* name)
-{
-    return qEnvironmentVariable("PALISOR_BUILD_DIR") + QLatin1Char('/') + QLatin1String(name);
-}
 
 // ---- the window-like program --------------------------------------------
 
@@ -192,10 +189,8 @@ int Measure(int argc, char** argv)
     QCoreApplication app(argc, argv);
     // Each stretch is printed as it ends: a poll takes seconds.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    if (qEnvironmentVariableIsEmpty("PALISOR_SCHEMA"))
-        qputenv("PALISOR_SCHEMA", PALISOR_SCHEMA_FILE);
-    if (qEnvironmentVariableIsEmpty("PALISOR_BUILD_DIR"))
-        qputenv("PALISOR_BUILD_DIR", PALISOR_BENCH_BUILD_DIR);
+    bench::SetDefault("PALISOR_SCHEMA", PALISOR_SCHEMA_FILE);
+    bench::SetDefault("PALISOR_BUILD_DIR", PALISOR_BENCH_BUILD_DIR);
 
     Bench bench;
     std::vector<double> bans = bench.banAdds();

@@ -20,8 +20,10 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QTabBar>
+#include <QTimer>
 
 #include <algorithm>
 

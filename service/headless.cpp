@@ -255,6 +255,8 @@ void HeadlessMonitor::Report(const MonitorEvent& event)
     case Kind::Poll:
         Write(QStringLiteral("poll"), {{QStringLiteral("players"), event.players},
                                                {QStringLiteral("kicks"), event.kicks}});
+        // The process's own attachment mostly waits for the servers' changes.
+        data_.RenewSnapshot();
         break;
     case Kind::Kick:
     case Kind::Refusal:

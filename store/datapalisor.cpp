@@ -278,6 +278,15 @@ void TDataPalisor::resynchronise(const QList<LiveTable*>& tables)
         expiredMark_ = expiredMark();
 }
 
+void TDataPalisor::RenewSnapshot()
+{
+    QSqlDatabase db = database();
+    if (lost_ || !db.isOpen())
+        return;
+    db.rollback();
+    db.transaction();
+}
+
 std::function<std::unique_ptr<TDataPalisor>()> TDataPalisor::Maker() const
 {
     return [base = base_, data = data_, server = server_] {

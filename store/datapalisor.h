@@ -69,6 +69,11 @@ public:
     // committed when made), starts a fresh one and re-reads the tables,
     // opening those that are closed and connecting first if need be.
     void Resynchronise(const QList<LiveTable*>& tables);
+    // The same without re-reading anything, for an attachment that mostly
+    // waits: the engine keeps every row version a running transaction might
+    // still read, so a transaction held for days would keep every poll's
+    // players and make each later poll slower.
+    void RenewSnapshot();
     // The maintenance cycle moves the live file aside, so every other
     // attachment to it must be closed first and may come back after: release
     // returns once they are closed, or why one stays open (the cycle is then

@@ -13,6 +13,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QScopeGuard>
+#include <QSqlQuery>
 #include <QSysInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -327,8 +328,19 @@ TEST_F(MonitorProcess, ProgramsShareTheDataFolder)
         ReadUntil(monitor, "\"event\":\"poll\"", lines);
         return first.msecsTo(QDateTime::fromString(field("time").toString(), Qt::ISODateWithMs));
     };
+    // Every transaction the monitor runs began after the polls since: one
+    // held from its start would keep each poll's players from the engine's
+    // garbage collection, and every later poll would read past them.
+    const auto transaction = [&](const char* statement) {
+        attached->Resynchronise({});
+        QSqlQuery q(statement, attached->database());
+        return q.next() ? q.value(0).toLongLong() : -1;
+    };
+    const qint64 marked = transaction("SELECT CURRENT_TRANSACTION FROM RDB$DATABASE");
     ReadUntil(monitor, "\"event\":\"poll\"", lines);
     const qint64 before = pollGap();
+    EXPECT_GT(transaction("SELECT MIN(MON$TRANSACTION_ID) FROM MON$TRANSACTIONS "
+                          "WHERE MON$ATTACHMENT_ID <> CURRENT_CONNECTION"), marked);
     ctl({"settings", "set", "scan-time=3"});
     ReadUntil(monitor, "\"event\":\"reload\"", lines);
     ReadUntil(monitor, "\"event\":\"start\"", lines);

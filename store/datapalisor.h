@@ -165,6 +165,9 @@ public:
     // the tables read again and what was kept written out, then
     // databaseBack() tells it. True when back; a failed attempt says nothing.
     bool Reconnect();
+    // The same without first checking that the server's host takes
+    // connections, for a caller that checked (ServerProbe).
+    bool ReconnectNow();
     // Lets go of a connection the server no longer serves for good, the log
     // saying how many records kept meanwhile are lost with it.
     void Abandon();

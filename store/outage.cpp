@@ -10,8 +10,10 @@
 #include "store/sqltext.h"
 
 #include <QSqlQuery>
+#include <QThread>
 
 #include <cerrno>
+#include <utility>
 #include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
@@ -65,6 +67,29 @@ bool ServerAnswers(const QString& location, int milliseconds)
     }
     ::freeaddrinfo(found);
     return answered;
+}
+
+ServerProbe::ServerProbe(const QString& location, QObject* parent) : QObject(parent), location_(location) {}
+
+ServerProbe::~ServerProbe()
+{
+    if (thread_)
+        thread_->wait();
+}
+
+void ServerProbe::start()
+{
+    if (thread_)
+        return;
+    thread_ = QThread::create([this] { takes_ = ServerAnswers(location_, TDataPalisor::ReconnectProbeMs); });
+    thread_->setParent(this);
+    connect(thread_, &QThread::finished, this, [this] {
+        QThread* done = std::exchange(thread_, nullptr);
+        done->wait();
+        done->deleteLater();
+        emit answered(takes_);
+    });
+    thread_->start();
 }
 
 void KeptRecords::keep(Record record)
@@ -184,8 +209,13 @@ bool TDataPalisor::Reconnect()
 {
     if (!lost_)
         return true;
-    if (!ServerAnswers(place().location, ReconnectProbeMs))
-        return false;
+    return ServerAnswers(place().location, ReconnectProbeMs) && ReconnectNow();
+}
+
+bool TDataPalisor::ReconnectNow()
+{
+    if (!lost_)
+        return true;
     int written = 0;
     writingOut_ = true;
     try {

@@ -5,7 +5,9 @@
 
 #include <QDateTime>
 #include <QList>
+#include <QObject>
 #include <QString>
+#include <atomic>
 #include <deque>
 #include <optional>
 #include <variant>
@@ -22,6 +24,27 @@ bool IsConnectionLost(const QString& message);
 // reconnect, so that a host that drops the packets costs that time and not
 // the engine's own minutes-long wait.
 bool ServerAnswers(const QString& location, int milliseconds);
+
+// The same check on a thread of its own, told through answered() on the
+// thread that started it: the check waits on the network for up to
+// TDataPalisor::ReconnectProbeMs (a name look-up perhaps longer), which a
+// window's thread must never do. One check at a time; the destructor waits
+// for one under way.
+class ServerProbe : public QObject {
+    Q_OBJECT
+public:
+    ServerProbe(const QString& location, QObject* parent);
+    ~ServerProbe() override;
+    void start();   // nothing while a check is under way
+
+signals:
+    void answered(bool takesConnections);
+
+private:
+    const QString location_;
+    QThread* thread_ = nullptr;
+    std::atomic_bool takes_{false};
+};
 
 // A row of the penalty log recorded while the database was gone, or whose
 // write was cut short. Its number is drawn at its first write and kept with

@@ -30,6 +30,7 @@ class LetGoWatch;
 class LiveTable;
 class MonitorEngine;
 class MonitorThread;
+class ServerProbe;
 class SettingsBinding;
 class TDataPalisor;
 class TPlayerGrid;
@@ -266,6 +267,7 @@ private:
     int listWindows_ = 0;
     bool awayForCycle_ = false;
     LetGoWatch* letGo_ = nullptr;
+    ServerProbe* probe_ = nullptr;   // whether a database server that went takes connections again
     QProgressDialog* cycleWait_ = nullptr;   // while a list waits for the cycle
     SettingsBinding* settings_ = nullptr;
     QList<ServerEntry> servers_;   // as the tabs show them

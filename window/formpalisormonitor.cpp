@@ -12,6 +12,7 @@
 #include "store/datapalisor.h"
 #include "store/dbevents.h"
 #include "store/letgo.h"
+#include "store/outage.h"
 #include "widgets/menuutils.h"
 #include "window/playergrid.h"
 #include "window/settingsbinding.h"
@@ -256,9 +257,19 @@ void TformPalisor::ShowPlayers()
 {
     PlayerGrid->setVisible(true);
     // While the database server is gone the grid keeps the players it last
-    // read; each poll tries the way back once.
-    if (data_.Lost() && !data_.Reconnect())
+    // read; each poll checks, off this thread, whether the way back is open,
+    // and the players are shown again once it is.
+    if (data_.Lost()) {
+        if (!probe_) {
+            probe_ = new ServerProbe(data_.place().location, this);
+            connect(probe_, &ServerProbe::answered, this, [this](bool takesConnections) {
+                if (takesConnections && data_.Lost() && data_.ReconnectNow())
+                    Guarded([this] { ShowPlayers(); });
+            });
+        }
+        probe_->start();
         return;
+    }
     try {
         data_.Resynchronise({data_.tblPlayers});
     } catch (const std::exception&) {

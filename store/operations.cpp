@@ -200,10 +200,14 @@ void TDataPalisor::writePlayers(const QList<PlayerRecord>& players, bool replaci
         } catch (const Error& e) {
             db.rollback();
             db.transaction();
-            // Two servers' monitors recording one player at once: the later
-            // waits for the other's commit and is refused; once more, on a
-            // fresh snapshot, it finds his row.
-            if (attempt == 1 && e.message().contains(QLatin1String("update conflicts with concurrent update")))
+            // Servers' monitors recording one player at once (the game's
+            // default name is on several servers): each later one waits for
+            // an earlier one's commit and is refused; on a fresh snapshot it
+            // finds his row, unless yet another recorded him meanwhile.
+            // Each attempt waits only for one such short recording, and the
+            // attempts are as many as servers can be monitored at once here.
+            constexpr int Attempts = 16;
+            if (attempt < Attempts && e.message().contains(QLatin1String("update conflicts with concurrent update")))
                 continue;
             throw;
         } catch (...) {

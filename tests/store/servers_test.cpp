@@ -5,6 +5,11 @@
 #include "store/servers.h"
 #include "tests/store/storetest.h"
 
+#include <atomic>
+#include <barrier>
+#include <thread>
+#include <vector>
+
 using namespace palisor;
 using palisor::test::StoreTest;
 
@@ -102,6 +107,42 @@ TEST_F(ServersTest, EachModuleKeepsItsServersSettingsAndPlayersAndSharesTheLists
     EXPECT_EQ(scalar("SELECT COUNT(*) FROM PLAYERS").toInt(), 1);
     EXPECT_EQ(scalar("SELECT COUNT(*) FROM SETTINGS").toInt(), 1);
     EXPECT_EQ(scalar("SELECT COUNT(*) FROM EVENTS WHERE SERVER_ID = 2").toInt(), 1);
+}
+
+// The game's default name is on several servers at once, and their monitors
+// record him in the same moment: each waits on the others' commits, and
+// every poll is recorded all the same.
+TEST_F(ServersTest, MonitorsRecordingOnePlayerAtOnceAllSucceed)
+{
+    std::vector<int> servers{data->ServerId()};
+    for (int n = 2; n <= 6; ++n) {
+        QSqlDatabase db = connection();
+        servers.push_back(AddServer(db, QStringLiteral("S%1").arg(n), "10.0.0.9", QString::number(12200 + n)));
+    }
+    std::atomic<int> failed{0};
+    std::barrier together(std::ptrdiff_t(servers.size()));
+    std::vector<std::thread> monitors;
+    for (const int server : servers)
+        monitors.emplace_back([&failed, &together, server, make = data->Maker()] {
+            auto module = make();
+            module->SetServer(server);
+            module->OpenAttachment();
+            for (int poll = 0; poll < 10; ++poll) {
+                together.arrive_and_wait();
+                try {
+                    module->RecordPlayers({{"01", "UnnamedSoldier", "203.0.113.1", "1", "40"}}, true);
+                } catch (const std::exception& e) {
+                    ++failed;
+                    ADD_FAILURE() << e.what();
+                }
+            }
+            module->DisconnectDatabase();
+        });
+    for (std::thread& monitor : monitors)
+        monitor.join();
+    EXPECT_EQ(failed, 0);
+    data->Resynchronise({});
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM PLAYERS").toInt(), int(servers.size()));
 }
 
 }  // namespace

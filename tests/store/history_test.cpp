@@ -145,6 +145,10 @@ TEST(HistoryUpgradeTest, ADatabaseWithTheFirstLogGetsItsSamplesInUtcWithSpansAnd
     const BerlinTime zone;
     TempDatabase db(TempDatabase::Made::BeforeHistory);
     const QDateTime now = QDateTime::currentDateTime();
+    // Two polls five seconds apart within one ten-minute span, whatever the
+    // time of the run.
+    QDateTime twoDaysAgo = now.addDays(-2);
+    twoDaysAgo = twoDaysAgo.addSecs(60 - (twoDaysAgo.time().minute() % 10) * 60 - twoDaysAgo.time().second());
     const auto sample = [](const QDateTime& at, int players) {
         return QStringLiteral("INSERT INTO SAMPLES (TAKEN, PLAYERCOUNT, MAXPLAYERS, MAPNAME) VALUES ('%1', %2, 16, 'm')")
             .arg(at.toString("yyyy-MM-dd hh:mm:ss"))
@@ -156,7 +160,7 @@ TEST(HistoryUpgradeTest, ADatabaseWithTheFirstLogGetsItsSamplesInUtcWithSpansAnd
                  "IMAPNAME VARCHAR(64) CHARACTER SET ISO8859_1, IMEDIANPING INTEGER, IHIGHPING INTEGER) AS BEGIN "
                  "INSERT INTO SAMPLES (TAKEN, PLAYERCOUNT, MAXPLAYERS, MAPNAME) "
                  "VALUES (:ITAKEN, :IPLAYERCOUNT, :IMAXPLAYERS, :IMAPNAME); END",
-                 sample(now.addDays(-95), 1), sample(now.addDays(-2), 2), sample(now.addDays(-2).addSecs(5), 6),
+                 sample(now.addDays(-95), 1), sample(twoDaysAgo, 2), sample(twoDaysAgo.addSecs(5), 6),
                  sample(now.addDays(-1), 3)});
     auto data = db.createDataModule();
     ASSERT_TRUE(data->HasHistory());

@@ -204,8 +204,8 @@ void TDataPalisor::writePlayers(const QList<PlayerRecord>& players, bool replaci
             // default name is on several servers): each later one waits for
             // an earlier one's commit and is refused; on a fresh snapshot it
             // finds his row, unless yet another recorded him meanwhile.
-            // Each attempt waits only for one such short recording, and the
-            // attempts are as many as servers can be monitored at once here.
+            // Each attempt waits only for one such short recording; sixteen
+            // cover more servers seeing him in one moment than a clan runs.
             constexpr int Attempts = 16;
             if (attempt < Attempts && e.message().contains(QLatin1String("update conflicts with concurrent update")))
                 continue;

@@ -24,6 +24,7 @@
 #include <QThread>
 #include <atomic>
 #include <cstdio>
+#include <utility>
 
 namespace palisor {
 
@@ -232,6 +233,7 @@ void TDataPalisor::connect(bool logged)
     if (!db.isOpen())
         openConnection();
     db.transaction();
+    openWhenClosed_.clear();
     for (LiveTable* table : tables())
         table->open(db);
     expiredMark_ = expiredMark();
@@ -263,6 +265,12 @@ void TDataPalisor::resynchronise(const QList<LiveTable*>& tables)
         restoreMissingLiveFile();
         openConnection();
         db.transaction();
+        // Connected again by its owner's own work after letting go for another
+        // program's cycle: every table it had open is open again, not only
+        // those this work asks for.
+        for (LiveTable* table : std::exchange(openWhenClosed_, {}))
+            if (!tables.contains(table) && !table->isOpen())
+                table->open(db);
     } else {
         // Nothing is pending, so ending the transaction loses nothing.
         db.rollback();
@@ -309,6 +317,10 @@ void TDataPalisor::setOtherAttachments(std::function<QString()> release, std::fu
 void TDataPalisor::DisconnectDatabase()
 {
     const QList<LiveTable*> order = tables();
+    openWhenClosed_.clear();
+    for (LiveTable* table : order)
+        if (table->isOpen())
+            openWhenClosed_.append(table);
     for (auto it = order.rbegin(); it != order.rend(); ++it)
         (*it)->close();
     QSqlDatabase db = database();

@@ -284,6 +284,7 @@ private:
     std::function<QString()> releaseOthers_;
     std::function<void(bool)> resumeOthers_;
     bool cycling_ = false;   // this module's cycle has the file
+    QList<LiveTable*> openWhenClosed_;   // what the last disconnect closed
     QString postponed_;      // why the last cycle was put off, as logged
     // Distinct-name counts of the lists whose name changes the database
     // logs, each with the changes it had seen.

@@ -358,6 +358,11 @@ TEST_F(SharedSweepTest, AnIdleAttachmentLetsGoAndComesBackButNotMidEdit)
     EXPECT_EQ(timesLogged("Performing Database Sweep"), 1);
     EXPECT_LT(QFileInfo(data->databasePath()).size(), TDataPalisor::SweepThreshold);
     EXPECT_EQ(letGo, 1);
+    // A poll before the watch looks again connects it through its own work,
+    // and every list it had open is there for the rules.
+    data->Resynchronise({});
+    EXPECT_TRUE(data->tblIllegal->isOpen() && data->tblImmune->isOpen());
+    EXPECT_TRUE(data->IsIllegalName("camper"));
     // Back by itself once the cycle has ended, with every row.
     QDeadlineTimer deadline(10000);
     while (back == 0 && !deadline.hasExpired())

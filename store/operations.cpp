@@ -8,6 +8,7 @@
 #include "store/ruleindexes.h"
 #include "store/sqltext.h"
 
+#include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -357,6 +358,19 @@ int TDataPalisor::countRows(LiveTable* table)
 {
     if (!table || !table->isOpen())
         return 0;
+    // The players are read back with every poll's recording and every
+    // refresh of the grid: counted from those rows, the poll's count and the
+    // Action menu agree with what is shown, and the engine does not wake the
+    // database between a poll's exchanges just to count them.
+    if (table == tblPlayers && table->rowsRead()) {
+        QSet<QString> clients;
+        for (int row = 0; row < table->rowCount(); ++row) {
+            const QString id = withoutTrailingBlanks(table->value(row, QStringLiteral("CLIENTID")).toString());
+            if (!id.isEmpty())
+                clients.insert(id);
+        }
+        return int(clients.size());
+    }
     // Counting a long list's distinct names reads every row, so the count is
     // kept until the database logs a change to its names.
     const QString name = table->tableName();

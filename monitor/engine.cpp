@@ -3,6 +3,7 @@
 #include "core/error.h"
 #include "core/shellutils.h"
 #include "monitor/monitorrules.h"
+#include "monitor/pollgate.h"
 #include "monitor/textrules.h"
 #include "store/datapalisor.h"
 #include "store/dbevents.h"
@@ -30,6 +31,9 @@ public:
 // How often the maintenance cycle looks whether the program is ending while
 // it waits for the other attachment to let go.
 constexpr int kReleaseCheckMs = 100;
+// How long the maintenance cycle waits for the other servers' polls under
+// way to end; a poll kicking several players takes a quarter of this.
+constexpr int kPollsEndMs = 60000;
 
 }  // namespace
 
@@ -276,8 +280,14 @@ void MonitorEngine::ReleaseClaim()
     }
 }
 
-void MonitorEngine::PollServer()
+bool MonitorEngine::PollServer()
 {
+    // Another server's maintenance cycle has the data folder: this poll is
+    // left out, quietly, rather than failing for a file that is away.
+    PollGate& gate = PollGate::instance();
+    if (!gate.enter())
+        return false;
+    const auto left = qScopeGuard([&gate] { gate.leave(); });
     statusTimer_->stop();
     polling_ = true;
     try {
@@ -294,7 +304,7 @@ void MonitorEngine::PollServer()
         emit commandsEnabled(true);
         // Told once, when noticed; the monitor goes on from memory.
         if (data_->NoteLoss(messageOf(e)))
-            return;
+            return true;
         QString lostTo = dynamic_cast<const ClaimLost*>(&e) ? messageOf(e) : QString();
         if (lostTo.isEmpty() && !dynamic_cast<const Interrupted*>(&e)) {
             // The error the poll ended with is what matters; one storing it
@@ -317,6 +327,7 @@ void MonitorEngine::PollServer()
     polling_ = false;
     statusTimer_->start();
     emit commandsEnabled(true);
+    return true;
 }
 
 void MonitorEngine::StatusTimerTimer()
@@ -326,8 +337,8 @@ void MonitorEngine::StatusTimerTimer()
         if (progress_ != progressMaximum_)
             return;
         try {
-            PollServer();
-            data_->SweepDatabase();
+            if (PollServer())
+                data_->SweepDatabase();
         } catch (...) {
             SetProgress(0);
             throw;
@@ -488,20 +499,32 @@ void MonitorEngine::ReportMaintenance(const QString& state)
 
 QString MonitorEngine::ReleaseOtherAttachment()
 {
-    if (!otherAttachment_)
-        return QString();
-    emit releaseRequested();
-    // The program may end meanwhile; then the window closes its attachment
-    // in its own shut-down and the cycle waits for the next run.
-    while (!released_.tryAcquire(1, kReleaseCheckMs)) {
+    PollGate& gate = PollGate::instance();
+    if (!gate.close([this] { return interruptAll_.load(); }, kPollsEndMs)) {
         if (interruptAll_)
             throw Interrupted();
+        return QStringLiteral("the other servers' polls did not end");
     }
-    return kept_;
+    // Open again unless the cycle goes ahead; its end opens it then.
+    auto reopen = qScopeGuard([&gate] { gate.open(); });
+    if (otherAttachment_) {
+        emit releaseRequested();
+        // The program may end meanwhile; then the window closes its attachment
+        // in its own shut-down and the cycle waits for the next run.
+        while (!released_.tryAcquire(1, kReleaseCheckMs)) {
+            if (interruptAll_)
+                throw Interrupted();
+        }
+        if (!kept_.isEmpty())
+            return kept_;
+    }
+    reopen.dismiss();
+    return QString();
 }
 
 void MonitorEngine::ResumeOtherAttachment(bool completed)
 {
+    PollGate::instance().open();
     if (otherAttachment_)
         emit resumeAllowed();
     // A failed cycle is reported by its error instead.

@@ -154,7 +154,7 @@ private:
     template <typename Work>
     void RunAction(const QString& what, Work&& work);
     void SetMonitor(bool on);
-    void PollServer();
+    bool PollServer();   // false when left out for a cycle
     void SetProgress(int position);
     QString ServerAddress() const { return settings_.host + QLatin1Char(':') + settings_.port; }
     // The claim is kept only on a database that has it (one not upgraded

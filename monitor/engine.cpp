@@ -284,7 +284,7 @@ bool MonitorEngine::PollServer()
 {
     // Another server's maintenance cycle has the data folder: this poll is
     // left out, quietly, rather than failing for a file that is away.
-    PollGate& gate = PollGate::instance();
+    PollGate& gate = PollGate::of(data_->dataFolder());
     if (!gate.enter())
         return false;
     const auto left = qScopeGuard([&gate] { gate.leave(); });
@@ -499,7 +499,7 @@ void MonitorEngine::ReportMaintenance(const QString& state)
 
 QString MonitorEngine::ReleaseOtherAttachment()
 {
-    PollGate& gate = PollGate::instance();
+    PollGate& gate = PollGate::of(data_->dataFolder());
     if (!gate.close([this] { return interruptAll_.load(); }, kPollsEndMs)) {
         if (interruptAll_)
             throw Interrupted();
@@ -524,7 +524,7 @@ QString MonitorEngine::ReleaseOtherAttachment()
 
 void MonitorEngine::ResumeOtherAttachment(bool completed)
 {
-    PollGate::instance().open();
+    PollGate::of(data_->dataFolder()).open();
     if (otherAttachment_)
         emit resumeAllowed();
     // A failed cycle is reported by its error instead.

@@ -1,13 +1,22 @@
 #include "monitor/pollgate.h"
 
+#include <QDir>
+
 #include <chrono>
+#include <map>
+#include <memory>
 
 namespace palisor {
 
-PollGate& PollGate::instance()
+PollGate& PollGate::of(const QString& dataFolder)
 {
-    static PollGate gate;
-    return gate;
+    static std::mutex mutex;
+    static std::map<QString, std::unique_ptr<PollGate>> gates;
+    const std::lock_guard lock(mutex);
+    std::unique_ptr<PollGate>& gate = gates[QDir::cleanPath(QDir(dataFolder).absolutePath())];
+    if (!gate)
+        gate = std::make_unique<PollGate>();
+    return *gate;
 }
 
 bool PollGate::enter()

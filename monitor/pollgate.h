@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -11,12 +13,13 @@ namespace palisor {
 // engine in the middle of a poll hears the request only when the poll has
 // ended, which with kicks takes longer than the cycle waits for others to
 // let go; polls beginning meanwhile would find the file away and fail. So a
-// cycle closes the gate: no engine of the program begins a poll until it
-// has ended, and it waits for the polls under way to end before asking
-// anyone to let go.
+// cycle closes its folder's gate: no engine of the program on that folder
+// begins a poll until it has ended, and it waits for the polls under way to
+// end before asking anyone to let go.
 class PollGate {
 public:
-    static PollGate& instance();
+    // The gate of the program's engines on one data folder.
+    static PollGate& of(const QString& dataFolder);
 
     // A poll may begin: false while a cycle has the gate (the poll is left
     // out; the next one comes a scan time later).

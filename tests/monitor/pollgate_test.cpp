@@ -35,4 +35,13 @@ TEST(PollGate, ACycleWaitsForThePollUnderWayAndHoldsBackNewOnes)
     gate.leave();
     gate.leave();
     EXPECT_TRUE(gate.close([] { return false; }, 0));
+
+    // One gate per data folder: another folder's cycle holds back no poll.
+    PollGate& folder = PollGate::of("/srv/palisor/one");
+    EXPECT_EQ(&folder, &PollGate::of("/srv/palisor/./one/"));
+    ASSERT_TRUE(folder.close([] { return false; }, 0));
+    PollGate& other = PollGate::of("/srv/palisor/two");
+    EXPECT_TRUE(other.enter());
+    other.leave();
+    folder.open();
 }

@@ -358,11 +358,11 @@ int TDataPalisor::countRows(LiveTable* table)
 {
     if (!table || !table->isOpen())
         return 0;
-    // The players are read back with every poll's recording and every
-    // refresh of the grid: counted from those rows, the poll's count and the
-    // Action menu agree with what is shown, and the engine does not wake the
-    // database between a poll's exchanges just to count them.
-    if (table == tblPlayers && table->rowsRead()) {
+    // A server's players are few, and the poll reads them anyway for its
+    // sample and the grid: counted from those rows, read at most once after
+    // each recording, the poll's count and the Action menu agree with what
+    // is shown, and a poll counts them five times without a query each.
+    if (table == tblPlayers) {
         QSet<QString> clients;
         for (int row = 0; row < table->rowCount(); ++row) {
             const QString id = withoutTrailingBlanks(table->value(row, QStringLiteral("CLIENTID")).toString());
